@@ -1,8 +1,11 @@
 #pragma once
 // A dispatcher for tests: every queue runs on the test's thread, in order of
 // due time (then submission order), on a VirtualClock. Nothing runs until the
-// test calls drain() or advance(); sync() and semaphore waits run pending
-// work inline so that code written for real threads still completes.
+// test calls drain() or advance(); sync() runs its block inline at once, and
+// a semaphore wait runs due work, moving the clock towards its deadline,
+// until signalled. A queue whose block is running (or waiting in sync) runs
+// nothing else meanwhile, as a real serial queue would. Drive the dispatcher
+// from one thread; blocks and signals may be posted from any thread.
 
 #include <cstddef>
 #include <memory>
@@ -31,7 +34,8 @@ public:
     std::size_t advance(double seconds);
     // Number of blocks and timers waiting, due or not.
     std::size_t pendingCount() const;
-    // Due time of the earliest waiting block, or a negative value if none.
+    // Due time of the earliest waiting block on the monotonic clock (seconds,
+    // comparable with virtualClock().uptime()), or a negative value if none.
     double nextDueTime() const;
 
     struct Impl;

@@ -3,6 +3,14 @@
 // dictionary. Boolean, number and string stay distinct kinds, so a value
 // stored as the string "1" is never read back as a Boolean.
 // Reading and writing binary and XML property lists goes through libplist.
+//
+// Integers are signed 64-bit. A stored unsigned integer above INT64_MAX reads
+// as a Real (the nearest double) rather than wrapping to a negative number.
+// Dates are kept in seconds since 1970; the files count from 2001. The XML
+// format holds whole seconds only (fractions are truncated toward zero).
+// A keyed-archive UID reads as the dictionary {"CF$UID": integer}, the shape
+// XML property lists give it. Nesting deeper than kMaxPropertyListDepth
+// containers is refused both ways.
 
 #include <cstdint>
 #include <map>
@@ -72,12 +80,18 @@ private:
         value_;
 };
 
-// Parses a binary or XML property list; nullopt when the bytes are neither.
+inline constexpr int kMaxPropertyListDepth = 512;
+
+// Parses a binary or XML property list; nullopt when the bytes are neither,
+// are truncated, nest too deeply or would expand beyond a sane size.
 std::optional<PropertyValue> parsePropertyList(const std::uint8_t* bytes, std::size_t size);
 std::optional<PropertyValue> parsePropertyList(const PropertyData& bytes);
 std::optional<PropertyValue> readPropertyListFile(const std::string& path);
 
 enum class PropertyListFormat { Binary, Xml };
-PropertyData serializePropertyList(const PropertyValue& value, PropertyListFormat format);
+// nullopt when the value cannot be represented faithfully: a string or key
+// that is not valid UTF-8 or holds a NUL, a date that is not finite, or
+// nesting deeper than kMaxPropertyListDepth.
+std::optional<PropertyData> serializePropertyList(const PropertyValue& value, PropertyListFormat format);
 
 }  // namespace platform

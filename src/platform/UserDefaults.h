@@ -17,14 +17,17 @@ namespace platform {
 
 class UserDefaults {
 public:
-    // The domain file is `directory`/`domain`.plist; it is read now if present
-    // (an unreadable file reads as an empty domain and is replaced on the next
-    // change).
+    // The domain file is `directory`/`domain`.plist (binary property list); it
+    // is read now if present (an unreadable file reads as an empty domain and
+    // is replaced on the next change). The folder is created on the first
+    // write. Throws std::invalid_argument for a domain that is not a plain
+    // file name (empty, ".", "..", or holding '/' or NUL).
     UserDefaults(std::string domain, std::filesystem::path directory);
 
     // The application's standard domain, in the config folder of XdgPaths.
     static std::shared_ptr<UserDefaults> standard();
-    // A named suite in the same folder; one instance per name.
+    // A named suite in the same folder; one instance per name (the standard
+    // domain's name answers the standard instance).
     static std::shared_ptr<UserDefaults> suite(const std::string& name);
     // Test hook: forgets the shared instances so that the next call re-reads
     // the (possibly re-pointed) folders.
@@ -42,8 +45,10 @@ public:
     std::optional<PropertyData> data(const std::string& key) const;
     PropertyDictionary dictionaryRepresentation() const;
 
-    // Changes answer false when the file could not be written (the in-memory
-    // value is kept either way).
+    // Changes answer false when the file could not be written; the in-memory
+    // value is kept and goes out with the next successful write. A value that
+    // cannot be stored in a property list at all (see serializePropertyList)
+    // is refused: false, and the domain is left as it was.
     bool set(const std::string& key, PropertyValue value);
     bool remove(const std::string& key);
 

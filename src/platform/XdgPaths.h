@@ -2,6 +2,8 @@
 // Where the application's files live on Linux: data (in place of Application
 // Support), config (user defaults), cache and temporary folders, each under
 // the XDG base directories with the application's folder name "Mossbridge".
+// The environment is read at every call; an empty or relative value counts as
+// unset. Without a usable HOME the password database's home folder is used.
 
 #include <filesystem>
 
