@@ -56,17 +56,20 @@ class Queue {
 public:
     virtual ~Queue() = default;
     virtual const std::string& label() const = 0;
-    // True while the calling code runs on this queue.
+    // True while the calling code runs on this queue (inside one of its
+    // blocks, or inside a sync() block on it).
     virtual bool isCurrent() const = 0;
     virtual void async(Block block) = 0;
     // Runs the block on this queue and waits for it. Called from code already
-    // running on this queue, the block runs inline (never deadlocks).
+    // running on this queue (or from a block that this queue waits for in a
+    // sync of its own), the block runs inline instead (never deadlocks).
     virtual void sync(Block block) = 0;
     // Runs the block after `seconds` (a negative or zero delay runs it as soon
     // as the queue is free).
     virtual void after(double seconds, Block block) = 0;
     // Schedules a timer whose block runs on this queue. The first firing is
-    // after `interval` seconds.
+    // after `interval` seconds (at once when negative); a repeating timer's
+    // interval is at least 0.1 ms. Tolerance is recorded; firing is on time.
     virtual TimerRef scheduleTimer(double interval, double tolerance, bool repeats, Block block) = 0;
 
     // Cancellable variants: the item is skipped if cancelled before it runs.
@@ -74,9 +77,13 @@ public:
     void after(double seconds, const WorkItemRef& item);
 };
 
+// Destroying a queue (dropping its last QueueRef) lets the blocks already
+// due finish and drops its delayed blocks and timers; work submitted to a
+// queue that has shut down is dropped, and sync() on it returns at once.
 using QueueRef = std::shared_ptr<Queue>;
 
-// A counting semaphore. wait() with a time-out answers false on time-out.
+// A counting semaphore; signal() is safe from any thread. wait() with a
+// time-out answers false on time-out.
 class Semaphore {
 public:
     virtual ~Semaphore() = default;
@@ -104,6 +111,7 @@ class Group {
 public:
     explicit Group(Dispatcher& dispatcher);
     void enter();
+    // A leave() without a matching enter() is ignored.
     void leave();
     void async(const QueueRef& queue, Block block);
     // Runs `block` on `queue` when the group is (or next becomes) empty.
@@ -117,7 +125,8 @@ private:
 };
 
 // A serial operation queue that holds its operations while suspended and
-// runs them, in order, on its underlying queue once resumed.
+// runs them one at a time, in order, on its underlying queue once resumed.
+// Suspending holds the operations not yet started.
 class OperationQueue {
 public:
     explicit OperationQueue(QueueRef underlying, bool startSuspended = false);
@@ -133,7 +142,9 @@ private:
 };
 
 // The real dispatcher. Serial queues own a worker thread each; the main
-// queue's blocks run inside runMain()/runMainUntil() on the calling thread.
+// queue's blocks run inside runMain()/runMainUntil() on the calling thread
+// (a sync() onto the main queue waits for that loop). Destroying the
+// dispatcher drops main-queue work; serial queues live on while referenced.
 class RealDispatcher : public Dispatcher {
 public:
     // Runs main-queue blocks until stopMain() is called.
@@ -141,6 +152,7 @@ public:
     // Runs main-queue blocks until `done()` answers true or `seconds` pass;
     // answers done().
     virtual bool runMainUntil(const std::function<bool()>& done, double seconds) = 0;
+    // Ends the running runMain()/runMainUntil(), or the next one to start.
     virtual void stopMain() = 0;
 };
 
