@@ -1,0 +1,5 @@
+#include "VadovaUtilities/VULAppEnvironmentUtil.h"
+
+bool VULAppEnvironmentUtil::isFromAppStore() {
+    return false;
+}

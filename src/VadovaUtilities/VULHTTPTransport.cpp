@@ -1,0 +1,280 @@
+#include "VadovaUtilities/VULHTTPTransport.h"
+
+#include <curl/curl.h>
+
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+constexpr int kPollMilliseconds = 1000;
+
+void initialiseCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Transfer {
+    CURL* easy = nullptr;
+    curl_slist* headerList = nullptr;
+    VULData requestBody;
+    VULData responseBody;
+    std::vector<std::pair<std::string, std::string>> responseHeaders;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    VULHTTPTransport::Completion completion;
+
+    ~Transfer() {
+        if (headerList != nullptr) curl_slist_free_all(headerList);
+        if (easy != nullptr) curl_easy_cleanup(easy);
+    }
+};
+
+std::string trimmed(std::string text) {
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && isSpace(text.back())) text.pop_back();
+    std::size_t start = 0;
+    while (start < text.size() && isSpace(text[start])) ++start;
+    return text.substr(start);
+}
+
+std::size_t onHeaderLine(char* buffer, std::size_t size, std::size_t count, void* context) {
+    auto* transfer = static_cast<Transfer*>(context);
+    const std::size_t length = size * count;
+    const std::string line(buffer, length);
+    if (line.rfind("HTTP/", 0) == 0) {
+        // A new status line: an interim or redirected response came before.
+        transfer->responseHeaders.clear();
+    } else if (const auto colon = line.find(':'); colon != std::string::npos) {
+        transfer->responseHeaders.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+    }
+    return length;
+}
+
+std::size_t onBodyBytes(char* buffer, std::size_t size, std::size_t count, void* context) {
+    auto* transfer = static_cast<Transfer*>(context);
+    const std::size_t length = size * count;
+    transfer->responseBody.insert(transfer->responseBody.end(), buffer, buffer + length);
+    return length;
+}
+
+VULError urlError(long code, const std::string& message) {
+    return VULError{kVULURLErrorDomain, code, message};
+}
+
+VULError errorForCurlResult(CURLcode result, const char* detail) {
+    const std::string message = (detail != nullptr && detail[0] != '\0') ? detail : curl_easy_strerror(result);
+    switch (result) {
+    case CURLE_OPERATION_TIMEDOUT: return urlError(VULURLErrorTimedOut, message);
+    case CURLE_COULDNT_CONNECT: return urlError(VULURLErrorCannotConnectToHost, message);
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return urlError(VULURLErrorCannotFindHost, message);
+    case CURLE_URL_MALFORMAT: return urlError(VULURLErrorBadURL, message);
+    case CURLE_UNSUPPORTED_PROTOCOL: return urlError(VULURLErrorUnsupportedURL, message);
+    case CURLE_TOO_MANY_REDIRECTS: return urlError(VULURLErrorHTTPTooManyRedirects, message);
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE: return urlError(VULURLErrorSecureConnectionFailed, message);
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE: return urlError(VULURLErrorNetworkConnectionLost, message);
+    default: return urlError(VULURLErrorUnknown, message);
+    }
+}
+
+VULHTTPResponse responseOf(Transfer& transfer) {
+    VULHTTPResponse response;
+    curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &response.statusCode);
+    char* effectiveURL = nullptr;
+    if (curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effectiveURL) == CURLE_OK && effectiveURL != nullptr) {
+        response.URL = effectiveURL;
+    }
+    curl_off_t contentLength = -1;
+    if (curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &contentLength) == CURLE_OK) {
+        response.expectedContentLength = contentLength;
+    }
+    for (auto& [name, value] : transfer.responseHeaders) {
+        auto [entry, inserted] = response.allHeaderFields.try_emplace(name, value);
+        if (!inserted) entry->second += ", " + value;
+    }
+    return response;
+}
+
+bool configure(Transfer& transfer, const VULHTTPRequest& request) {
+    CURL* easy = transfer.easy;
+    bool ok = curl_easy_setopt(easy, CURLOPT_URL, request.URL.c_str()) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L) == CURLE_OK;
+    // Compressed answers arrive decoded, as the platform's URL loading does.
+    ok = ok && curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK;
+    const long timeoutMilliseconds = std::max(1L, std::lround(request.timeoutSeconds * 1000));
+    ok = ok && curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMilliseconds) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.errorBuffer) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeaderLine) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBodyBytes) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
+    if (request.method == "POST") {
+        ok = ok && curl_easy_setopt(easy, CURLOPT_POST, 1L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                                    static_cast<curl_off_t>(transfer.requestBody.size())) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_POSTFIELDS, transfer.requestBody.data()) == CURLE_OK;
+    } else {
+        ok = ok && curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+    }
+
+    for (const auto& [name, value] : request.headers) {
+        // "Name;" is how curl sends a header with an empty value.
+        const std::string line = value.empty() ? name + ";" : name + ": " + value;
+        curl_slist* extended = curl_slist_append(transfer.headerList, line.c_str());
+        if (extended == nullptr) return false;
+        transfer.headerList = extended;
+    }
+    // Send the body at once instead of asking the server first.
+    curl_slist* extended = curl_slist_append(transfer.headerList, "Expect:");
+    if (extended == nullptr) return false;
+    transfer.headerList = extended;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.headerList) == CURLE_OK;
+    return ok;
+}
+
+}  // namespace
+
+struct VULHTTPTransport::Impl {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Transfer>> incoming;
+    bool stopping = false;
+    CURLM* multi = nullptr;
+    std::thread thread;
+    std::map<CURL*, std::unique_ptr<Transfer>> active;  // touched by the thread only
+
+    ~Impl() {
+        if (multi != nullptr) curl_multi_cleanup(multi);
+    }
+
+    static void run(const std::shared_ptr<Impl>& self) {
+        for (;;) {
+            std::vector<std::unique_ptr<Transfer>> arrivals;
+            {
+                std::lock_guard lock(self->mutex);
+                if (self->stopping) break;
+                arrivals.swap(self->incoming);
+            }
+            for (auto& transfer : arrivals) self->begin(std::move(transfer));
+            int running = 0;
+            curl_multi_perform(self->multi, &running);
+            self->collectFinished();
+            curl_multi_poll(self->multi, nullptr, 0, kPollMilliseconds, nullptr);
+        }
+        self->cancelEverything();
+    }
+
+    void begin(std::unique_ptr<Transfer> transfer) {
+        if (curl_multi_add_handle(multi, transfer->easy) != CURLM_OK) {
+            finish(std::move(transfer), VULHTTPOutcome{std::nullopt, std::nullopt,
+                                                       urlError(VULURLErrorUnknown, "the transfer could not be started")});
+            return;
+        }
+        CURL* easy = transfer->easy;
+        active.emplace(easy, std::move(transfer));
+    }
+
+    void collectFinished() {
+        int waiting = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &waiting)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            const auto found = active.find(message->easy_handle);
+            if (found == active.end()) continue;
+            const CURLcode result = message->data.result;
+            std::unique_ptr<Transfer> transfer = std::move(found->second);
+            active.erase(found);
+            curl_multi_remove_handle(multi, transfer->easy);
+            VULHTTPOutcome outcome;
+            if (result == CURLE_OK) {
+                outcome.response = responseOf(*transfer);
+                outcome.body = std::move(transfer->responseBody);
+            } else {
+                outcome.error = errorForCurlResult(result, transfer->errorBuffer);
+            }
+            finish(std::move(transfer), std::move(outcome));
+        }
+    }
+
+    void cancelEverything() {
+        std::vector<std::unique_ptr<Transfer>> remaining;
+        for (auto& [easy, transfer] : active) {
+            curl_multi_remove_handle(multi, easy);
+            remaining.push_back(std::move(transfer));
+        }
+        active.clear();
+        {
+            std::lock_guard lock(mutex);
+            for (auto& transfer : incoming) remaining.push_back(std::move(transfer));
+            incoming.clear();
+        }
+        for (auto& transfer : remaining) {
+            finish(std::move(transfer),
+                   VULHTTPOutcome{std::nullopt, std::nullopt, urlError(VULURLErrorCancelled, "cancelled")});
+        }
+    }
+
+    static void finish(std::unique_ptr<Transfer> transfer, VULHTTPOutcome outcome) {
+        VULHTTPTransport::Completion completion = std::move(transfer->completion);
+        transfer.reset();
+        completion(std::move(outcome));
+    }
+};
+
+VULHTTPTransport::VULHTTPTransport() : impl_(std::make_shared<Impl>()) {
+    initialiseCurlOnce();
+    impl_->multi = curl_multi_init();
+}
+
+VULHTTPTransport::~VULHTTPTransport() {
+    std::thread thread;
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->stopping = true;
+        thread = std::move(impl_->thread);
+    }
+    if (impl_->multi != nullptr) curl_multi_wakeup(impl_->multi);
+    if (!thread.joinable()) return;
+    if (thread.get_id() == std::this_thread::get_id()) {
+        thread.detach();  // destroyed from one of its own completions; the thread holds the state
+    } else {
+        thread.join();
+    }
+}
+
+bool VULHTTPTransport::start(VULHTTPRequest request, Completion completion) {
+    if (impl_->multi == nullptr) return false;
+    auto transfer = std::make_unique<Transfer>();
+    transfer->easy = curl_easy_init();
+    if (transfer->easy == nullptr) return false;
+    transfer->requestBody = std::move(request.body);
+    if (!configure(*transfer, request)) return false;
+    transfer->completion = std::move(completion);
+
+    {
+        std::lock_guard lock(impl_->mutex);
+        if (impl_->stopping) return false;
+        if (!impl_->thread.joinable()) {
+            try {
+                impl_->thread = std::thread(&Impl::run, impl_);
+            } catch (const std::system_error&) {
+                return false;
+            }
+        }
+        impl_->incoming.push_back(std::move(transfer));
+    }
+    curl_multi_wakeup(impl_->multi);
+    return true;
+}

@@ -1,0 +1,9 @@
+#include "VeredodaCore/RADOdodavaziConfiguration.h"
+
+#include "platform/NotificationCenter.h"
+
+void RADOdodavaziConfiguration::setAnalyticsCollectionEnabled(bool enabled) {
+    platform::NotificationCenter::defaultCenter().post(
+        kRADOdodavaziConfigurationSetEnabledNotification, this,
+        platform::PropertyDictionary{{kRADOdodavaziConfigurationSetEnabledNotification, platform::PropertyValue(enabled)}});
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The options of a Veredoda app, read from the "VadovaService-Info" property
+// list among the application's resources (see VULMainBundle). Keys:
+//   "VADOVA_APP_ID"                             string, the app ID
+//   "VEREDODA_ANALYTICS_COLLECTION_ENABLED"     Boolean, default true
+//   "VEREDODA_ANALYTICS_COLLECTION_DEACTIVATED" Boolean, default false
+// A Boolean key also accepts a number (non-zero is true); a value of any
+// other kind is ignored and the default stands.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/PropertyList.h"
+
+inline constexpr const char* kVRDServiceInfoFileName = "VadovaService-Info";
+inline constexpr const char* kVRDOptionsAppIDKey = "VADOVA_APP_ID";
+inline constexpr const char* kVRDOptionsAnalyticsCollectionEnabledKey = "VEREDODA_ANALYTICS_COLLECTION_ENABLED";
+inline constexpr const char* kVRDOptionsAnalyticsCollectionDeactivatedKey = "VEREDODA_ANALYTICS_COLLECTION_DEACTIVATED";
+
+struct VRDOptions {
+    std::string vadovaAppID;
+    bool isAnalyticsCollectionEnabled = true;
+    bool isAnalyticsCollectionDeactivated = false;
+
+    // From "VadovaService-Info.plist" in the resources; nullopt when that
+    // file is missing or unreadable.
+    static std::optional<VRDOptions> defaultOptions();
+    // nullopt when the file cannot be read or does not hold a dictionary.
+    static std::optional<VRDOptions> optionsWithContentsOfFile(const std::filesystem::path& path);
+    static VRDOptions optionsWithDictionary(const platform::PropertyDictionary& dictionary);
+
+    bool operator==(const VRDOptions&) const = default;
+};
