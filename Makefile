@@ -30,3 +30,17 @@ run: build
 
 clean:
 	rm -rf build build-san
+
+# `make fuzz`: the libFuzzer targets, built with clang into build-fuzz and run
+# for FUZZ_SECONDS each, starting from their committed corpora (new inputs go
+# to build-fuzz/corpus, not to the tree).
+FUZZ_SECONDS ?= 60
+FUZZ_FLAGS = -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+.PHONY: fuzz
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMOSSBRIDGE_FUZZ=ON \
+	  -DCMAKE_C_FLAGS="$(FUZZ_FLAGS)" -DCMAKE_CXX_FLAGS="$(FUZZ_FLAGS)" >/dev/null
+	@cmake --build build-fuzz --target measurement_messages_fuzz -j $(JOBS)
+	@mkdir -p build-fuzz/corpus/decode_messages
+	@build-fuzz/fuzz/measurement_messages_fuzz -max_total_time=$(FUZZ_SECONDS) \
+	  build-fuzz/corpus/decode_messages fuzz/corpus/decode_messages

@@ -1,0 +1,79 @@
+#pragma once
+// The link between a MessageInfo and nanopb's generated structure of the same
+// message: the callbacks and presence flags set before decoding and encoding,
+// and the nanopb callbacks themselves. Internal to the message runtime.
+
+#include <pb.h>
+#include <pb_common.h>
+#include <pb_decode.h>
+#include <pb_encode.h>
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "measurement/messages/MessageInfo.h"
+#include "measurement/messages/MessageType.h"
+
+namespace measurement::messages {
+
+// What a repeated field's callback works on: its record, its element type
+// and, while decoding, the nesting depth of the message that holds it.
+struct FieldBinding {
+    RepeatedArray* array;
+    std::uint32_t flags;
+    const MessageType* element;
+    int depth;
+};
+
+// The bindings of one decode or encode call; addresses stay stable because
+// the capacity is reserved up front from the type's table.
+class FieldBindings {
+public:
+    explicit FieldBindings(const MessageType& type) { bindings_.reserve(type.repeatedFieldsInTree); }
+    FieldBinding* add(const FieldBinding& binding);
+
+private:
+    std::vector<FieldBinding> bindings_;
+};
+
+// A zeroed, suitably aligned nanopb structure of one message.
+class WireStruct {
+public:
+    explicit WireStruct(const MessageType& type);
+    void* get() { return data_; }
+
+private:
+    alignas(16) unsigned char inline_[512];
+    std::unique_ptr<unsigned char[]> heap_;
+    void* data_;
+};
+
+bool APMMessageInfoSetDecoders(const MessageType& type, MessageInfo* info, void* wire,
+                               FieldBindings& bindings, int depth);
+bool APMMessageInfoApplyDecoded(const MessageType& type, const void* wire, MessageInfo* info);
+bool APMMessageInfoSetEncoders(const MessageType& type, const MessageInfo* info, void* wire,
+                               FieldBindings& bindings);
+
+// Decodes at a nesting depth (0 for a top-level message).
+bool decodeMessageAtDepth(const MessageType& type, const std::uint8_t* bytes, std::size_t length,
+                          MessageInfo* info, int depth);
+
+// Fails the stream with nanopb's "wrong wire type" text when a known tag of the
+// message, or of its single sub-messages, arrives with a wire type that its
+// field cannot have (packed blocks are allowed for repeated numbers).
+bool checkWireTypes(const MessageType& type, pb_istream_t* stream);
+
+// nanopb callbacks.
+bool APMMessageInfoDecodeElement(pb_istream_t* stream, const pb_field_t* field, void** arg);
+bool APMPBDecodeStringField(pb_istream_t* stream, const pb_field_t* field, void** arg);
+bool APMPBDecodeRepeatedString(pb_istream_t* stream, const pb_field_t* field, void** arg);
+bool APMPBDecodeRepeatedVarint(pb_istream_t* stream, const pb_field_t* field, void** arg);
+bool APMMessageInfoEncodeElement(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
+bool APMPBEncodeStringField(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
+bool APMPBEncodeRepeatedString(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
+bool APMPBEncodeRepeatedVarint(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
+
+std::uint32_t APMPBEncodeToBuffer(const pb_msgdesc_t* descriptor, const void* wire, std::uint8_t** output);
+
+}  // namespace measurement::messages
