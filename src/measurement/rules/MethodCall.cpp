@@ -1,0 +1,31 @@
+#include "measurement/rules/MethodCall.h"
+
+#include "measurement/rules/APMPEvaluator.h"
+#include "measurement/rules/APMPFunctionValue.h"
+#include "measurement/rules/ScalarValues.h"
+
+namespace measurement::rules {
+
+ValuePtr invokeAsMethod(const ValuePtr& property, const ValueList& arguments,
+                        const ScopePtr& scope, ErrorSlot& error) {
+    // A copy keeps the function alive even if the call replaces the
+    // property that held it.
+    const ValuePtr held = property;
+    auto* function = valueAs<APMPFunctionValue>(held);
+    if (!function) {
+        fail(error, PixieErrorCode::NotAFunction);
+        return undefinedValue();
+    }
+    return function->invokeWithArguments(arguments, scope, error);
+}
+
+ValuePtr hasOwnPropertyMethod(const ValueList& arguments, const ScopePtr& scope, ErrorSlot& error,
+                              const std::function<bool(std::u16string_view)>& has) {
+    const ValueList values = evaluateArguments(arguments, scope, error);
+    if (error || !checkArgumentCount(values, 1, error)) return undefinedValue();
+    const std::u16string key = values[0]->stringValueOrError(error);
+    if (error) return undefinedValue();
+    return booleanValue(has(key));
+}
+
+}  // namespace measurement::rules
