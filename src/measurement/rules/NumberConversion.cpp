@@ -1,5 +1,7 @@
 #include "measurement/rules/NumberConversion.h"
 
+#include "measurement/storage/APMSaturatingConversion.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -179,12 +181,6 @@ double toInteger(double value) {
     return std::trunc(value);
 }
 
-std::int64_t saturatingInt64(double value) {
-    if (std::isnan(value)) return 0;
-    // 2^63 is exactly representable; anything at or above it saturates.
-    if (value >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-    if (value <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(value);
-}
+std::int64_t saturatingInt64(double value) { return apm_saturatingInt64(value); }
 
 }  // namespace measurement::rules
