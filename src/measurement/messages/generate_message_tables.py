@@ -13,9 +13,87 @@ sorted by tag, and each table records which slot every descriptor entry is.
 import argparse
 import sys
 
-from google.protobuf import descriptor_pb2
+from types import SimpleNamespace
 
-FD = descriptor_pb2.FieldDescriptorProto
+# The few numbers of the descriptor-set format this generator reads (field
+# numbers, types and labels of descriptor.proto). Reading them by hand keeps
+# the build free of a protocol-buffer runtime for Python.
+FD = SimpleNamespace(
+    TYPE_DOUBLE=1, TYPE_FLOAT=2, TYPE_INT64=3, TYPE_UINT64=4, TYPE_INT32=5,
+    TYPE_BOOL=8, TYPE_STRING=9, TYPE_MESSAGE=11, TYPE_BYTES=12, TYPE_UINT32=13,
+    TYPE_ENUM=14, LABEL_OPTIONAL=1, LABEL_REPEATED=3)
+
+
+def read_fields(data):
+    """Yields (field number, wire type, value) of one encoded message."""
+    pos = 0
+
+    def varint():
+        nonlocal pos
+        result = shift = 0
+        while True:
+            if pos >= len(data):
+                fail("truncated descriptor set")
+            byte = data[pos]
+            pos += 1
+            result |= (byte & 0x7F) << shift
+            shift += 7
+            if not byte & 0x80:
+                return result
+
+    while pos < len(data):
+        key = varint()
+        number, wire = key >> 3, key & 7
+        if wire == 0:
+            yield number, wire, varint()
+        elif wire == 2:
+            length = varint()
+            yield number, wire, data[pos:pos + length]
+            pos += length
+        elif wire == 1:
+            pos += 8
+        elif wire == 5:
+            pos += 4
+        else:
+            fail("unsupported wire type %d in descriptor set" % wire)
+
+
+def decode_field(data):
+    field = SimpleNamespace(name="", number=0, label=0, type=0, type_name="")
+    for number, _, value in read_fields(data):
+        if number == 1:
+            field.name = value.decode()
+        elif number == 3:
+            field.number = value
+        elif number == 4:
+            field.label = value
+        elif number == 5:
+            field.type = value
+        elif number == 6:
+            field.type_name = value.decode()
+    return field
+
+
+def decode_message(data):
+    message = SimpleNamespace(name="", field=[], nested_type=[])
+    for number, _, value in read_fields(data):
+        if number == 1:
+            message.name = value.decode()
+        elif number == 2:
+            message.field.append(decode_field(value))
+        elif number == 3:
+            message.nested_type.append(value)
+    return message
+
+
+def decode_file(data):
+    proto_file = SimpleNamespace(package="", message_type=[])
+    for number, _, value in read_fields(data):
+        if number == 2:
+            proto_file.package = value.decode()
+        elif number == 4:
+            proto_file.message_type.append(decode_message(value))
+    return proto_file
 
 OPTIONAL = 0x2
 REPEATED = 0x8
@@ -54,11 +132,11 @@ def field_flags(message, field):
 
 
 def load_messages(descriptor_set_path):
-    files = descriptor_pb2.FileDescriptorSet()
     with open(descriptor_set_path, "rb") as handle:
-        files.ParseFromString(handle.read())
+        data = handle.read()
+    files = [decode_file(value) for number, _, value in read_fields(data) if number == 1]
     messages = []
-    for proto_file in files.file:
+    for proto_file in files:
         for message in proto_file.message_type:
             if message.nested_type:
                 fail("%s: nested message types are not supported" % message.name)

@@ -16,11 +16,11 @@ import random
 import struct
 import sys
 
-from google.protobuf import descriptor
-
 import measurement_pb2
 
-FD = descriptor.FieldDescriptor
+# The field-descriptor class of the protocol-buffer runtime, reached through
+# the generated module: its type and label constants are class attributes.
+FD = type(next(iter(measurement_pb2.DESCRIPTOR.message_types_by_name.values())).fields[0])
 MAX_DEPTH = 4
 
 
