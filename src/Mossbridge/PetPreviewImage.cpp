@@ -78,7 +78,7 @@ platform::ImageRef petPreviewImage(PetKind kind, platform::Size size) {
 
     platform::CairoCanvas canvas(size, pixelsPerPoint);
     if (drawFirstIdleFrame(canvas, kind, size) == SpriteOutcome::noSprite) drawPetPreviewFallback(canvas, kind, size);
-    auto picture = std::make_shared<const platform::Image>(canvas.makeBitmap(), size);
+    auto picture = std::make_shared<const platform::Image>(canvas.finish(), size);
     cache.emplace(key, picture);
     return picture;
 }

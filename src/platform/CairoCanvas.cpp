@@ -115,6 +115,22 @@ struct CairoCanvas::Impl {
     cairo_t* cr = nullptr;
     std::vector<State> states{State{}};
 
+    void open(int w, int h, double scale) {
+        width = w;
+        height = h;
+        pixels.assign(static_cast<std::size_t>(w) * h, 0);
+        surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels.data()),
+                                                      CAIRO_FORMAT_ARGB32, w, h, w * 4);
+        cr = cairo_create(surface);
+        // Unflip: one point is `scale` pixels and y grows upwards.
+        cairo_translate(cr, 0, h);
+        cairo_scale(cr, scale, -scale);
+    }
+    void close() {
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+    }
+
     State& state() { return states.back(); }
 
     void setSource(const Color& color) {
@@ -129,26 +145,23 @@ struct CairoCanvas::Impl {
 
 CairoCanvas::CairoCanvas(Size size, double scale) : impl_(std::make_unique<Impl>()) {
     if (!(scale > 0) || !std::isfinite(scale)) scale = 1;
-    impl_->width = pixelSide(size.width, scale);
-    impl_->height = pixelSide(size.height, scale);
-    impl_->pixels.assign(static_cast<std::size_t>(impl_->width) * impl_->height, 0);
-    impl_->surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(impl_->pixels.data()),
-                                                         CAIRO_FORMAT_ARGB32, impl_->width, impl_->height,
-                                                         impl_->width * 4);
-    impl_->cr = cairo_create(impl_->surface);
-    // Unflip: one point is `scale` pixels and y grows upwards.
-    cairo_translate(impl_->cr, 0, impl_->height);
-    cairo_scale(impl_->cr, scale, -scale);
+    impl_->open(pixelSide(size.width, scale), pixelSide(size.height, scale), scale);
 }
 
-CairoCanvas::~CairoCanvas() {
-    cairo_destroy(impl_->cr);
-    cairo_surface_destroy(impl_->surface);
-}
+CairoCanvas::~CairoCanvas() { impl_->close(); }
 
 BitmapRef CairoCanvas::makeBitmap() const {
     cairo_surface_flush(impl_->surface);
     return Bitmap::make(impl_->width, impl_->height, impl_->pixels);
+}
+
+BitmapRef CairoCanvas::finish() {
+    cairo_surface_flush(impl_->surface);
+    impl_->close();
+    auto bitmap = Bitmap::make(impl_->width, impl_->height, std::move(impl_->pixels));
+    impl_->states.assign(1, State{});
+    impl_->open(0, 0, 1);
+    return bitmap;
 }
 
 int CairoCanvas::pixelWidth() const { return impl_->width; }

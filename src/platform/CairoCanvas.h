@@ -16,8 +16,10 @@ public:
     CairoCanvas(const CairoCanvas&) = delete;
     CairoCanvas& operator=(const CairoCanvas&) = delete;
 
-    // The pixels drawn so far.
+    // A copy of the pixels drawn so far.
     BitmapRef makeBitmap() const;
+    // The pixels drawn, without a copy; the canvas is empty (0 x 0) after.
+    BitmapRef finish();
     int pixelWidth() const;
     int pixelHeight() const;
 

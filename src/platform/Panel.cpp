@@ -54,7 +54,7 @@ double Panel::backingScaleFactor() const {
 BitmapRef Panel::render() const {
     CairoCanvas canvas(frame_.size, backingScaleFactor());
     renderContent(canvas);
-    return canvas.makeBitmap();
+    return canvas.finish();
 }
 
 void Panel::renderContent(Canvas& canvas) const {

@@ -76,7 +76,7 @@ ImageRef symbolImage(std::string_view name, double pointSize) {
     canvas.setFillColor({0, 0, 0, 1});
     canvas.setStrokeColor({0, 0, 0, 1});
     it->second(canvas, pointSize);
-    return std::make_shared<const Image>(canvas.makeBitmap(), Size{pointSize, pointSize});
+    return std::make_shared<const Image>(canvas.finish(), Size{pointSize, pointSize});
 }
 
 }  // namespace platform

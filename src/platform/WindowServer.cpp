@@ -92,7 +92,7 @@ BitmapRef WindowServer::renderScreen(std::size_t index) const {
         panel->renderContent(canvas);
         canvas.restore();
     }
-    return canvas.makeBitmap();
+    return canvas.finish();
 }
 
 bool WindowServer::writeScreenPng(const std::filesystem::path& path, std::size_t index) const {

@@ -178,7 +178,7 @@ bool writeSheet(const std::filesystem::path& folder, const std::string& name, co
         drawCell(canvas, sheet, pose);
         canvas.restore();
     }
-    return canvas.makeBitmap()->writePng(folder / (name + ".png"));
+    return canvas.finish()->writePng(folder / (name + ".png"));
 }
 
 }  // namespace
