@@ -34,8 +34,5 @@ function(mossbridge_tests name)
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "HOME=${home};XDG_DATA_HOME=${home}/data;XDG_CONFIG_HOME=${home}/config;XDG_CACHE_HOME=${home}/cache;TMPDIR=${home}/tmp;MOSSBRIDGE_SOURCE_DIR=${PROJECT_SOURCE_DIR};MOSSBRIDGE_BINARY_DIR=${CMAKE_BINARY_DIR}"
     TIMEOUT 600)
-  if(MOSSBRIDGE_SANITIZER_ENV)
-    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "${MOSSBRIDGE_SANITIZER_ENV}")
-  endif()
   file(MAKE_DIRECTORY ${home}/tmp)
 endfunction()
