@@ -153,8 +153,7 @@ extern "C" const char* __lsan_default_suppressions() {
            "leak:libpangocairo-1.0.so\n"
            "leak:libglib-2.0.so\n"
            "leak:libgobject-2.0.so\n"
-           "leak:libharfbuzz.so\n"
-           "leak:libcairo.so\n";
+           "leak:libharfbuzz.so\n";
 }
 
 // ...and the list of suppressions used is not printed at every exit.
