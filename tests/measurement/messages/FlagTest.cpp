@@ -5,27 +5,7 @@
 
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "measurement/messages/APMPBFlag.h"
-
-namespace {
-
-struct LoggedLine {
-    int level;
-    long code;
-    std::string message;
-    std::optional<std::string> context;
-    bool operator==(const LoggedLine&) const = default;
-};
-
-class RecordingLogger : public ExperimentLogger {
-public:
-    void logWithLevel(int level, long code, const std::string& message,
-                      const std::optional<std::string>& context) override {
-        lines.push_back({level, code, message, context});
-    }
-    std::vector<LoggedLine> lines;
-};
-
-}  // namespace
+#include "measurement/messages/SemanticsTestSupport.h"
 
 TEST(FlagWithNameValue, FloatingPointGoesToTheDoubleSlot) {
     RecordingLogger logger;
