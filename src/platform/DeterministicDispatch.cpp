@@ -59,6 +59,20 @@ struct DeterministicDispatcher::Impl final : TimerHost {
         return true;
     }
 
+    // Runs, in order, the blocks of one queue that are due now: what a real
+    // serial queue would finish before a sync() submitted to it.
+    void runQueuedOn(std::uint64_t queueId) {
+        for (;;) {
+            std::optional<std::pair<Schedule::Key, ScheduledEntry>> taken;
+            {
+                std::lock_guard lock(mutex);
+                taken = schedule.takeFirst(now(), [queueId](std::uint64_t id) { return id == queueId && isIdle(id); });
+                if (!taken) return;
+            }
+            run(taken->first.first, std::move(taken->second));
+        }
+    }
+
     void run(std::uint64_t due, ScheduledEntry entry) {
         runScheduledEntry(due, std::move(entry), this, [this](std::uint64_t firedDue, ScheduledEntry& firing) {
             std::lock_guard lock(mutex);
@@ -100,9 +114,14 @@ public:
 
     void async(Block block) override { after(0, std::move(block)); }
 
-    // Runs right away on the calling thread, with this queue current.
+    // Runs on the calling thread, with this queue current. Called from
+    // outside the queue, the blocks already due on it run first, in order,
+    // as they would on a real serial queue; called from code already on it,
+    // the block runs inline at once.
     void sync(Block block) override {
-        ExecutionContext context{id_, weak_from_this(), impl_.lock().get(), nullptr};
+        auto impl = impl_.lock();
+        if (impl && !isQueueInCallChain(id_)) impl->runQueuedOn(id_);
+        ExecutionContext context{id_, weak_from_this(), impl.get(), nullptr};
         ExecutionScope scope(context);
         if (block) block();
     }

@@ -239,6 +239,21 @@ TEST_F(DeterministicDispatch, SyncRunsInlineWithTheQueueCurrent) {
     EXPECT_EQ(log, std::vector<std::string>{"sync"});  // pending work did not run first
 }
 
+TEST_F(DeterministicDispatch, SyncWaitsForWorkAlreadyQueuedOnItsQueue) {
+    // A read submitted with sync() after a write submitted with async() must
+    // see the write, as on a real serial queue; later work stays later.
+    int value = 0;
+    worker->async([&] { value = 1; log.push_back("write"); });
+    worker->after(1.0, [&] { log.push_back("later"); });
+    main->async([&] { log.push_back("other queue"); });
+    int seen = -1;
+    worker->sync([&] { seen = value; log.push_back("read"); });
+    EXPECT_EQ(seen, 1);
+    EXPECT_EQ(log, (std::vector<std::string>{"write", "read"}));
+    dispatcher.advance(1.0);
+    EXPECT_EQ(log, (std::vector<std::string>{"write", "read", "other queue", "later"}));
+}
+
 TEST_F(DeterministicDispatch, SyncOnOwnQueueAndAcrossQueuesNeverDeadlocks) {
     worker->async([&] {
         worker->sync([&] { log.push_back(worker->isCurrent() ? "worker-inline" : "wrong"); });
