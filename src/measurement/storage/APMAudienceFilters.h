@@ -5,9 +5,8 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-using APMBytes = std::vector<std::uint8_t>;
+#include "measurement/storage/APMBytes.h"
 
 struct APMEventFilter {
     std::int32_t audienceID = 0;

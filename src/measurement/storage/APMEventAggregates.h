@@ -10,8 +10,8 @@ class APMEventAggregates {
 public:
     APMEventAggregates(std::string name, std::int64_t lifetimeCount, std::int64_t currentBundleCount,
                        std::int64_t currentSessionCount, double lastFireTimestamp)
-        : name_(std::move(name)), lifetimeCount_(lifetimeCount), currentBundleCount_(currentBundleCount),
-          currentSessionCount_(currentSessionCount), lastFireTimestamp(lastFireTimestamp) {}
+        : lastFireTimestamp(lastFireTimestamp), name_(std::move(name)), lifetimeCount_(lifetimeCount),
+          currentBundleCount_(currentBundleCount), currentSessionCount_(currentSessionCount) {}
 
     const std::string& name() const { return name_; }
     std::int64_t lifetimeCount() const { return lifetimeCount_; }

@@ -1,0 +1,238 @@
+// Audience definitions as filter rows (event_filters, property_filters) and
+// the evaluation results per audience (audience_filter_values).
+
+#include "measurement/storage/APMDatabase.h"
+
+#include <set>
+
+#include "measurement/storage/APMStoredMessageCodec.h"
+
+namespace {
+
+APMError refusal(const std::string& description) {
+    return APMError::withCode(kAPMDatabaseErrorInvalidArgument, description);
+}
+
+// The flags come from the encoded filter itself; data that does not decode
+// (or no codec) gives all of them NO.
+template <typename Filter>
+void applyFlags(Filter& filter, const std::optional<APMFilterFlags>& flags) {
+    if (!flags) return;
+    filter.isSessionScoped = flags->sessionScoped;
+    filter.isDynamic = flags->dynamic;
+    filter.isSequence = flags->sequence;
+}
+
+struct FilterRow {
+    std::int32_t audienceID;
+    std::int32_t filterID;
+    std::string name;
+    APMBytes data;
+};
+
+std::optional<FilterRow> filterRowFrom(const APMSqliteRow& row, const char* nameColumn) {
+    auto audienceID = row.integer("audience_id");
+    auto filterID = row.integer("filter_id");
+    auto name = row.text(nameColumn);
+    auto data = row.blob("data");
+    if (!audienceID || !filterID || !name || !data) return std::nullopt;
+    return FilterRow{static_cast<std::int32_t>(*audienceID), static_cast<std::int32_t>(*filterID), std::move(*name),
+                     std::move(*data)};
+}
+
+std::optional<APMFilterResult> resultFromRow(const APMSqliteRow& row) {
+    auto audienceID = row.integer("audience_id");
+    if (!audienceID) return std::nullopt;
+    APMFilterResult result;
+    result.audienceID = static_cast<std::int32_t>(*audienceID);
+    // NULL results read as empty; any other type is damage.
+    for (auto [column, field] : {std::pair{"current_results", &result.currentResults},
+                                 std::pair{"previous_results", &result.previousResults}}) {
+        if (row.isNull(column)) continue;
+        auto bytes = row.blob(column);
+        if (!bytes) return std::nullopt;
+        *field = std::move(*bytes);
+    }
+    return result;
+}
+
+}  // namespace
+
+APMResult<std::vector<APMEventFilter>> APMDatabase::eventFiltersForEventName(const std::string& eventName) {
+    using Result = APMResult<std::vector<APMEventFilter>>;
+    if (eventName.empty()) return Result::failure(refusal("Received empty event name for getting event filters"));
+    auto rows = store_->recordsForQuery(
+        "SELECT audience_id, filter_id, event_name, data FROM event_filters WHERE event_name = ? ORDER BY rowid",
+        {eventName});
+    if (rows.failed()) return Result::failure(*rows.error);
+    auto messages = APMStoredMessageCodec::installed();
+    std::vector<APMEventFilter> filters;
+    for (const auto& row : *rows.value) {
+        auto read = filterRowFrom(row, "event_name");
+        if (!read) continue;
+        APMEventFilter filter{read->audienceID, read->filterID, std::move(read->name), std::move(read->data)};
+        applyFlags(filter, messages ? messages->eventFilterFlags(filter.data) : std::nullopt);
+        filters.push_back(std::move(filter));
+    }
+    return Result::success(std::move(filters));
+}
+
+APMResult<std::vector<APMPropertyFilter>> APMDatabase::propertyFiltersForPropertyName(const std::string& propertyName) {
+    using Result = APMResult<std::vector<APMPropertyFilter>>;
+    if (propertyName.empty()) {
+        return Result::failure(refusal("Received empty property name for getting property filters"));
+    }
+    auto rows = store_->recordsForQuery("SELECT audience_id, filter_id, property_name, data FROM property_filters "
+                                        "WHERE property_name = ? ORDER BY rowid",
+                                        {propertyName});
+    if (rows.failed()) return Result::failure(*rows.error);
+    auto messages = APMStoredMessageCodec::installed();
+    std::vector<APMPropertyFilter> filters;
+    for (const auto& row : *rows.value) {
+        auto read = filterRowFrom(row, "property_name");
+        if (!read) continue;
+        APMPropertyFilter filter{read->audienceID, read->filterID, std::move(read->name), std::move(read->data)};
+        applyFlags(filter, messages ? messages->propertyFilterFlags(filter.data) : std::nullopt);
+        filters.push_back(std::move(filter));
+    }
+    return Result::success(std::move(filters));
+}
+
+APMResult<APMFilterResult> APMDatabase::filterResultForAudienceID(std::int32_t audienceID) {
+    using Result = APMResult<APMFilterResult>;
+    auto row = store_->firstRow("SELECT * FROM audience_filter_values WHERE audience_id = ?", {std::int64_t{audienceID}});
+    if (row.failed()) return Result::failure(*row.error);
+    if (!row.value) return Result::none();
+    auto result = resultFromRow(*row.value);
+    if (!result) {
+        return Result::failure(
+            APMError::withCode(kAPMDatabaseErrorInvalidData, "Audience result row has missing or mistyped columns"));
+    }
+    return Result::success(std::move(*result));
+}
+
+APMResult<std::map<std::int32_t, APMFilterResult>> APMDatabase::allFilterResults() {
+    using Result = APMResult<std::map<std::int32_t, APMFilterResult>>;
+    auto rows = store_->recordsForQuery("SELECT * FROM audience_filter_values", {});
+    if (rows.failed()) return Result::failure(*rows.error);
+    std::map<std::int32_t, APMFilterResult> results;
+    for (const auto& row : *rows.value) {
+        if (auto result = resultFromRow(row)) results[result->audienceID] = std::move(*result);
+    }
+    return Result::success(std::move(results));
+}
+
+APMResult<std::vector<std::int32_t>> APMDatabase::allAudienceIDs() {
+    using Result = APMResult<std::vector<std::int32_t>>;
+    auto rows = store_->recordsForQuery(
+        "SELECT audience_id FROM event_filters UNION SELECT audience_id FROM property_filters", {});
+    if (rows.failed()) return Result::failure(*rows.error);
+    std::vector<std::int32_t> ids;
+    for (const auto& row : *rows.value) {
+        if (auto id = row.integer("audience_id")) ids.push_back(static_cast<std::int32_t>(*id));
+    }
+    return Result::success(std::move(ids));
+}
+
+APMResult<std::map<std::int32_t, std::vector<std::int32_t>>> APMDatabase::allSessionScopedFilters() {
+    using Result = APMResult<std::map<std::int32_t, std::vector<std::int32_t>>>;
+    auto rows = store_->recordsForQuery(
+        "SELECT audience_id, filter_id FROM event_filters WHERE session_scoped = 1 UNION "
+        "SELECT audience_id, filter_id FROM property_filters WHERE session_scoped = 1",
+        {});
+    if (rows.failed()) return Result::failure(*rows.error);
+    std::map<std::int32_t, std::vector<std::int32_t>> filters;
+    for (const auto& row : *rows.value) {
+        auto audienceID = row.integer("audience_id");
+        auto filterID = row.integer("filter_id");
+        if (audienceID && filterID) {
+            filters[static_cast<std::int32_t>(*audienceID)].push_back(static_cast<std::int32_t>(*filterID));
+        }
+    }
+    return Result::success(std::move(filters));
+}
+
+bool APMDatabase::updateFilterResults(const std::vector<APMFilterResult>& results, APMError* error) {
+    if (results.empty()) {
+        if (error) *error = refusal("Received empty filter results to update");
+        return false;
+    }
+    return runInTransaction(error, [&](APMError* failure) {
+        for (const auto& result : results) {
+            APMSqliteRow record{{"audience_id", std::int64_t{result.audienceID}},
+                                {"current_results", result.currentResults},
+                                {"previous_results", result.previousResults}};
+            if (!store_->upsertRecord(record, "audience_filter_values", failure)) return false;
+        }
+        return true;
+    });
+}
+
+bool APMDatabase::deleteFilterResults(const std::vector<APMFilterResult>& results, APMError* error) {
+    if (results.empty()) {
+        if (error) *error = refusal("Received empty filter results to delete");
+        return false;
+    }
+    std::vector<std::int64_t> ids;
+    for (const auto& result : results) ids.push_back(result.audienceID);
+    APMSqliteStore::Parameters parameters;
+    std::string list = bindList(ids, parameters);
+    return run("DELETE FROM audience_filter_values WHERE audience_id IN (" + list + ")", parameters, error);
+}
+
+namespace {
+
+template <typename Filter>
+std::optional<std::string> filterProblem(const Filter& filter, const std::string& name, const char* kind,
+                                         const char* nameKind) {
+    if (name.empty()) {
+        return std::string("Received ") + kind + " filter with empty " + nameKind +
+               " name for getting dictionary representation";
+    }
+    if (filter.data.empty()) {
+        return std::string("Received ") + kind + " filter with empty data for getting dictionary representation";
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool APMDatabase::updateEventFilters(const std::vector<APMEventFilter>& filters, APMError* error) {
+    return runInTransaction(error, [&](APMError* failure) {
+        for (const auto& filter : filters) {
+            if (auto problem = filterProblem(filter, filter.eventName, "event", "event")) {
+                *failure = refusal(*problem);
+                return false;
+            }
+            APMSqliteRow record{{"audience_id", std::int64_t{filter.audienceID}},
+                                {"filter_id", std::int64_t{filter.filterID}},
+                                {"event_name", filter.eventName},
+                                {"data", filter.data},
+                                {"session_scoped", std::int64_t{filter.isSessionScoped}}};
+            if (!store_->upsertRecord(record, "event_filters", failure)) return false;
+        }
+        return true;
+    });
+}
+
+bool APMDatabase::updatePropertyFilters(const std::vector<APMPropertyFilter>& filters, APMError* error) {
+    return runInTransaction(error, [&](APMError* failure) {
+        for (const auto& filter : filters) {
+            if (auto problem = filterProblem(filter, filter.propertyName, "property", "property")) {
+                *failure = refusal(*problem);
+                return false;
+            }
+            APMSqliteRow record{{"audience_id", std::int64_t{filter.audienceID}},
+                                {"filter_id", std::int64_t{filter.filterID}},
+                                {"property_name", filter.propertyName},
+                                {"data", filter.data},
+                                {"session_scoped", std::int64_t{filter.isSessionScoped}}};
+            if (!store_->upsertRecord(record, "property_filters", failure)) return false;
+        }
+        return true;
+    });
+}
+
+bool APMDatabase::deleteAllEventFilters(APMError* error) { return run("DELETE FROM event_filters", {}, error); }
+
+bool APMDatabase::deleteAllPropertyFilters(APMError* error) { return run("DELETE FROM property_filters", {}, error); }

@@ -1,0 +1,213 @@
+// Raw events (one row per stored event) and their metadata (one encoded
+// MeasurementBundle per fingerprint, shared by the events written under it).
+
+#include "measurement/storage/APMDatabase.h"
+
+#include "measurement/storage/APMDigest.h"
+#include "measurement/storage/APMMonitor.h"
+#include "measurement/storage/APMSaturatingConversion.h"
+
+namespace {
+
+constexpr std::int64_t kRawEventMetadataTableLimit = 100000;
+constexpr const char* kRawEventColumns = "rowid, name, timestamp, metadata_fingerprint, data, realtime";
+
+}  // namespace
+
+bool APMDatabase::insertRawEvent(const std::string& name, double timestamp, const APMBytes& encodedEvent,
+                                 std::int64_t metadataFingerprint, bool isRealtime, APMError* error) {
+    if (name.empty() || encodedEvent.empty()) {
+        APMSetError(error, kAPMDatabaseErrorInvalidArgument, "Received empty event to insert into raw events");
+        return false;
+    }
+    return run("INSERT INTO raw_events (name, timestamp, metadata_fingerprint, data, realtime) VALUES (?, ?, ?, ?, ?)",
+               {name, timestamp, metadataFingerprint, encodedEvent, std::int64_t{isRealtime}}, error);
+}
+
+bool APMDatabase::updateRawEvent(const APMRawEventRecord& record, APMError* error) {
+    if (record.name.empty() || record.data.empty()) {
+        APMSetError(error, kAPMDatabaseErrorInvalidArgument, "Received empty raw event to update");
+        return false;
+    }
+    auto changed = store_->execute("UPDATE raw_events SET name = ?, timestamp = ?, data = ? WHERE rowid = ?",
+                                   {record.name, record.timestamp, record.data, record.rowID});
+    if (changed.failed()) {
+        if (error) *error = *changed.error;
+        return false;
+    }
+    if (*changed.value == 0) {
+        APMSetError(error, kAPMDatabaseErrorRowMissing, "No raw event with row ID " + std::to_string(record.rowID));
+        return false;
+    }
+    return true;
+}
+
+APMResult<APMRawEventRecord> APMDatabase::rawEventRecordFromRow(const APMSqliteRow& row) {
+    auto rowID = row.integer("rowid");
+    auto name = row.text("name");
+    auto timestamp = row.real("timestamp");
+    auto fingerprint = row.integer("metadata_fingerprint");
+    auto data = row.blob("data");
+    if (!rowID || !name || !timestamp || !fingerprint || !data) {
+        return APMResult<APMRawEventRecord>::failure(APMError::withCode(
+            kAPMDatabaseErrorInvalidData, "Raw event row has missing or mistyped columns"));
+    }
+    return APMResult<APMRawEventRecord>::success(APMRawEventRecord{
+        *rowID, std::move(*name), *timestamp, *fingerprint, std::move(*data), row.integer("realtime").value_or(0) != 0});
+}
+
+APMResult<std::vector<APMRawEventRecord>> APMDatabase::allRawEvents() {
+    std::vector<APMRawEventRecord> events;
+    APMError error;
+    bool ran = store_->forEachRow(std::string("SELECT ") + kRawEventColumns + " FROM raw_events ORDER BY rowid ASC", {},
+                                  [&](const APMSqliteRow& row) {
+                                      auto record = rawEventRecordFromRow(row);
+                                      if (record.value) events.push_back(std::move(*record.value));
+                                      return true;
+                                  },
+                                  &error);
+    if (!ran) return APMResult<std::vector<APMRawEventRecord>>::failure(error);
+    return APMResult<std::vector<APMRawEventRecord>>::success(std::move(events));
+}
+
+APMResult<std::vector<APMRawEventRecord>> APMDatabase::rawEventsWithMetadataFingerprint(std::int64_t fingerprint,
+                                                                                        std::int64_t limit,
+                                                                                        const RawEventFilter& filter) {
+    std::vector<APMRawEventRecord> events;
+    std::size_t accepted = 0;
+    bool sawRow = false;
+    APMError error;
+    bool ran = store_->forEachRow(
+        "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
+        {fingerprint, std::max<std::int64_t>(limit, 0)},
+        [&](const APMSqliteRow& row) {
+            sawRow = true;
+            if (filter && !filter(row, accepted)) return false;
+            ++accepted;
+            auto record = rawEventRecordFromRow(row);
+            if (record.value) events.push_back(std::move(*record.value));
+            return true;
+        },
+        &error);
+    if (!ran) return APMResult<std::vector<APMRawEventRecord>>::failure(error);
+    if (sawRow && accepted == 0) {
+        APMMonitor::shared()->log(4, 34005, "Database contains records that were all filtered out");
+    }
+    return APMResult<std::vector<APMRawEventRecord>>::success(std::move(events));
+}
+
+APMResult<std::int64_t> APMDatabase::nextMetadataFingerprintToProcess() {
+    auto row = store_->firstRow("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events", {});
+    if (row.failed()) return APMResult<std::int64_t>::failure(*row.error);
+    auto fingerprint = row.value ? row.value->integer("metadata_fingerprint") : std::nullopt;
+    return fingerprint ? APMResult<std::int64_t>::success(*fingerprint) : APMResult<std::int64_t>::none();
+}
+
+bool APMDatabase::deleteRawEventsWithMaxRowID(std::int64_t maxRowID, APMError* error) {
+    return run("DELETE FROM raw_events WHERE rowid <= ?", {maxRowID}, error);
+}
+
+APMResult<bool> APMDatabase::containsRawEventWithMetadataFingerprint(std::int64_t fingerprint) {
+    auto exists =
+        queryInteger("SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)", {fingerprint});
+    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
+    return APMResult<bool>::success(exists.value.value_or(0) != 0);
+}
+
+bool APMDatabase::insertIfNotExistsRawEventMetadata(const APMBytes& encodedBundle, APMError* error) {
+    if (encodedBundle.empty()) {
+        APMSetError(error, kAPMDatabaseErrorInvalidArgument, "Received empty raw event metadata to insert");
+        return false;
+    }
+    const std::int64_t fingerprint = APM64LSBMD5(encodedBundle.data(), encodedBundle.size());
+    auto exists =
+        queryInteger("SELECT EXISTS (SELECT 1 FROM raw_events_metadata WHERE metadata_fingerprint = ?)", {fingerprint});
+    if (exists.failed()) {
+        if (error) *error = *exists.error;
+        return false;
+    }
+    if (exists.value.value_or(0) == 0 &&
+        !upsertDataType(APMSqliteRow{{"metadata_fingerprint", fingerprint}, {"metadata", encodedBundle}},
+                        "raw_events_metadata", "metadata_fingerprint", fingerprint, kRawEventMetadataTableLimit,
+                        error)) {
+        return false;
+    }
+    lastEnsuredMetadataFingerprint_ = fingerprint;
+    return true;
+}
+
+APMResult<APMBytes> APMDatabase::queryRawEventsMetadataWithFingerprint(std::int64_t fingerprint) {
+    auto row = store_->firstRow("SELECT metadata FROM raw_events_metadata WHERE metadata_fingerprint = ?", {fingerprint});
+    if (row.failed()) return APMResult<APMBytes>::failure(*row.error);
+    if (!row.value) return APMResult<APMBytes>::none();
+    auto metadata = row.value->blob("metadata");
+    if (!metadata) {
+        return APMResult<APMBytes>::failure(
+            APMError::withCode(kAPMDatabaseErrorInvalidData, "Raw event metadata is not a blob"));
+    }
+    return APMResult<APMBytes>::success(std::move(*metadata));
+}
+
+bool APMDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, APMError* error) {
+    return run("DELETE FROM raw_events_metadata WHERE metadata_fingerprint == ?", {fingerprint}, error);
+}
+
+bool APMDatabase::deleteOrphanedRawEventMetadata(APMError* error) {
+    return run("DELETE FROM raw_events_metadata WHERE metadata_fingerprint != ? AND NOT EXISTS "
+               "(SELECT 1 FROM raw_events WHERE raw_events.metadata_fingerprint = raw_events_metadata.metadata_fingerprint)",
+               {lastEnsuredMetadataFingerprint_ ? APMSqliteValue(*lastEnsuredMetadataFingerprint_) : APMSqliteValue()},
+               error);
+}
+
+APMResult<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit() {
+    using Result = APMResult<std::int64_t>;
+    // A limit of 0 (or less) keeps no old event rather than all of them.
+    const std::int64_t keep = std::max<std::int64_t>(storageLimits().maxEventsStored - 1, 0);
+    // Two subqueries: SQLite answers a lone MIN or MAX from the b-tree's edge,
+    // but both in one SELECT scan the whole table.
+    auto span = store_->firstRow(
+        "SELECT (SELECT MIN(rowid) FROM raw_events) AS first, (SELECT MAX(rowid) FROM raw_events) AS last", {});
+    if (span.failed()) return Result::failure(*span.error);
+    auto first = span.value ? span.value->integer("first") : std::nullopt;
+    auto last = span.value ? span.value->integer("last") : std::nullopt;
+    // Row IDs only grow, so a span no longer than the limit holds no more rows.
+    if (!first || !last || *last - *first < keep) return Result::success(0);
+
+    auto deleted = store_->execute("DELETE FROM raw_events WHERE rowid <= "
+                                   "(SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT 1 OFFSET ?)",
+                                   {keep});
+    if (deleted.failed()) return deleted;
+    APMError error;
+    if (*deleted.value > 0 && !deleteOrphanedRawEventMetadata(&error)) return Result::failure(error);
+    return deleted;
+}
+
+APMResult<double> APMDatabase::queryLatestRawEventTime() { return queryReal("SELECT MAX(timestamp) FROM raw_events", {}); }
+
+APMResult<bool> APMDatabase::containsRealtimeRawEvents() {
+    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM raw_events WHERE realtime = 1)", {});
+    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
+    return APMResult<bool>::success(exists.value.value_or(0) != 0);
+}
+
+APMResult<bool> APMDatabase::maybeDeleteStaleData() {
+    using Result = APMResult<bool>;
+    const APMStorageLimits limits = storageLimits();
+    const double current = now();
+    auto last = queryReal("SELECT last_stale_data_deletion_timestamp FROM app_metadata WHERE rowid = 1", {});
+    if (last.failed()) return Result::failure(*last.error);
+    // A clock set back counts as due, so a wrong future time cannot block deletion.
+    const double elapsed = current - last.value.value_or(0);
+    if (elapsed >= 0 && elapsed < limits.staleDataDeletionInterval) return Result::success(false);
+
+    const double cutoff = current - limits.maxQueueTime;
+    APMError error;
+    bool deleted = runInTransaction(&error, [&](APMError* failure) {
+        return run("DELETE FROM raw_events WHERE timestamp < ?", {cutoff}, failure) &&
+               run("DELETE FROM queue WHERE bundle_end_timestamp < ?", {apm_millisecondsFromSeconds(cutoff)}, failure) &&
+               deleteOrphanedRawEventMetadata(failure) &&
+               updateAppMetadataRow("last_stale_data_deletion_timestamp = ?", {current}, failure);
+    });
+    if (!deleted) return Result::failure(error);
+    return Result::success(true);
+}

@@ -1,0 +1,107 @@
+#pragma once
+// APMSqliteStore: one SQLite database file, opened for reading and writing.
+//
+// Opening creates the file when missing, switches it to write-ahead logging
+// with synchronous=NORMAL (a committed transaction survives the process being
+// killed at any instant; only an operating-system crash or power loss can
+// lose the last commits, never the file's consistency) and runs a quick
+// integrity check; a file that is not a database or fails the check is
+// deleted and created afresh. Prepared statements are cached per SQL text.
+// One thread at a time: callers serialise access (the worker queues do).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "measurement/storage/APMError.h"
+#include "measurement/storage/APMSqliteRow.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// Codes of the errors reported by the store and the measurement database.
+enum APMDatabaseErrorCode : long {
+    kAPMDatabaseErrorInvalidArgument = 1,  // empty names, missing values, refused records
+    kAPMDatabaseErrorInvalidData = 2,      // stored data that cannot be read back
+    kAPMDatabaseErrorSQLite = 3,           // SQLite refused a statement
+    kAPMDatabaseErrorNotOpen = 4,          // the store has been closed
+    kAPMDatabaseErrorTableFull = 5,        // a table limit was reached
+    kAPMDatabaseErrorRowMissing = 6,       // an update found no row to change
+    kAPMDatabaseErrorRolledBack = 7,       // a transaction block answered NO
+};
+
+class APMSqliteStore {
+public:
+    using Parameters = std::vector<APMSqliteValue>;
+    // (column name, declared type) pairs.
+    using ColumnInfo = std::vector<std::pair<std::string, std::string>>;
+    // Receives each row; false stops the read.
+    using RowVisitor = std::function<bool(const APMSqliteRow&)>;
+
+    // Opens or creates the file; null with `*error` set when it cannot.
+    static std::unique_ptr<APMSqliteStore> open(const std::string& path, APMError* error);
+    ~APMSqliteStore();
+    APMSqliteStore(const APMSqliteStore&) = delete;
+    APMSqliteStore& operator=(const APMSqliteStore&) = delete;
+
+    const std::string& databasePath() const { return path_; }
+    bool isOpen() const { return db_ != nullptr; }
+    // True when opening found a damaged file and replaced it.
+    bool wasRecreated() const { return recreated_; }
+
+    // "CREATE TABLE IF NOT EXISTS" with the elementary columns; an existing
+    // table must have them all. Add-on columns missing from an existing table
+    // are added.
+    bool ensureTable(const std::string& table, const ColumnInfo& elementaryColumns, const ColumnInfo& addOnColumns,
+                     APMError* error);
+    // Closes the connection and deletes the file with its log files; the
+    // store stays closed. False when the file could not be deleted.
+    bool closeAndDeleteDatabase();
+
+    // Runs the block in one exclusive transaction (a savepoint when one is
+    // already open): true commits, false rolls back and answers false with a
+    // kAPMDatabaseErrorRolledBack error. An exception rolls back and is
+    // rethrown.
+    bool performTransaction(APMError* error, const std::function<bool()>& block);
+    bool isInTransaction() const;
+
+    // All rows of the query, in the order SQLite gives them.
+    APMResult<std::vector<APMSqliteRow>> recordsForQuery(const std::string& sql, const Parameters& parameters);
+    // The first row, none when there is no row.
+    APMResult<APMSqliteRow> firstRow(const std::string& sql, const Parameters& parameters);
+    bool forEachRow(const std::string& sql, const Parameters& parameters, const RowVisitor& visitor, APMError* error);
+    // Runs one statement; the number of rows it changed.
+    APMResult<std::int64_t> execute(const std::string& sql, const Parameters& parameters);
+    // Runs several statements without parameters.
+    bool executeScript(const std::string& sql, APMError* error);
+    std::int64_t lastInsertRowID() const;
+
+    // "INSERT OR REPLACE" of the record's columns.
+    bool upsertRecord(const APMSqliteRow& record, const std::string& table, APMError* error);
+    // "DELETE FROM <table> WHERE <column>=?"; true when the statement ran,
+    // whatever it deleted.
+    bool deleteRecordFromTable(const std::string& table, const std::string& column, const APMSqliteValue& value,
+                               APMError* error);
+    // "DELETE FROM <table> WHERE <condition>"; the number of deleted rows.
+    APMResult<std::int64_t> deleteRecordsFromTable(const std::string& table, const std::string& condition,
+                                                   const Parameters& parameters);
+
+private:
+    class Statement;
+    APMSqliteStore(std::string path, sqlite3* db, bool recreated);
+
+    bool prepare(const std::string& sql, const Parameters& parameters, Statement& statement, APMError* error);
+    APMError sqliteError(int code, const std::string& sql) const;
+    void closeConnection();
+
+    std::string path_;
+    sqlite3* db_;
+    bool recreated_;
+    std::unordered_map<std::string, sqlite3_stmt*> statements_;
+    std::unordered_map<sqlite3_stmt*, std::shared_ptr<const std::vector<std::string>>> columnNames_;
+    int savepointDepth_ = 0;
+};
