@@ -1,0 +1,290 @@
+#include "measurement/interface/APMIdentity.h"
+
+#include <algorithm>
+
+#include "VadovaUtilities/VULMainBundle.h"
+#include "measurement/interface/APMConsentSettingsUtil.h"
+#include "measurement/interface/APMDefaultIdentitySupport.h"
+#include "measurement/interface/APMIdentityRemoteSettings.h"
+#include "measurement/storage/APMDigest.h"
+#include "measurement/storage/APMEnvironmentInfo.h"
+#include "measurement/storage/APMMonitor.h"
+#include "measurement/storage/APMPersistedConfig.h"
+#include "measurement/storage/APMVadovaServiceFileUtil.h"
+#include "platform/Uuid.h"
+
+namespace {
+
+constexpr const char* kIDFVCollectionKey = "VADOVA_ANALYTICS_IDFV_COLLECTION_ENABLED";
+
+std::mutex& sharedMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::shared_ptr<APMIdentity>& sharedSlot() {
+    static std::shared_ptr<APMIdentity> instance;
+    return instance;
+}
+
+std::optional<std::string> infoString(const char* key) {
+    auto value = VULMainBundle::objectForInfoDictionaryKey(key);
+    if (!value || !value->isString()) return std::nullopt;
+    return *value->asString();
+}
+
+std::int64_t statusFromBridge(const APMDefaultIdentitySupport& bridge) {
+    if (!bridge.hasLimitedAdTracking()) return APMIdentity::StatusUnavailable;
+    if (!bridge.hasAppDataConsentStatus()) return APMIdentity::StatusUnknown;
+    const std::uint64_t status = bridge.appDataConsentStatus();
+    if (status == 0) return APMIdentity::StatusNotDetermined;
+    if (status <= 3) return static_cast<std::int64_t>(status);
+    return APMIdentity::StatusUnknown;
+}
+
+}  // namespace
+
+std::shared_ptr<APMIdentity> APMIdentity::create(platform::Dispatcher& dispatcher,
+                                                 std::shared_ptr<APMPersistedConfig> persistedConfig,
+                                                 std::shared_ptr<APMDefaultIdentitySupport> bridge,
+                                                 std::shared_ptr<const APMIdentityRemoteSettings> remoteSettings) {
+    if (!persistedConfig) {
+        APMMonitor::shared()->log(2, 20004,
+                                  "Unable to create measurement identity, missing a valid persisted config instance");
+        return nullptr;
+    }
+    return std::make_shared<APMIdentity>(nullptr, dispatcher, std::move(persistedConfig), std::move(bridge),
+                                         std::move(remoteSettings));
+}
+
+std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
+    std::lock_guard lock(sharedMutex());
+    auto& slot = sharedSlot();
+    if (!slot) {
+        auto dispatcher = platform::makeRealDispatcher();
+        platform::Dispatcher& queues = *dispatcher;
+        auto bridge = std::make_shared<APMDefaultIdentitySupport>(queues, platform::systemAdvertisingIdentifier());
+        slot = std::make_shared<APMIdentity>(std::move(dispatcher), queues, APMPersistedConfig::sharedInstance(),
+                                             std::move(bridge), nullptr);
+    }
+    return slot;
+}
+
+void APMIdentity::setSharedInstance(std::shared_ptr<APMIdentity> identity) {
+    std::lock_guard lock(sharedMutex());
+    sharedSlot() = std::move(identity);
+}
+
+APMIdentity::APMIdentity(std::unique_ptr<platform::Dispatcher> ownDispatcher, platform::Dispatcher& dispatcher,
+                         std::shared_ptr<APMPersistedConfig> persistedConfig,
+                         std::shared_ptr<APMDefaultIdentitySupport> bridge,
+                         std::shared_ptr<const APMIdentityRemoteSettings> remoteSettings)
+    : ownDispatcher_(std::move(ownDispatcher)),
+      dispatcher_(dispatcher),
+      persistedConfig_(std::move(persistedConfig)),
+      bridge_(bridge ? std::move(bridge) : std::make_shared<APMDefaultIdentitySupport>(dispatcher, nullptr)),
+      remoteSettings_(std::move(remoteSettings)),
+      queue_(dispatcher.makeSerialQueue("APMIdentityWorkerQueue")) {
+    const platform::PropertyDictionary serviceInfo = APMVadovaServiceFileUtil::dictionaryFromVadovaServiceInfoPlist();
+    if (!serviceInfo.empty()) {
+        auto found = serviceInfo.find("VADOVA_APP_ID");
+        if (found != serviceInfo.end() && found->second.isString()) appIDFromVAZ_ = *found->second.asString();
+    }
+    readBundleInformation();
+    if (!persistedConfig_->appInstanceID() && !APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
+        persistedConfig_->setAppInstanceID(randomAppInstanceID());
+    }
+}
+
+APMIdentity::~APMIdentity() = default;
+
+void APMIdentity::readBundleInformation() {
+    if (auto value = VULMainBundle::objectForInfoDictionaryKey(kIDFVCollectionKey);
+        value && (value->isNumber() || value->isBoolean())) {
+        isIDFVCollectionEnabled_ = value->asBoolean().value_or(value->asReal().value_or(0) != 0);
+        APMMonitor::shared()->log(7, 20009, "%@ = %@", kIDFVCollectionKey, *isIDFVCollectionEnabled_ ? "YES" : "NO");
+    }
+    appID_ = infoString("CFBundleIdentifier");
+    appVersion_ = infoString("CFBundleShortVersionString");
+    if (auto bundleVersion = infoString("CFBundleVersion")) {
+        const auto fields = numericFieldsFromAppVersionNumeric(*bundleVersion);
+        if (fields.size() > 0) appVersionMajor_ = fields[0];
+        if (fields.size() > 1) appVersionMinor_ = fields[1];
+        if (fields.size() > 2) appVersionRelease_ = fields[2];
+    }
+}
+
+std::string APMIdentity::randomAppInstanceID() {
+    std::string text = platform::makeUuidString();
+    text.erase(std::remove(text.begin(), text.end(), '-'), text.end());
+    return text;
+}
+
+double APMIdentity::adIDCacheTime() const { return remoteSettings_ ? remoteSettings_->adIDCacheTime() : 1.0; }
+
+bool APMIdentity::gateIDFAOnATTMASEnabled() const {
+    return remoteSettings_ && remoteSettings_->gateIDFAOnATTMASEnabled();
+}
+
+void APMIdentity::refreshOnQueue() {
+    const double now = dispatcher_.clock().now();
+    std::optional<std::string> appInstanceID = persistedConfig_->appInstanceID();
+    if (appInstanceID && lastAppInstanceIDUpdateTimestamp_ && *lastAppInstanceIDUpdateTimestamp_ <= now &&
+        now - *lastAppInstanceIDUpdateTimestamp_ < adIDCacheTime()) {
+        return;
+    }
+    const bool hadAppInstanceID = appInstanceID.has_value();
+    const std::optional<std::string> persistedHash = persistedConfig_->hashedResettableDeviceID();
+    std::optional<std::string> cachedIdentifier = resettableDeviceID_;
+    const bool limited = bridge_->limitedAdTracking();
+    const std::int64_t status = statusFromBridge(*bridge_);
+    const bool gated = gateIDFAOnATTMASEnabled() && status != StatusAuthorized;
+    const bool adStorageDenied = APMConsentSettingsUtil::isAdStorageDenied();
+
+    std::optional<std::string> identifier;
+    if (adStorageDenied) {
+        cachedIdentifier.reset();
+    } else if (!gated) {
+        identifier = bridge_->resettableDeviceID();
+    }
+
+    std::optional<std::string> newHash;
+    if (identifier && !identifier->empty()) {
+        if (*identifier == kAPMZeroAdvertisingIdentifier) {
+            cachedIdentifier.reset();
+        } else {
+            cachedIdentifier = identifier;
+            std::string hash = APMMD5String(*identifier);
+            if (hash != persistedHash) {
+                if (persistedHash) {
+                    appInstanceID = randomAppInstanceID();
+                    persistedConfig_->setShouldSetLastAdvertisingIDResetUserProperty(true);
+                }
+                newHash = std::move(hash);
+            }
+        }
+    }
+
+    if (!hadAppInstanceID || newHash) {
+        if (!APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
+            persistedConfig_->setAppInstanceID(appInstanceID ? *appInstanceID : randomAppInstanceID());
+        }
+        if (newHash && !adStorageDenied) persistedConfig_->setHashedResettableDeviceID(newHash);
+    }
+
+    lastAppInstanceIDUpdateTimestamp_ = now;
+    limitedAdTracking_ = limited;
+    resettableDeviceID_ = std::move(cachedIdentifier);
+    appleConsentStatus_ = status;
+}
+
+void APMIdentity::updateIdentifiers() {
+    queue_->async([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->refreshOnQueue();
+    });
+}
+
+void APMIdentity::updateIdentifiersAndWait() {
+    queue_->sync([this] { refreshOnQueue(); });
+}
+
+std::optional<std::string> APMIdentity::appInstanceID() {
+    if (APMConsentSettingsUtil::isAnalyticsStorageDenied()) return std::nullopt;
+    std::optional<std::string> result;
+    queue_->sync([&] {
+        refreshOnQueue();
+        result = persistedConfig_->appInstanceID();
+    });
+    return result;
+}
+
+void APMIdentity::setAppInstanceID(const std::string& appInstanceID) {
+    queue_->async([config = persistedConfig_, appInstanceID] { config->setAppInstanceID(appInstanceID); });
+}
+
+std::optional<std::string> APMIdentity::resettableDeviceID() {
+    std::optional<std::string> result;
+    queue_->sync([&] {
+        refreshOnQueue();
+        result = resettableDeviceID_;
+    });
+    return result;
+}
+
+std::optional<std::string> APMIdentity::hashedResettableDeviceID() {
+    if (APMConsentSettingsUtil::isAdStorageDenied()) return std::nullopt;
+    std::optional<std::string> result;
+    queue_->sync([&] {
+        refreshOnQueue();
+        result = persistedConfig_->hashedResettableDeviceID();
+    });
+    return result;
+}
+
+bool APMIdentity::limitedAdTracking() {
+    bool result = false;
+    queue_->sync([&] {
+        refreshOnQueue();
+        result = limitedAdTracking_;
+    });
+    return result;
+}
+
+bool APMIdentity::hasLimitedAdTracking() {
+    bool result = false;
+    queue_->sync([&] {
+        refreshOnQueue();
+        result = bridge_->hasLimitedAdTracking();
+    });
+    return result;
+}
+
+std::int64_t APMIdentity::appleConsentStatus() {
+    std::int64_t result = 0;
+    queue_->sync([&] {
+        refreshOnQueue();
+        result = appleConsentStatus_;
+    });
+    return result;
+}
+
+bool APMIdentity::isFromAppStore() const { return APMAEU::isFAS(); }
+
+std::optional<std::string> APMIdentity::appIDFromVAZ() {
+    std::optional<std::string> result;
+    queue_->sync([&] { result = appIDFromVAZ_; });
+    return result;
+}
+
+void APMIdentity::setAppIDFromVAZ(const std::string& appID) {
+    if (appID.empty()) {
+        APMMonitor::shared()->log(2, 20005, "Cannot set empty Vadova App ID");
+        return;
+    }
+    queue_->async([weak = weak_from_this(), appID] {
+        auto self = weak.lock();
+        if (!self || self->appIDFromVAZWasSet_) return;
+        self->appIDFromVAZWasSet_ = true;
+        self->appIDFromVAZ_ = appID;
+    });
+}
+
+bool APMIdentity::shouldSetLastAdvertisingIDResetUserProperty() {
+    bool result = false;
+    queue_->sync([&] { result = persistedConfig_->shouldSetLastAdvertisingIDResetUserProperty(); });
+    return result;
+}
+
+void APMIdentity::setShouldSetLastAdvertisingIDResetUserProperty(bool should) {
+    queue_->async([config = persistedConfig_, should] { config->setShouldSetLastAdvertisingIDResetUserProperty(should); });
+}
+
+std::optional<std::string> APMIdentity::veredodaInstallationID() const {
+    std::lock_guard lock(installationIDMutex_);
+    return veredodaInstallationID_;
+}
+
+void APMIdentity::setVeredodaInstallationID(std::optional<std::string> installationID) {
+    std::lock_guard lock(installationIDMutex_);
+    veredodaInstallationID_ = std::move(installationID);
+}

@@ -1,0 +1,139 @@
+#pragma once
+// APMIdentity: who this installation is to measurement: the app instance ID
+// (made once, replaced when the advertising identifier changes or on a
+// reset), the advertising identifier and its MD5 hash, the tracking
+// authorisation status, the session stitching token, the diversion key, the
+// app IDs and the bundle's version. All state lives on the serial queue
+// "APMIdentityWorkerQueue": writers enter it asynchronously, readers
+// synchronously (never from that queue). Nothing identifying is created,
+// kept or answered while the consent for its storage is denied.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Dispatch.h"
+
+class APMDefaultIdentitySupport;
+class APMIdentityRemoteSettings;
+class APMPersistedConfig;
+
+class APMIdentity : public std::enable_shared_from_this<APMIdentity> {
+public:
+    // Tracking-authorisation status codes.
+    enum ConsentStatus : std::int64_t {
+        StatusRestricted = 1,
+        StatusDenied = 2,
+        StatusAuthorized = 3,
+        StatusNotDetermined = 4,
+        StatusUnknown = 5,      // limited ad tracking known, status not
+        StatusUnavailable = 6,  // no platform component
+    };
+
+    // Null (after logging 20004) without a persisted configuration.
+    // `remoteSettings` null: a cache time of 1 s and no gate.
+    static std::shared_ptr<APMIdentity> create(platform::Dispatcher& dispatcher,
+                                               std::shared_ptr<APMPersistedConfig> persistedConfig,
+                                               std::shared_ptr<APMDefaultIdentitySupport> bridge,
+                                               std::shared_ptr<const APMIdentityRemoteSettings> remoteSettings);
+    // The process's identity (the engine installs its own); by default one
+    // over the shared persisted configuration, on a dispatcher of its own.
+    static std::shared_ptr<APMIdentity> sharedInstance();
+    // Installs `identity` as the shared one (null: the next call makes a default).
+    static void setSharedInstance(std::shared_ptr<APMIdentity> identity);
+
+    static std::int64_t varUradazaduroLibraryVersion();
+    // Numbers of a version text: "." separated, empty parts skipped, the
+    // digits of each part joined ("10b3" gives 103, logging 20002).
+    static std::vector<std::int64_t> numericFieldsFromAppVersionNumeric(const std::string& version);
+    // 32 upper-case hexadecimal characters from a new random UUID.
+    static std::string randomAppInstanceID();
+
+    std::optional<std::string> appInstanceID();
+    void setAppInstanceID(const std::string& appInstanceID);
+    std::optional<std::string> resettableDeviceID();
+    std::optional<std::string> hashedResettableDeviceID();
+    bool limitedAdTracking();
+    bool hasLimitedAdTracking();
+    std::int64_t appleConsentStatus();
+    bool iOS14OrAbove() const { return true; }
+    std::optional<std::string> identifierForVendor() const { return std::nullopt; }
+    bool isFromAppStore() const;
+
+    void updateIdentifiers();
+    void updateIdentifiersAndWait();
+
+    std::optional<std::string> appIDFromVAZ();
+    // Only the first non-empty ID is taken; an empty one logs 20005.
+    void setAppIDFromVAZ(const std::string& appID);
+    bool shouldSetLastAdvertisingIDResetUserProperty();
+    void setShouldSetLastAdvertisingIDResetUserProperty(bool should);
+
+    // Kept while the session number and expiry continue the last request's;
+    // without a user ID it also lapses 86400 s after it was made. None while
+    // analytics storage is denied.
+    std::optional<std::string> sessionStitchingTokenWithSessionNumber(std::int64_t sessionNumber, bool sessionExpired,
+                                                                      bool userIDAvailable);
+    void resetSessionStitchingToken();
+    void resetSessionStitchingTokenOnWorkerQueue();
+    std::string ephemeralAppInstanceID();
+    void resetEphemeralAppInstanceID();
+    void resetEphemeralAppInstanceIDOnWorkerQueue();
+    // Five characters; a stored key of another length is replaced.
+    std::string diversionKey();
+
+    const std::optional<std::string>& appID() const { return appID_; }
+    const std::optional<std::string>& appVersion() const { return appVersion_; }
+    std::optional<std::int64_t> appVersionMajor() const { return appVersionMajor_; }
+    std::optional<std::int64_t> appVersionMinor() const { return appVersionMinor_; }
+    std::optional<std::int64_t> appVersionRelease() const { return appVersionRelease_; }
+    std::optional<bool> isIDFVCollectionEnabled() const { return isIDFVCollectionEnabled_; }
+
+    std::optional<std::string> veredodaInstallationID() const;
+    void setVeredodaInstallationID(std::optional<std::string> installationID);
+
+    APMIdentity(std::unique_ptr<platform::Dispatcher> ownDispatcher, platform::Dispatcher& dispatcher,
+                std::shared_ptr<APMPersistedConfig> persistedConfig, std::shared_ptr<APMDefaultIdentitySupport> bridge,
+                std::shared_ptr<const APMIdentityRemoteSettings> remoteSettings);  // through create()
+    ~APMIdentity();
+
+private:
+    void readBundleInformation();
+    void refreshOnQueue();
+    double adIDCacheTime() const;
+    bool gateIDFAOnATTMASEnabled() const;
+
+    std::unique_ptr<platform::Dispatcher> ownDispatcher_;
+    platform::Dispatcher& dispatcher_;
+    std::shared_ptr<APMPersistedConfig> persistedConfig_;
+    std::shared_ptr<APMDefaultIdentitySupport> bridge_;
+    std::shared_ptr<const APMIdentityRemoteSettings> remoteSettings_;
+    platform::QueueRef queue_;
+
+    // On the queue.
+    std::optional<double> lastAppInstanceIDUpdateTimestamp_;
+    std::int64_t appleConsentStatus_ = 0;
+    std::optional<std::string> resettableDeviceID_;
+    bool limitedAdTracking_ = false;
+    std::optional<std::string> appIDFromVAZ_;
+    bool appIDFromVAZWasSet_ = false;
+    std::optional<std::string> sessionStitchingToken_;
+    std::int64_t lastSessionNumber_ = 0;
+    bool lastIsSessionExpired_ = false;
+    std::optional<double> sessionStitchingTokenExpirationTime_;
+    std::optional<std::string> ephemeralAppInstanceID_;
+
+    // Read at creation.
+    std::optional<std::string> appID_;
+    std::optional<std::string> appVersion_;
+    std::optional<std::int64_t> appVersionMajor_;
+    std::optional<std::int64_t> appVersionMinor_;
+    std::optional<std::int64_t> appVersionRelease_;
+    std::optional<bool> isIDFVCollectionEnabled_;
+
+    mutable std::mutex installationIDMutex_;
+    std::optional<std::string> veredodaInstallationID_;
+};
