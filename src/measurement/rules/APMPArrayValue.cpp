@@ -9,6 +9,7 @@
 #include "measurement/rules/MethodCall.h"
 #include "measurement/rules/NumberConversion.h"
 #include "measurement/rules/ScalarValues.h"
+#include "measurement/rules/ValueComparison.h"
 #include "measurement/rules/ValueIndex.h"
 
 namespace measurement::rules {
@@ -182,6 +183,79 @@ std::shared_ptr<APMPArrayValue> APMPArrayValue::subarrayWithRange(std::size_t lo
     return std::make_shared<APMPArrayValue>(
         ValueList(slots_.begin() + static_cast<std::ptrdiff_t>(begin),
                   slots_.begin() + static_cast<std::ptrdiff_t>(end)));
+}
+
+ValueList APMPArrayValue::spliceFrom(std::size_t start, std::size_t deleteCount, const ValueList& values,
+                                     ErrorSlot& error) {
+    const std::size_t begin = std::min(start, slots_.size());
+    const std::size_t removedCount = std::min(deleteCount, slots_.size() - begin);
+    if (slots_.size() - removedCount + values.size() > kMaxArrayLength) {
+        fail(error, PixieErrorCode::SizeLimitExceeded);
+        return {};
+    }
+    const auto first = slots_.begin() + static_cast<std::ptrdiff_t>(begin);
+    ValueList removed(first, first + static_cast<std::ptrdiff_t>(removedCount));
+    slots_.erase(first, first + static_cast<std::ptrdiff_t>(removedCount));
+    slots_.insert(slots_.begin() + static_cast<std::ptrdiff_t>(begin), values.begin(), values.end());
+    return removed;
+}
+
+bool APMPArrayValue::concat(const ValuePtr& value, ErrorSlot& error) {
+    if (value->kind() == ValueKind::Control) return fail(error, PixieErrorCode::WrongArgumentKind);
+    if (const auto* other = valueAs<APMPArrayValue>(value)) {
+        // A copy first: the array may be this one.
+        const ValueList added = other->slots_;
+        return appendElements(added, error);
+    }
+    return appendElements({value}, error);
+}
+
+void APMPArrayValue::reverse() { std::reverse(slots_.begin(), slots_.end()); }
+
+ValuePtr APMPArrayValue::removeFirstElement() {
+    if (slots_.empty()) return undefinedValue();
+    ValuePtr removed = std::move(slots_.front());
+    slots_.erase(slots_.begin());
+    return isHole(removed) ? undefinedValue() : removed;
+}
+
+ValuePtr APMPArrayValue::removeLastElement() {
+    if (slots_.empty()) return undefinedValue();
+    ValuePtr removed = std::move(slots_.back());
+    slots_.pop_back();
+    return isHole(removed) ? undefinedValue() : removed;
+}
+
+bool APMPArrayValue::appendElements(const ValueList& values, ErrorSlot& error) {
+    if (values.size() > kMaxArrayLength - slots_.size()) return fail(error, PixieErrorCode::SizeLimitExceeded);
+    slots_.insert(slots_.end(), values.begin(), values.end());
+    return true;
+}
+
+bool APMPArrayValue::prependElements(const ValueList& values, ErrorSlot& error) {
+    if (values.size() > kMaxArrayLength - slots_.size()) return fail(error, PixieErrorCode::SizeLimitExceeded);
+    slots_.insert(slots_.begin(), values.begin(), values.end());
+    return true;
+}
+
+double APMPArrayValue::indexOfValue(const APMPRuntimeValue& value, std::size_t from, ErrorSlot& error) const {
+    for (std::size_t i = from; i < slots_.size(); ++i) {
+        const bool equal = strictEquals(*slots_[i], value, error);
+        if (error) return -1;
+        if (equal) return static_cast<double>(i);
+    }
+    return -1;
+}
+
+double APMPArrayValue::lastIndexOfValue(const APMPRuntimeValue& value, std::size_t from,
+                                        ErrorSlot& error) const {
+    if (slots_.empty()) return -1;
+    for (std::size_t i = std::min(from, slots_.size() - 1) + 1; i-- > 0;) {
+        const bool equal = strictEquals(*slots_[i], value, error);
+        if (error) return -1;
+        if (equal) return static_cast<double>(i);
+    }
+    return -1;
 }
 
 void APMPArrayValue::appendReferences(std::vector<const Collectable*>& out) const {

@@ -10,7 +10,11 @@
 // String form: the slots joined by ",", with holes, undefined and null as
 // empty pieces; an array already being joined further up (a cycle) is an
 // empty piece too. Growing past kMaxArrayLength fails with code 20.
+//
+// The list operations below serve the array methods (ArrayMethods.h); new
+// arrays handed to programs are made through the object manager instead.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,7 +23,9 @@
 
 namespace measurement::rules {
 
-class APMPArrayValue : public APMPRuntimeValue {
+class APMPFunctionValue;
+
+class APMPArrayValue : public APMPRuntimeValue, public std::enable_shared_from_this<APMPArrayValue> {
 public:
     static constexpr ValueKind kKind = ValueKind::Array;
 
@@ -56,6 +62,30 @@ public:
     // The slots in [location, location + length), clamped, holes kept,
     // without named properties.
     std::shared_ptr<APMPArrayValue> subarrayWithRange(std::size_t location, std::size_t length) const;
+
+    // Removes up to `deleteCount` slots at `start` (both clamped to the
+    // array) and inserts `values` there; answers the removed slots.
+    ValueList spliceFrom(std::size_t start, std::size_t deleteCount, const ValueList& values, ErrorSlot& error);
+    // Appends an array's slots (holes kept) or any other value as one slot;
+    // a control value fails with code 10.
+    bool concat(const ValuePtr& value, ErrorSlot& error);
+    void reverse();
+    // The removed slot, undefined for a hole or an empty array.
+    ValuePtr removeFirstElement();
+    ValuePtr removeLastElement();
+    // Prepending keeps the list's order; false (code 20) past kMaxArrayLength.
+    bool appendElements(const ValueList& values, ErrorSlot& error);
+    bool prependElements(const ValueList& values, ErrorSlot& error);
+    // The first slot at or after `from` (the last at or before it) strictly
+    // equal to `value`; -1 when none.
+    double indexOfValue(const APMPRuntimeValue& value, std::size_t from, ErrorSlot& error) const;
+    double lastIndexOfValue(const APMPRuntimeValue& value, std::size_t from, ErrorSlot& error) const;
+    // Sorts in place: holes last, undefined before them, the rest by the
+    // comparison function (a negative number puts a first) or, without one,
+    // by string form in code units. After an error the remaining comparisons
+    // answer equal and the first error is reported. The sort orders the
+    // slots as they were when it began (ArraySort.cpp).
+    void sortUsingFunctionValue(APMPFunctionValue* compare, const ScopePtr& scope, ErrorSlot& error);
 
     void appendReferences(std::vector<const Collectable*>& out) const override;
     void detachReferences(std::vector<CollectablePtr>& out) override;

@@ -5,6 +5,7 @@
 #include "measurement/rules/APMPControlValue.h"
 #include "measurement/rules/APMPEvaluator.h"
 #include "measurement/rules/APMPRequire.h"
+#include "measurement/rules/APMPRuntimeEntityConverter.h"
 #include "measurement/rules/APMPRuntimePlatform.h"
 #include "measurement/rules/APMPScope.h"
 #include "measurement/rules/ExecutionContext.h"
@@ -37,6 +38,20 @@ void APMPRuntime::setModuleCreator(ModuleCreator creator, std::u16string name) {
 ValuePtr APMPRuntime::executeStatements(const ValueList& statements, ErrorSlot& error) {
     ValuePtr result = undefinedValue();
     for (const ValuePtr& statement : statements) {
+        result = APMPEvaluator::evaluateStatement(statement, globalScope_, error);
+        if (error) return undefinedValue();
+    }
+    return result;
+}
+
+ValuePtr APMPRuntime::executeStatements(const APMPBArray& entities, ErrorSlot& error) {
+    ValuePtr result = undefinedValue();
+    for (const APMPBObject& object : entities) {
+        const auto* message = std::get_if<std::shared_ptr<NANOMessageBase>>(&object);
+        if (!message || !*message) continue;
+        const ValuePtr statement = APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(
+            static_cast<const APMPBRuntimeEntity&>(**message), error);
+        if (error) return undefinedValue();
         result = APMPEvaluator::evaluateStatement(statement, globalScope_, error);
         if (error) return undefinedValue();
     }

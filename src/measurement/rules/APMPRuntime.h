@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "measurement/messages/APMPBObject.h"
 #include "measurement/rules/APMPDynamicProvider.h"
 #include "measurement/rules/APMPRuntimeValue.h"
 
@@ -36,6 +37,9 @@ public:
     // error ends the run (undefined). A control value does not stop the
     // loop: the result is the value of the last statement.
     ValuePtr executeStatements(const ValueList& statements, ErrorSlot& error);
+    // The same for program entities (RuntimeEntity messages), each converted
+    // just before it runs; a conversion error ends the run like any other.
+    ValuePtr executeStatements(const APMPBArray& entities, ErrorSlot& error);
 
     // A new child of the global scope, for one run of a callback.
     ScopePtr getRunScope();

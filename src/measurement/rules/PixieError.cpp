@@ -11,6 +11,11 @@ bool fail(ErrorSlot& error, PixieErrorCode code) {
     return false;
 }
 
+bool fail(ErrorSlot& error, EditingErrorCode code) {
+    error = APMError{kEditingErrorDomain, static_cast<long>(code), {}};
+    return false;
+}
+
 bool hasPixieCode(const ErrorSlot& error, PixieErrorCode code) {
     return error && error->domain == kPixieErrorDomain && error->code == static_cast<long>(code);
 }

@@ -36,12 +36,26 @@ enum class PixieErrorCode : long {
     SizeLimitExceeded = 20,
 };
 
+// Errors of loading and running event-editing programs.
+inline constexpr const char* kEditingErrorDomain = "com.vadova.vaz.measurement.pixie.editing.ErrorDomain";
+
+enum class EditingErrorCode : long {
+    MissingRuleType = 2,
+    UnknownRuleType = 3,
+    TooManyCallbacks = 4,
+    ProgramEndsWithControlValue = 5,
+    RuleIsNotAMap = 6,
+    RuleFunctionMissing = 7,
+};
+
 using ErrorSlot = std::optional<APMError>;
 
 APMError pixieError(PixieErrorCode code);
 
 // Fills the slot and answers false, for `return fail(error, code)` in guards.
 bool fail(ErrorSlot& error, PixieErrorCode code);
+
+bool fail(ErrorSlot& error, EditingErrorCode code);
 
 // True when the slot holds a pixie error with that code.
 bool hasPixieCode(const ErrorSlot& error, PixieErrorCode code);

@@ -1,5 +1,6 @@
 #include "measurement/rules/Utf16Text.h"
 
+#include <unicode/locid.h>
 #include <unicode/unistr.h>
 
 #include "platform/Unicode.h"
@@ -30,6 +31,32 @@ std::u16string_view trimWhiteSpaceAndNewlines(std::u16string_view text) {
     while (begin < end && isWhiteSpaceOrNewline(text[begin])) ++begin;
     while (end > begin && isWhiteSpaceOrNewline(text[end - 1])) --end;
     return text.substr(begin, end - begin);
+}
+
+namespace {
+
+icu::UnicodeString icuText(std::u16string_view text) {
+    return icu::UnicodeString(text.data(), static_cast<int32_t>(text.size()));
+}
+
+std::u16string fromIcu(const icu::UnicodeString& text) {
+    return std::u16string(text.getBuffer(), static_cast<std::size_t>(text.length()));
+}
+
+const icu::Locale& caseLocale(CaseLocale locale) {
+    return locale == CaseLocale::Current ? icu::Locale::getDefault() : icu::Locale::getRoot();
+}
+
+}  // namespace
+
+std::u16string lowerCased(std::u16string_view text, CaseLocale locale) {
+    icu::UnicodeString mapped = icuText(text);
+    return fromIcu(mapped.toLower(caseLocale(locale)));
+}
+
+std::u16string upperCased(std::u16string_view text, CaseLocale locale) {
+    icu::UnicodeString mapped = icuText(text);
+    return fromIcu(mapped.toUpper(caseLocale(locale)));
 }
 
 }  // namespace measurement::rules

@@ -16,4 +16,11 @@ std::string utf8FromUtf16(std::u16string_view utf16);
 bool isWhiteSpaceOrNewline(char16_t unit);
 std::u16string_view trimWhiteSpaceAndNewlines(std::u16string_view text);
 
+// Full Unicode case mapping (the length may change: "\u00DF" upper-cases to
+// "SS"): by the default rules, independent of locale, or by the rules of the
+// process's current locale. Unpaired surrogates pass through unchanged.
+enum class CaseLocale { Default, Current };
+std::u16string lowerCased(std::u16string_view text, CaseLocale locale);
+std::u16string upperCased(std::u16string_view text, CaseLocale locale);
+
 }  // namespace measurement::rules

@@ -28,4 +28,14 @@ std::optional<std::size_t> indexFromKey(const APMPRuntimeValue& key) {
     return static_cast<std::size_t>(*number);
 }
 
+std::size_t clampedPosition(double position, std::size_t length) {
+    if (!(position > 0)) return 0;  // also NaN
+    const double limit = static_cast<double>(length);
+    return position >= limit ? length : static_cast<std::size_t>(position);
+}
+
+std::size_t relativePosition(double position, std::size_t length) {
+    return clampedPosition(position < 0 ? position + static_cast<double>(length) : position, length);
+}
+
 }  // namespace measurement::rules

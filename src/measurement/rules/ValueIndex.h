@@ -16,4 +16,10 @@ bool isIntegerValue(const APMPRuntimeValue& value);
 // none for any other key.
 std::optional<std::size_t> indexFromKey(const APMPRuntimeValue& key);
 
+// Position arguments of string and array methods, given as integers
+// (ToInteger results, infinities possible) and clamped to [0, length];
+// relativePosition first counts a negative position from the end.
+std::size_t clampedPosition(double position, std::size_t length);
+std::size_t relativePosition(double position, std::size_t length);
+
 }  // namespace measurement::rules
