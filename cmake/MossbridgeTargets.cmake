@@ -29,6 +29,9 @@ function(mossbridge_tests name)
   add_executable(${name} ${sources})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    MOSSBRIDGE_CONFIGURED_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    MOSSBRIDGE_CONFIGURED_BINARY_DIR="${CMAKE_BINARY_DIR}")
   set(home ${CMAKE_BINARY_DIR}/test-home/${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES

@@ -4,6 +4,7 @@
 // link, so the 1/60 s timer drives it) and the sprite sheets the build
 // generated.
 
+#include "TestPaths.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -22,9 +23,7 @@ namespace Mossbridge::testing {
 class PetViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* binary = std::getenv("MOSSBRIDGE_BINARY_DIR");
-        ASSERT_NE(binary, nullptr);
-        VULMainBundle::setResourcesDirectory(std::filesystem::path(binary) / "resources");
+        VULMainBundle::setResourcesDirectory(testpaths::binaryDir() / "resources");
         resetSpriteSheetCachesForTesting();
         PetAnimationClock::configureShared({&dispatcher, {}});
     }

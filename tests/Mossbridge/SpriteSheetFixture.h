@@ -2,6 +2,7 @@
 // Test support: a private bundle resources folder with sheets written as real
 // PNG files, and empty sprite-sheet caches around every test.
 
+#include "TestPaths.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -50,9 +51,7 @@ protected:
     }
     // Switches to the sheets the build generated.
     static void useGeneratedResources() {
-        const char* binary = std::getenv("MOSSBRIDGE_BINARY_DIR");
-        ASSERT_NE(binary, nullptr);
-        VULMainBundle::setResourcesDirectory(std::filesystem::path(binary) / "resources");
+        VULMainBundle::setResourcesDirectory(testpaths::binaryDir() / "resources");
     }
 
     std::filesystem::path folder_;

@@ -3,6 +3,7 @@
 //   <build>/pet-snapshots/desktop.png                  (the whole screen)
 // Run: ctest -R Mossbridge_tests, or Mossbridge_tests --gtest_filter='PetSnapshots*'.
 
+#include "TestPaths.h"
 #include <gtest/gtest.h>
 
 #include "PetViewFixture.h"
@@ -13,7 +14,7 @@ namespace {
 class PetSnapshots : public testing::PetViewTest {
 protected:
     std::filesystem::path folder() const {
-        auto path = std::filesystem::path(std::getenv("MOSSBRIDGE_BINARY_DIR")) / "pet-snapshots";
+        auto path = testpaths::binaryDir() / "pet-snapshots";
         std::filesystem::create_directories(path);
         return path;
     }

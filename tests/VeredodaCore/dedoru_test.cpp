@@ -1,3 +1,4 @@
+#include "TestPaths.h"
 #include "VeredodaCore/DEDOru.h"
 
 #include <gtest/gtest.h>
@@ -84,9 +85,7 @@ TEST_F(DEDOruTest, ConfigureWithoutAReadableOptionsFileRaises) {
 }
 
 TEST_F(DEDOruTest, TheShippedOptionsFileConfiguresTheApp) {
-    const char* source = std::getenv("MOSSBRIDGE_SOURCE_DIR");
-    if (source == nullptr) GTEST_SKIP() << "MOSSBRIDGE_SOURCE_DIR is not set";
-    VULMainBundle::setResourcesDirectory(std::filesystem::path(source) / "resources");
+    VULMainBundle::setResourcesDirectory(testpaths::sourceDir() / "resources");
     DEDOru::configure();
     const auto app = DEDOru::defaultApp();
     ASSERT_NE(app, nullptr);
