@@ -7,7 +7,7 @@
 #include "measurement/messages/FieldAccessChecks.h"
 #include "measurement/messages/MessageRuntime.h"
 #include "measurement/messages/StringRecords.h"
-#include "measurement/messages/Utf8.h"
+#include "platform/Unicode.h"
 
 using namespace measurement::messages;
 
@@ -58,7 +58,7 @@ bool APMPBFillBytesRecord(StringRecord* record, std::span<const std::uint8_t> va
 }
 
 std::optional<std::string> stringFromRecord(const StringRecord& record) {
-    if (record.data == nullptr || !isWellFormedUtf8(record.data, record.length)) {
+    if (record.data == nullptr || !platform::isValidUtf8(std::string_view(reinterpret_cast<const char*>(record.data), record.length))) {
         return std::nullopt;
     }
     return std::string(reinterpret_cast<const char*>(record.data), record.length);
