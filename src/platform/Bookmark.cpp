@@ -1,0 +1,67 @@
+#include "platform/Bookmark.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace platform {
+
+namespace {
+
+// The data is a binary property list with these keys; nothing else is read.
+const char* const kPathKey = "path";
+const char* const kDeviceKey = "device";
+const char* const kInodeKey = "inode";
+
+struct Identity {
+    std::int64_t device = 0;
+    std::int64_t inode = 0;
+};
+
+std::optional<Identity> identityAt(const std::filesystem::path& path, std::string& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        const int code = errno;
+        error = "The bookmarked item \"" + path.filename().string() + "\" couldn't be found: " + std::strerror(code);
+        return std::nullopt;
+    }
+    return Identity{static_cast<std::int64_t>(info.st_dev), static_cast<std::int64_t>(info.st_ino)};
+}
+
+}  // namespace
+
+std::optional<PropertyData> createBookmarkData(const std::filesystem::path& path, std::string& error) {
+    if (!path.is_absolute()) {
+        error = "A bookmark needs an absolute path: \"" + path.string() + "\"";
+        return std::nullopt;
+    }
+    const auto identity = identityAt(path, error);
+    if (!identity) return std::nullopt;
+    PropertyDictionary bookmark{
+        {kPathKey, path.lexically_normal().string()},
+        {kDeviceKey, static_cast<long long>(identity->device)},
+        {kInodeKey, static_cast<long long>(identity->inode)},
+    };
+    auto data = serializePropertyList(PropertyValue(std::move(bookmark)), PropertyListFormat::Binary);
+    if (!data) error = "The path \"" + path.string() + "\" cannot be kept in a bookmark";
+    return data;
+}
+
+std::optional<ResolvedBookmark> resolveBookmarkData(const PropertyData& data, std::string& error) {
+    const auto parsed = parsePropertyList(data);
+    const PropertyValue* path = parsed ? parsed->find(kPathKey) : nullptr;
+    const PropertyValue* device = parsed ? parsed->find(kDeviceKey) : nullptr;
+    const PropertyValue* inode = parsed ? parsed->find(kInodeKey) : nullptr;
+    if (!path || !path->asString() || path->asString()->empty() || (*path->asString())[0] != '/' || !device ||
+        device->kind() != PropertyValue::Kind::Integer || !inode || inode->kind() != PropertyValue::Kind::Integer) {
+        error = "The bookmark data isn't in the correct format.";
+        return std::nullopt;
+    }
+    ResolvedBookmark resolved{*path->asString(), false};
+    const auto identity = identityAt(resolved.path, error);
+    if (!identity) return std::nullopt;
+    resolved.isStale = identity->device != *device->asInteger() || identity->inode != *inode->asInteger();
+    return resolved;
+}
+
+}  // namespace platform
