@@ -149,7 +149,7 @@ ScenarioLoad parseScenario(const std::string& jsonText, const std::filesystem::p
         for (const auto& [key, value] : root.items()) {
             const auto& readers = sectionReaders();
             const auto reader = std::find_if(readers.begin(), readers.end(),
-                                             [&](const auto& entry) { return entry.first == key; });
+                                             [&key = key](const auto& entry) { return entry.first == key; });
             if (reader == readers.end()) fail(key, "unknown section");
             reader->second(value, key, scenario, pending, context);
         }

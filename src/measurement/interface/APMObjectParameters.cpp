@@ -27,7 +27,8 @@ APMObjectParameters APMUniqueObjectParameters(const APMObjectParameters& paramet
     APMObjectParameters unique;
     unique.reserve(parameters.size());
     for (const auto& [name, object] : parameters) {
-        auto same = std::find_if(unique.begin(), unique.end(), [&](const auto& entry) { return entry.first == name; });
+        // `name` is captured explicitly: not every compiler captures a structured binding implicitly.
+        auto same = std::find_if(unique.begin(), unique.end(), [&name = name](const auto& entry) { return entry.first == name; });
         if (same == unique.end()) {
             unique.emplace_back(name, object);
         } else {

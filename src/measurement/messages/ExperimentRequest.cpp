@@ -16,7 +16,8 @@ constexpr std::size_t kVersionSuffixLength = 3;
 APMExperimentProperties mergedProperties(const APMExperimentSDKInfo& sdk) {
     APMExperimentProperties merged = sdk.customProperties;
     for (const auto& [key, value] : sdk.dynamicCustomProperties) {
-        auto existing = std::find_if(merged.begin(), merged.end(), [&](const auto& entry) { return entry.first == key; });
+        // `key` is captured explicitly: not every compiler captures a structured binding implicitly.
+        auto existing = std::find_if(merged.begin(), merged.end(), [&key = key](const auto& entry) { return entry.first == key; });
         if (existing != merged.end()) {
             existing->second = value;
         } else {

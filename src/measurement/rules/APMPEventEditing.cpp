@@ -3,8 +3,10 @@
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "measurement/rules/APMPControlValue.h"
 #include "measurement/rules/APMPMapValue.h"
+#include "measurement/rules/APMPRuntimeEntityConverter.h"
 #include "measurement/rules/APMPScope.h"
 #include "measurement/rules/EventModules.h"
+#include "measurement/rules/ExecutionLimits.h"
 #include "measurement/rules/ScalarValues.h"
 #include "measurement/rules/Utf16Text.h"
 
@@ -37,6 +39,9 @@ void APMPEventEditing::setModuleCreator(ModuleCreator creator, std::u16string na
 }
 
 bool APMPEventEditing::loadProgram(const APMPBProgram& program, ErrorSlot& error) {
+    if (APMPRuntimeEntityConverter::programEntityCount(program, kMaxProgramEntities) > kMaxProgramEntities) {
+        return fail(error, PixieErrorCode::SizeLimitExceeded);
+    }
     const APMPBArray statements = APMPBGetArray<APMPBRuntimeEntity>(program, kProgramInstructions).value_or(APMPBArray{});
     const ValuePtr last = runtime_->executeStatements(statements, error);
     if (error) return false;

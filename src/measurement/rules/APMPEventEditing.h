@@ -2,7 +2,9 @@
 // The front door of event editing: one program loaded from the remote
 // configuration, whose callbacks edit each event and may create new ones.
 //
-// loadProgram runs the program's top-level statements in the global scope
+// loadProgram refuses a program of more than kMaxProgramEntities entities
+// (code 20 of the pixie domain) before running any of it. Otherwise it
+// runs the program's top-level statements in the global scope
 // (ending with a control value fails with code 5 of the editing domain),
 // then each activity: every statement, run alone, must yield a map (code 6)
 // that is handed to the program function named by the activity (code 7 when

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "measurement/messages/APMPBFieldAccess.h"
+#include "measurement/messages/MessageInfo.h"
 #include "measurement/rules/APMPArrayValue.h"
 #include "measurement/rules/APMPMapValue.h"
 #include "measurement/rules/APMPObjectManager.h"
@@ -63,6 +65,26 @@ ValuePtr fromEntity(const APMPBRuntimeEntity& entity, int depth, ErrorSlot& erro
             fail(error, PixieErrorCode::InvalidEntityType);
             return undefinedValue();
     }
+}
+
+// --- Program size ----------------------------------------------------------------
+
+// Field slots of Program, OgtActivities and OgtActivity.
+enum { kProgramInstructions = 0, kProgramActivities = 1 };
+enum { kActivitiesList = 0 };
+enum { kActivityData = 1 };
+
+// The items of a repeated slot of a record; none when the record is absent.
+std::span<void* const> repeatedItems(const MessageInfo* record, int slot) {
+    if (!record || !record->fields) return {};
+    const auto* array = static_cast<const RepeatedArray*>(record->fields[slot]);
+    if (!array || !array->items) return {};
+    return {array->items, array->count};
+}
+
+const MessageInfo* childRecord(const MessageInfo* record, int slot) {
+    if (!record || !record->fields) return nullptr;
+    return static_cast<const MessageInfo*>(record->fields[slot]);
 }
 
 // --- Plain objects to runtime values -------------------------------------------
@@ -193,6 +215,30 @@ ValuePtr APMPRuntimeEntityConverter::booleanValueFromRuntimeEntity(const APMPBRu
 ValuePtr APMPRuntimeEntityConverter::statementValueFromRuntimeEntity(const APMPBRuntimeEntity& entity,
                                                                      ErrorSlot& error) {
     return statementFromEntity(entity, 0, error);
+}
+
+std::size_t APMPRuntimeEntityConverter::programEntityCount(const APMPBProgram& program, std::size_t limit) {
+    // Walks the records themselves, in linear time: reading through wrappers
+    // would copy every subtree once for each level above it.
+    std::vector<const MessageInfo*> pending;
+    const auto addAll = [&pending](std::span<void* const> items) {
+        for (void* item : items) {
+            if (item) pending.push_back(static_cast<const MessageInfo*>(item));
+        }
+    };
+    const MessageInfo* record = program.messageInfo();
+    addAll(repeatedItems(record, kProgramInstructions));
+    for (void* activity : repeatedItems(childRecord(record, kProgramActivities), kActivitiesList)) {
+        if (activity) addAll(repeatedItems(static_cast<const MessageInfo*>(activity), kActivityData));
+    }
+    std::size_t count = 0;
+    while (!pending.empty() && count <= limit) {
+        const MessageInfo* entity = pending.back();
+        pending.pop_back();
+        ++count;
+        addAll(repeatedItems(entity, kArguments));
+    }
+    return count;
 }
 
 ValuePtr APMPRuntimeEntityConverter::runtimeValueFromNSObject(const platform::PropertyValue* object,

@@ -5,6 +5,9 @@
 //   3 boolean (absent: false), 4 statement (a function name is required,
 //   code 14; arguments converted in order); any other type fails with code
 //   12. Nesting past kMaxNestingDepth fails with code 19.
+// - programs are measured before they run: programEntityCount counts every
+//   entity of a program (top-level statements, activity statements and all
+//   their arguments), stopping once it is past `limit`.
 // - plain objects (event parameters, module data) to runtime values: none is
 //   null, Booleans stay booleans, numbers become numbers, strings strings,
 //   dictionaries and arrays new tracked maps and arrays; data and dates fail
@@ -15,6 +18,7 @@
 //   that contains itself is left out where it recurs.
 // Every failure answers undefined (or none, or the dictionary built so far).
 
+#include <cstddef>
 #include <optional>
 
 #include "measurement/messages/APMPBMessages.h"
@@ -32,6 +36,7 @@ public:
     static ValuePtr numberValueFromRuntimeEntity(const APMPBRuntimeEntity& entity);
     static ValuePtr booleanValueFromRuntimeEntity(const APMPBRuntimeEntity& entity);
     static ValuePtr statementValueFromRuntimeEntity(const APMPBRuntimeEntity& entity, ErrorSlot& error);
+    static std::size_t programEntityCount(const APMPBProgram& program, std::size_t limit);
 
     // `object` null means none (nil).
     static ValuePtr runtimeValueFromNSObject(const platform::PropertyValue* object, const ScopePtr& scope,

@@ -31,7 +31,7 @@ enum class PixieErrorCode : long {
     NotAFunction = 17,
     InstructionLimitReached = 18,
     // Guards of this implementation: evaluation nested deeper than the C++
-    // stack allows, and a text, an array or a run that grew past its cap.
+    // stack allows, and a text, an array, a run or a program past its cap.
     NestingTooDeep = 19,
     SizeLimitExceeded = 20,
 };

@@ -26,15 +26,17 @@ public:
     APMParameters() = default;
     APMParameters(std::initializer_list<Entry> entries);
 
-    std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    // Defined after APMValue: some standard libraries instantiate the vector's
+    // members at once, which needs APMValue complete.
+    std::size_t size() const;
+    bool empty() const;
     bool contains(const std::string& name) const { return find(name) != nullptr; }
     const APMValue* find(const std::string& name) const;
     void set(std::string name, APMValue value);
     bool erase(const std::string& name);
 
-    std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
-    std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+    std::vector<Entry>::const_iterator begin() const;
+    std::vector<Entry>::const_iterator end() const;
 
     // Equal when both map the same names to equal values, in any order.
     bool operator==(const APMParameters& other) const;
@@ -86,6 +88,11 @@ public:
 private:
     std::variant<double, std::int64_t, std::string, std::vector<APMParameters>> value_;
 };
+
+inline std::size_t APMParameters::size() const { return entries_.size(); }
+inline bool APMParameters::empty() const { return entries_.empty(); }
+inline std::vector<APMParameters::Entry>::const_iterator APMParameters::begin() const { return entries_.begin(); }
+inline std::vector<APMParameters::Entry>::const_iterator APMParameters::end() const { return entries_.end(); }
 
 using APMObject = APMValue::Object;
 

@@ -10,6 +10,8 @@
 
 #include "ProgramMessage.h"
 #include "measurement/rules/APMPEventEditing.h"
+#include "measurement/rules/APMPRuntimeEntityConverter.h"
+#include "measurement/rules/ExecutionLimits.h"
 
 namespace measurement::rules::testing {
 namespace {
@@ -190,6 +192,67 @@ TEST_F(EventEditing, LoadFailures) {
         fresh.loadProgram(*encodedProgram(std::string(kPrelude) + c.extra, {{"register", statements.c_str()}}), error);
         EXPECT_EQ(errorText(error), c.expected) << c.extra;
     }
+}
+
+// Wire bytes for programs too large to write as text: a length-delimited
+// field, and a RuntimeEntity of `count` entities (the comma command over
+// count - 1 number entities). A program's bytes followed by more fields are
+// that program with those fields added.
+std::string lengthDelimited(int tag, const std::string& payload) {
+    std::string bytes(1, static_cast<char>(tag << 3 | 2));
+    for (std::size_t length = payload.size(); ; length >>= 7) {
+        bytes += static_cast<char>((length & 0x7F) | (length > 0x7F ? 0x80 : 0));
+        if (length <= 0x7F) break;
+    }
+    return bytes + payload;
+}
+
+std::string statementOfEntities(std::size_t count) {
+    const std::string number = lengthDelimited(2, std::string("\x08\x02", 2));
+    std::string statement = "\x08\x04" + lengthDelimited(3, "13");
+    for (std::size_t i = 1; i < count; ++i) statement += number;
+    return statement;
+}
+
+std::shared_ptr<APMPBProgram> decodedProgram(const std::string& bytes) {
+    return APMPBProgram::initWithBuffer(
+        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+TEST_F(EventEditing, AProgramOfMoreEntitiesThanTheBoundIsRefusedBeforeAnyOfItRuns) {
+    // 12 entities that register a callback when they run.
+    const auto registration = encodedProgram(
+        R"~((52 "reg" (require "internal.registerCallback")) (reg 0 (51 "" (7)) (8 "type" "edit")))~");
+    const std::vector<std::uint8_t> registrationBytes = registration->protoBuffer()->toVector();
+    const std::string start(registrationBytes.begin(), registrationBytes.end());
+
+    const auto largest = decodedProgram(start + lengthDelimited(1, statementOfEntities(kMaxProgramEntities - 12)));
+    ASSERT_NE(largest, nullptr);
+    ASSERT_EQ(APMPRuntimeEntityConverter::programEntityCount(*largest, kMaxProgramEntities), kMaxProgramEntities);
+    ErrorSlot error;
+    EXPECT_TRUE(editing->loadProgram(*largest, error));
+    EXPECT_EQ(errorText(error), "none");
+    EXPECT_EQ(editing->callbackHandler().editCallbacks().size(), 1u);
+
+    const auto tooLarge = decodedProgram(start + lengthDelimited(1, statementOfEntities(kMaxProgramEntities - 11)));
+    ASSERT_NE(tooLarge, nullptr);
+    APMPEventEditing fresh;
+    EXPECT_FALSE(fresh.loadProgram(*tooLarge, error));
+    EXPECT_EQ(errorText(error), "com.vadova.vaz.measurement.pixie.ErrorDomain 20");
+    EXPECT_TRUE(fresh.callbackHandler().editCallbacks().empty());
+
+    // Activities count with the top level (without the bound this load would
+    // fail later, with code 6: the activity yields no map).
+    const std::string half = statementOfEntities(kMaxProgramEntities / 2);
+    const std::string activity = lengthDelimited(1, "register") + lengthDelimited(2, half);
+    const auto split = decodedProgram(start + lengthDelimited(1, half) +
+                                      lengthDelimited(2, lengthDelimited(1, activity)));
+    ASSERT_NE(split, nullptr);
+    APMPEventEditing another;
+    error.reset();
+    EXPECT_FALSE(another.loadProgram(*split, error));
+    EXPECT_EQ(errorText(error), "com.vadova.vaz.measurement.pixie.ErrorDomain 20");
+    EXPECT_TRUE(another.callbackHandler().editCallbacks().empty());
 }
 
 TEST_F(EventEditing, EventFunctions) {

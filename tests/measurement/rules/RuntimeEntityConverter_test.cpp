@@ -60,6 +60,17 @@ TEST(RuntimeEntityConversion, DeepNestingFailsInsteadOfExhaustingTheStack) {
     EXPECT_EQ(converted(*entity), "error 19");
 }
 
+TEST(ProgramSize, EveryEntityOfTopLevelAndActivitiesCounts) {
+    // Top level: (0 (0 1 2) "a") is 5 entities; the activities add (8 "k" true)
+    // and 7, 4 more; a statement without arguments is one.
+    const auto program = encodedProgram(R"~((0 (0 1 2) "a") (45))~", {{"x", R"~((8 "k" true))~"}, {"y", "7"}});
+    EXPECT_EQ(Converter::programEntityCount(*program, 1000), 10u);
+    // Counting stops once past the limit.
+    EXPECT_EQ(Converter::programEntityCount(*program, 3), 4u);
+    EXPECT_EQ(Converter::programEntityCount(*program, 10), 10u);
+    EXPECT_EQ(Converter::programEntityCount(*encodedProgram(""), 10), 0u);
+}
+
 class ObjectConversion : public ::testing::Test {
 protected:
     APMPRuntime runtime;
