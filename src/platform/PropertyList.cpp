@@ -581,4 +581,19 @@ std::optional<PropertyData> serializePropertyList(const PropertyValue& value, Pr
     return bytes;
 }
 
+const char* propertyKindName(PropertyValue::Kind kind) {
+    using Kind = PropertyValue::Kind;
+    switch (kind) {
+        case Kind::Boolean: return "Boolean";
+        case Kind::Integer: return "Integer";
+        case Kind::Real: return "Real";
+        case Kind::String: return "String";
+        case Kind::Data: return "Data";
+        case Kind::Date: return "Date";
+        case Kind::Array: return "Array";
+        case Kind::Dictionary: return "Dictionary";
+    }
+    return "Unknown";
+}
+
 }  // namespace platform

@@ -82,6 +82,10 @@ private:
 
 inline constexpr int kMaxPropertyListDepth = 512;
 
+// The kind's name as logs show it: "Boolean", "Integer", "Real", "String",
+// "Data", "Date", "Array" or "Dictionary".
+const char* propertyKindName(PropertyValue::Kind kind);
+
 // Parses a binary or XML property list; nullopt when the bytes are neither,
 // are truncated, nest too deeply or would expand beyond a sane size.
 std::optional<PropertyValue> parsePropertyList(const std::uint8_t* bytes, std::size_t size);

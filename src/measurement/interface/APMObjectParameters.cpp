@@ -40,16 +40,5 @@ APMObjectParameters APMUniqueObjectParameters(const APMObjectParameters& paramet
 
 std::string APMObjectClassName(const APMObject& object) {
     if (std::holds_alternative<APMValue>(object)) return "APMValue";
-    using Kind = platform::PropertyValue::Kind;
-    switch (std::get<platform::PropertyValue>(object).kind()) {
-        case Kind::Boolean: return "Boolean";
-        case Kind::Integer: return "Integer";
-        case Kind::Real: return "Real";
-        case Kind::String: return "String";
-        case Kind::Data: return "Data";
-        case Kind::Date: return "Date";
-        case Kind::Array: return "Array";
-        case Kind::Dictionary: return "Dictionary";
-    }
-    return "Object";
+    return platform::propertyKindName(std::get<platform::PropertyValue>(object).kind());
 }

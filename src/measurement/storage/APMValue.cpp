@@ -73,21 +73,6 @@ APMValue arrayFromProperty(const platform::PropertyArray& elements) {
     return APMValue(std::move(items));
 }
 
-const char* kindName(platform::PropertyValue::Kind kind) {
-    using Kind = platform::PropertyValue::Kind;
-    switch (kind) {
-        case Kind::Boolean: return "Boolean";
-        case Kind::Integer: return "Integer";
-        case Kind::Real: return "Real";
-        case Kind::String: return "String";
-        case Kind::Data: return "Data";
-        case Kind::Date: return "Date";
-        case Kind::Array: return "Array";
-        case Kind::Dictionary: return "Dictionary";
-    }
-    return "Unknown";
-}
-
 }  // namespace
 
 std::optional<APMValue> APMValue::valueFromObject(const Object* object, bool allowArray) {
@@ -100,7 +85,7 @@ std::optional<APMValue> APMValue::valueFromObject(const Object* object, bool all
     if (auto scalar = scalarFromProperty(property)) return scalar;
     if (allowArray && property.asArray()) return arrayFromProperty(*property.asArray());
     APMMonitor::shared()->log(0, 35001, "Cannot create Value type with unsupported object. Type",
-                              kindName(property.kind()));
+                              platform::propertyKindName(property.kind()));
     return std::nullopt;
 }
 
