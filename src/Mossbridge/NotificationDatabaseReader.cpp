@@ -1,6 +1,5 @@
 #include "Mossbridge/NotificationDatabaseReader.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,18 +17,6 @@ namespace {
 // The name under which the system's C library reports the per-user Darwin
 // directory; other systems answer nothing for it.
 constexpr int kDarwinUserDirectoryName = 65536;
-
-std::filesystem::path homeDirectory() {
-    if (auto home = platform::environmentValue("HOME"); home && !home->empty() && (*home)[0] == '/') return *home;
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-    passwd entry{};
-    passwd* result = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result && result->pw_dir) {
-        return result->pw_dir;
-    }
-    return "/";
-}
 
 std::optional<std::filesystem::path> darwinUserDirectoryURL() {
     const std::size_t length = ::confstr(kDarwinUserDirectoryName, nullptr, 0);
@@ -65,12 +52,12 @@ bool hasItems(const NotificationQueryResult& result) { return !result.error && !
 }  // namespace
 
 const std::vector<std::filesystem::path>& notificationDatabaseCandidates() {
-    static const auto candidates = candidatesUnder(homeDirectory(), darwinUserDirectoryURL());
+    static const auto candidates = candidatesUnder(platform::homeDirectory(), darwinUserDirectoryURL());
     return candidates;
 }
 
 const std::filesystem::path& defaultNotificationDatabaseFolderURL() {
-    static const auto folder = homeDirectory() / "Library/Group Containers/group.com.apple.usernoted/db2";
+    static const auto folder = platform::homeDirectory() / "Library/Group Containers/group.com.apple.usernoted/db2";
     return folder;
 }
 

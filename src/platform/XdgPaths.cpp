@@ -21,6 +21,13 @@ std::optional<std::filesystem::path> absoluteFromEnvironment(const char* name) {
     return std::filesystem::path(*value);
 }
 
+std::filesystem::path baseDirectory(const char* variable, const char* homeRelativeDefault) {
+    if (auto base = absoluteFromEnvironment(variable)) return *base;
+    return homeDirectory() / homeRelativeDefault;
+}
+
+}  // namespace
+
 std::filesystem::path homeDirectory() {
     if (auto home = absoluteFromEnvironment("HOME")) return *home;
     // No usable HOME: ask the password database, as a login shell would.
@@ -34,13 +41,6 @@ std::filesystem::path homeDirectory() {
     }
     return std::filesystem::path("/");
 }
-
-std::filesystem::path baseDirectory(const char* variable, const char* homeRelativeDefault) {
-    if (auto base = absoluteFromEnvironment(variable)) return *base;
-    return homeDirectory() / homeRelativeDefault;
-}
-
-}  // namespace
 
 std::filesystem::path applicationSupportDirectory() {
     return baseDirectory("XDG_DATA_HOME", ".local/share") / kApplicationFolder;

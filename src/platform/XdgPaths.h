@@ -9,6 +9,10 @@
 
 namespace platform {
 
+// The user's home folder: $HOME when absolute, else the account database's
+// entry, else "/".
+std::filesystem::path homeDirectory();
+
 // $XDG_DATA_HOME/Mossbridge, default ~/.local/share/Mossbridge
 std::filesystem::path applicationSupportDirectory();
 // $XDG_CONFIG_HOME/Mossbridge, default ~/.config/Mossbridge
