@@ -38,6 +38,75 @@ void drawTextAt(platform::Canvas& canvas, const std::string& text, const platfor
     canvas.drawText(text, style, {origin.x, origin.y, size.width, size.height});
 }
 
+void appendToKey(std::string& key, const Rect& r) {
+    for (double v : {r.minX(), r.minY(), r.width(), r.height()}) platform::appendToKey(key, v);
+}
+
+void appendToKey(std::string& key, const platform::Color& c) {
+    for (double v : {c.red, c.green, c.blue, c.alpha}) platform::appendToKey(key, v);
+}
+
+void appendToKey(std::string& key, const platform::TextStyle& style) {
+    platform::appendToKey(key, style.font.pointSize);
+    platform::appendToKey(key, double(style.font.weight));
+    appendToKey(key, style.foreground);
+    platform::appendToKey(key, double(style.strokeColor.has_value()));
+    if (style.strokeColor) appendToKey(key, *style.strokeColor);
+    platform::appendToKey(key, style.strokeWidth);
+    platform::appendToKey(key, double(style.alignment));
+    platform::appendToKey(key, double(style.truncateTail));
+}
+
+// The badges, the name and the window dots stay the same from frame to frame
+// while the body bobs beneath them, so each is drawn as a picture that the
+// canvas can keep. Its key holds everything the step's drawing reads.
+platform::PictureKey pictureKey(std::string_view step) {
+    platform::PictureKey key;
+    platform::appendToKey(key.description, step);
+    return key;
+}
+
+// The application's name: 10-point semibold white, outlined in black.
+platform::TextStyle nameLabelStyle() {
+    platform::TextStyle style;
+    style.font = platform::Font::system(10, platform::FontWeight::semibold);
+    style.foreground = colors::white;
+    style.alignment = platform::TextAlignment::center;
+    style.truncateTail = true;
+    style.strokeColor = colors::withAlpha(colors::black, 0.45);
+    style.strokeWidth = -2;  // outlined and filled
+    return style;
+}
+
+void drawAppBadge(platform::Canvas& canvas, const Rect& badge, const VectorPetAppearance& pet) {
+    canvas.save();
+    canvas.setFillColor(colors::withAlpha(colors::windowBackground, 0.92));
+    canvas.fillPath(Path::ellipse(badge));
+    if (pet.appIcon && pet.appIcon->bitmap()) {
+        canvas.drawBitmap(pet.appIcon->bitmap(), appIconRect(badge), platform::Interpolation::high);
+    } else {
+        const std::string letter = appInitial(pet.appName);
+        const platform::Font font = appLetterFont(badge);
+        const platform::Size size = platform::measureText(letter, font);
+        drawTextAt(canvas, letter, font, colors::label,
+                   {badge.midX() - size.width / 2, badge.midY() - size.height / 2});
+    }
+    canvas.restore();
+    if (pet.displayBadges) drawVectorStatusBadge(canvas, badge, pet);
+}
+
+void drawWindowDots(platform::Canvas& canvas, const WindowDotsLayout& layout) {
+    canvas.save();
+    canvas.setFillColor(colors::withAlpha(colors::black, 0.24));
+    canvas.fillPath(Path::ellipse(layout.background));
+    canvas.setFillColor(colors::withAlpha(colors::white, 0.92));
+    for (const Rect& dot : layout.dots) canvas.fillPath(Path::ellipse(dot));
+    if (layout.overflowText)
+        drawTextAt(canvas, *layout.overflowText, platform::Font::boldSystem(8), colors::white,
+                   layout.overflowRect.origin);
+    canvas.restore();
+}
+
 void drawKindAccents(platform::Canvas& canvas, const Rect& r, const VectorPetAppearance& pet) {
     switch (pet.kind) {
     case PetKind::cat:
@@ -134,20 +203,22 @@ void drawVectorFace(platform::Canvas& canvas, const Rect& r, const VectorPetAppe
 
 void drawVectorAppBadge(platform::Canvas& canvas, const VectorPetAppearance& pet) {
     const Rect badge = appBadgeRect(pet.bounds, pet.appIconSizeScale);
-    canvas.save();
-    canvas.setFillColor(colors::withAlpha(colors::windowBackground, 0.92));
-    canvas.fillPath(Path::ellipse(badge));
-    if (pet.appIcon && pet.appIcon->bitmap()) {
-        canvas.drawBitmap(pet.appIcon->bitmap(), appIconRect(badge), platform::Interpolation::high);
-    } else {
-        const std::string letter = appInitial(pet.appName);
-        const platform::Font font = appLetterFont(badge);
-        const platform::Size size = platform::measureText(letter, font);
-        drawTextAt(canvas, letter, font, colors::label,
-                   {badge.midX() - size.width / 2, badge.midY() - size.height / 2});
-    }
-    canvas.restore();
-    if (pet.displayBadges) drawVectorStatusBadge(canvas, badge, pet);
+    platform::PictureKey key = pictureKey("app badge");
+    appendToKey(key.description, badge);
+    if (pet.appIcon && pet.appIcon->bitmap()) key.objects.push_back(pet.appIcon->bitmap());
+    else platform::appendToKey(key.description, pet.appName);  // its initial, without finding it every frame
+    // The status pill is laid out from the badge and the badge text alone.
+    const std::optional<std::string>* badgeText = pet.status ? &pet.status->badgeText : nullptr;
+    const bool mayShowStatus = pet.displayBadges && badgeText && badgeText->has_value();
+    platform::appendToKey(key.description, double(mayShowStatus));
+    if (mayShowStatus) platform::appendToKey(key.description, **badgeText);
+    // The letter is centred in the badge; the pill over its top right sticks
+    // out by 22 % of its height (at most 20 points) and may be as wide as the
+    // view. Two points more hold rounding and anti-aliased edges.
+    constexpr double pillOverhang = 0.22 * 20;
+    const Rect extent{pet.bounds.minX() - 2, badge.minY() - 2, pet.bounds.width() + 4,
+                      badge.height() + pillOverhang + 4};
+    canvas.drawPicture(key, extent, [&](platform::Canvas& c) { drawAppBadge(c, badge, pet); });
 }
 
 void drawVectorStatusBadge(platform::Canvas& canvas, const Rect& badge, const VectorPetAppearance& pet) {
@@ -169,28 +240,31 @@ void drawVectorStatusBadge(platform::Canvas& canvas, const Rect& badge, const Ve
 }
 
 void drawVectorNameLabel(platform::Canvas& canvas, const VectorPetAppearance& pet) {
-    platform::TextStyle style;
-    style.font = platform::Font::system(10, platform::FontWeight::semibold);
-    style.foreground = colors::white;
-    style.alignment = platform::TextAlignment::center;
-    style.truncateTail = true;
-    style.strokeColor = colors::withAlpha(colors::black, 0.45);
-    style.strokeWidth = -2;  // outlined and filled
-    canvas.drawText(pet.appName, style, {4, 88, pet.bounds.width() - 8, 14});
+    const platform::TextStyle style = nameLabelStyle();
+    const Rect box{4, 88, pet.bounds.width() - 8, 14};
+    platform::PictureKey key = pictureKey("name label");
+    platform::appendToKey(key.description, pet.appName);
+    appendToKey(key.description, style);
+    appendToKey(key.description, box);
+    // One line set from the top of the box stays inside it; the band is
+    // widened to the view's width and by a few points for the outline.
+    const Rect extent{pet.bounds.minX() - 2, box.minY() - 4, pet.bounds.width() + 4, box.height() + 8};
+    canvas.drawPicture(key, extent, [&](platform::Canvas& c) { c.drawText(pet.appName, style, box); });
 }
 
 void drawVectorWindowDots(platform::Canvas& canvas, const VectorPetAppearance& pet) {
     const auto layout = windowDotsLayout(pet.bounds, pet.windowCount);
     if (!layout) return;
-    canvas.save();
-    canvas.setFillColor(colors::withAlpha(colors::black, 0.24));
-    canvas.fillPath(Path::ellipse(layout->background));
-    canvas.setFillColor(colors::withAlpha(colors::white, 0.92));
-    for (const Rect& dot : layout->dots) canvas.fillPath(Path::ellipse(dot));
-    if (layout->overflowText)
-        drawTextAt(canvas, *layout->overflowText, platform::Font::boldSystem(8), colors::white,
-                   layout->overflowRect.origin);
-    canvas.restore();
+    platform::PictureKey key = pictureKey("window dots");
+    appendToKey(key.description, layout->background);
+    platform::appendToKey(key.description, double(layout->dots.size()));
+    for (const Rect& dot : layout->dots) appendToKey(key.description, dot);
+    platform::appendToKey(key.description, layout->overflowText.value_or(""));
+    appendToKey(key.description, layout->overflowRect);
+    // The overflow count starts right of the dots and may run past them.
+    const Rect band = grown(layout->background, 2);
+    const Rect extent{pet.bounds.minX() - 2, band.minY(), pet.bounds.width() + 4, band.height()};
+    canvas.drawPicture(key, extent, [&](platform::Canvas& c) { drawWindowDots(c, *layout); });
 }
 
 void drawVectorResizeGrip(platform::Canvas& canvas, const VectorPetAppearance& pet) {

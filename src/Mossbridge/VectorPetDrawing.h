@@ -4,7 +4,10 @@
 // eye winks on the frontmost application's pet), accents for cat, sprout and
 // ghost, then the application badge with its status badge, the application's
 // name, the window dots and the resize grip. Each step saves and restores
-// the graphics state it changes.
+// the graphics state it changes. The application badge, the name and the
+// window dots do not move with the body: they are drawn as canvas pictures
+// (Canvas::drawPicture), so that a canvas can keep them between frames and
+// a redraw only draws the body and face afresh.
 
 #include <string>
 

@@ -2,8 +2,11 @@
 
 #include <cairo.h>
 
+#include <array>
 #include <cmath>
+#include <list>
 #include <numbers>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/CairoText.h"
@@ -104,6 +107,95 @@ struct State {
     Color stroke{0, 0, 0, 1};
     double alpha = 1;
 };
+
+// A picture as drawn through one device transform. The transform is part of
+// the key, so an image is only reused where it lands on the same pixels with
+// the same sub-pixel phase, and anti-aliasing comes out as drawn.
+struct PlacedPictureKey {
+    PictureKey picture;
+    std::array<double, 6> matrix{};
+    Rect extent;
+    bool operator==(const PlacedPictureKey&) const = default;
+};
+
+struct PlacedPictureKeyHash {
+    std::size_t operator()(const PlacedPictureKey& key) const {
+        std::size_t h = std::hash<std::string>{}(key.picture.description);
+        auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
+        for (const auto& object : key.picture.objects) mix(std::hash<const void*>{}(object.get()));
+        for (double v : key.matrix) mix(std::hash<double>{}(v));
+        mix(std::hash<double>{}(key.extent.minX()));
+        mix(std::hash<double>{}(key.extent.minY()));
+        return h;
+    }
+};
+
+struct PlacedPicture {
+    BitmapRef pixels;
+    int x = 0;  // device position of the image's top-left pixel
+    int y = 0;
+};
+
+// Least recently drawn pictures are dropped once the images exceed the
+// budget: a few hundred pets' badges and labels fit.
+class PictureCache {
+public:
+    static constexpr std::size_t budgetBytes = 32u << 20;
+
+    const PlacedPicture* find(const PlacedPictureKey& key) {
+        const auto it = index_.find(key);
+        if (it == index_.end()) {
+            ++stats_.misses;
+            return nullptr;
+        }
+        ++stats_.hits;
+        order_.splice(order_.begin(), order_, it->second);
+        return &it->second->second;
+    }
+
+    // The stored picture; null when it alone exceeds the budget.
+    const PlacedPicture* insert(PlacedPictureKey key, PlacedPicture picture) {
+        const std::size_t size = sizeOf(picture);
+        if (size > budgetBytes) return nullptr;
+        if (const auto it = index_.find(key); it != index_.end()) remove(it->second);
+        while (!order_.empty() && stats_.bytes + size > budgetBytes) remove(std::prev(order_.end()));
+        order_.emplace_front(key, std::move(picture));
+        index_.emplace(std::move(key), order_.begin());
+        stats_.bytes += size;
+        stats_.entries = order_.size();
+        return &order_.front().second;
+    }
+
+    void clear() {
+        index_.clear();
+        order_.clear();
+        stats_ = {};
+    }
+
+    const CairoCanvas::PictureCacheStats& stats() const { return stats_; }
+
+private:
+    using Entry = std::pair<PlacedPictureKey, PlacedPicture>;
+
+    static std::size_t sizeOf(const PlacedPicture& picture) {
+        return std::size_t(picture.pixels->width()) * std::size_t(picture.pixels->height()) * 4;
+    }
+    void remove(std::list<Entry>::iterator entry) {
+        stats_.bytes -= sizeOf(entry->second);
+        index_.erase(entry->first);
+        order_.erase(entry);
+        stats_.entries = order_.size();
+    }
+
+    std::list<Entry> order_;  // most recently drawn first
+    std::unordered_map<PlacedPictureKey, std::list<Entry>::iterator, PlacedPictureKeyHash> index_;
+    CairoCanvas::PictureCacheStats stats_;
+};
+
+PictureCache& pictureCache() {
+    thread_local PictureCache cache;
+    return cache;
+}
 
 }  // namespace
 
@@ -243,5 +335,74 @@ void CairoCanvas::drawText(std::string_view text, const TextStyle& style, const 
     showText(impl_->cr, text, faded, {0, 0, box.width(), box.height()});
     cairo_restore(impl_->cr);
 }
+
+}  // namespace platform
+
+namespace platform {
+
+void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const std::function<void(Canvas&)>& draw) {
+    cairo_t* cr = impl_->cr;
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    // An image can stand in for the drawing only where it is painted pixel
+    // for pixel and composited as each shape would have been: an upright
+    // transform, the normal blend mode and no extra transparency.
+    const bool paintable = hasArea(extent) && m.xy == 0 && m.yx == 0 && std::isfinite(m.xx) &&
+                           std::isfinite(m.yy) && std::isfinite(m.x0) && std::isfinite(m.y0) &&
+                           cairo_get_operator(cr) == CAIRO_OPERATOR_OVER && impl_->state().alpha == 1 &&
+                           impl_->width > 0 && impl_->height > 0;
+    if (!paintable) {
+        draw(*this);
+        return;
+    }
+    const double xa = m.xx * extent.minX() + m.x0, xb = m.xx * extent.maxX() + m.x0;
+    const double ya = m.yy * extent.minY() + m.y0, yb = m.yy * extent.maxY() + m.y0;
+    const double left = std::floor(std::min(xa, xb)), top = std::floor(std::min(ya, yb));
+    const double width = std::ceil(std::max(xa, xb) - left), height = std::ceil(std::max(ya, yb) - top);
+    if (!(width >= 1 && height >= 1 && width <= maximumPixelSide && height <= maximumPixelSide) ||
+        std::abs(left) > 4.0 * maximumPixelSide || std::abs(top) > 4.0 * maximumPixelSide) {
+        draw(*this);
+        return;
+    }
+
+    PictureCache& cache = pictureCache();
+    PlacedPictureKey placed{key, {m.xx, m.yx, m.xy, m.yy, m.x0, m.y0}, extent};
+    const PlacedPicture* picture = cache.find(placed);
+    if (!picture) {
+        // The same transform shifted by whole pixels, so the picture has the
+        // sub-pixel phase it will have where it is painted.
+        CairoCanvas offscreen({width, height}, 1);
+        cairo_matrix_t shifted = m;
+        shifted.x0 -= left;
+        shifted.y0 -= top;
+        cairo_set_matrix(offscreen.impl_->cr, &shifted);
+        offscreen.clipToRect(extent);
+        draw(offscreen);
+        PlacedPicture made{offscreen.finish(), static_cast<int>(left), static_cast<int>(top)};
+        picture = cache.insert(std::move(placed), std::move(made));
+        if (!picture) {  // larger than the whole budget: drawn directly every time
+            draw(*this);
+            return;
+        }
+    }
+
+    const Bitmap& pixels = *picture->pixels;
+    cairo_surface_t* source = cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(pixels.data())), CAIRO_FORMAT_ARGB32,
+        pixels.width(), pixels.height(), pixels.width() * 4);
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_set_source_surface(cr, source, picture->x, picture->y);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_new_path(cr);
+    cairo_rectangle(cr, picture->x, picture->y, pixels.width(), pixels.height());
+    cairo_fill(cr);
+    cairo_restore(cr);
+    cairo_surface_destroy(source);
+}
+
+CairoCanvas::PictureCacheStats CairoCanvas::pictureCacheStats() { return pictureCache().stats(); }
+
+void CairoCanvas::clearPictureCache() { pictureCache().clear(); }
 
 }  // namespace platform

@@ -2,6 +2,10 @@
 // A Canvas that draws with Cairo into a new, transparent bitmap of `size`
 // points at `scale` pixels per point. Shapes with no area, and non-finite
 // coordinates, are skipped rather than handed to Cairo.
+//
+// Pictures (Canvas::drawPicture) are kept per thread as images, by key and
+// device transform, within a fixed memory budget (least recently drawn go
+// first), and painted pixel for pixel when drawn again.
 
 #include <memory>
 
@@ -37,6 +41,17 @@ public:
     void drawBitmap(const BitmapRef& bitmap, const Rect& destination,
                     Interpolation interpolation = Interpolation::linear) override;
     void drawText(std::string_view text, const TextStyle& style, const Rect& box) override;
+    void drawPicture(const PictureKey& key, const Rect& extent, const std::function<void(Canvas&)>& draw) override;
+
+    // The calling thread's picture images: counters since the last clear.
+    struct PictureCacheStats {
+        std::size_t hits = 0;
+        std::size_t misses = 0;
+        std::size_t entries = 0;
+        std::size_t bytes = 0;
+    };
+    static PictureCacheStats pictureCacheStats();
+    static void clearPictureCache();
 
 private:
     struct Impl;

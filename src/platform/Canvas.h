@@ -3,7 +3,11 @@
 // growing upwards), with a stack of graphics states. CairoCanvas draws into
 // a bitmap; RecordingCanvas keeps a list of what was drawn, for tests.
 
+#include <functional>
+#include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Bitmap.h"
 #include "platform/Color.h"
@@ -17,6 +21,21 @@ namespace platform {
 enum class BlendMode { normal, clear, copy };
 enum class FillRule { nonZero, evenOdd };
 enum class Interpolation { none, linear, high };
+
+// Names what a picture looks like: two pictures drawn with equal keys, at
+// the same place, are the same pixels. `description` carries the values the
+// drawing depends on; `objects` are inputs compared by identity (an icon's
+// bitmap), kept alive as long as the key is.
+struct PictureKey {
+    std::string description;
+    std::vector<std::shared_ptr<const void>> objects;
+    bool operator==(const PictureKey&) const = default;
+};
+
+// Append `value` to a key's description exactly (no rounding) and so that a
+// sequence of values reads back unambiguously.
+void appendToKey(std::string& description, double value);
+void appendToKey(std::string& description, std::string_view value);
 
 class Canvas {
 public:
@@ -43,6 +62,18 @@ public:
     // One line of text set from the top of `box` (wider text is cut at the
     // box's width only when the style truncates).
     virtual void drawText(std::string_view text, const TextStyle& style, const Rect& box) = 0;
+
+    // Runs `draw`, which must draw the picture named by `key`, only inside
+    // `extent`, with the normal blend mode, setting every colour and line
+    // width it uses and leaving saves balanced. A canvas may instead keep the
+    // result as an image and paint that again whenever the same key is drawn
+    // with the same transform: the pixels are those `draw` would have made.
+    // This canvas draws directly.
+    virtual void drawPicture(const PictureKey& key, const Rect& extent, const std::function<void(Canvas&)>& draw) {
+        (void)key;
+        (void)extent;
+        draw(*this);
+    }
 };
 
 }  // namespace platform

@@ -67,4 +67,12 @@ void RecordingCanvas::drawText(std::string_view text, const TextStyle& style, co
     commands_.push_back(std::move(recorded));
 }
 
+void RecordingCanvas::drawPicture(const PictureKey& key, const Rect& extent,
+                                  const std::function<void(Canvas&)>& draw) {
+    const std::size_t index = pictures_.size();
+    pictures_.push_back({key, translated(extent), commands_.size(), 0});
+    draw(*this);
+    pictures_[index].endCommand = commands_.size();
+}
+
 }  // namespace platform

@@ -1,7 +1,10 @@
 #pragma once
 // A Canvas that draws nothing and keeps, in order, every fill, stroke,
 // bitmap and text with the state it was drawn in; positions are those of
-// the canvas's base coordinates (translations applied). For tests.
+// the canvas's base coordinates (translations applied). Pictures are drawn
+// directly, so their contents are recorded like everything else, and the
+// picture itself (key, extent and the commands it drew) is noted too. For
+// tests.
 
 #include <string>
 #include <vector>
@@ -24,9 +27,17 @@ struct CanvasCommand {
     TextStyle textStyle;
 };
 
+struct RecordedPicture {
+    PictureKey key;
+    Rect extent;  // translated
+    std::size_t firstCommand = 0;  // the commands drawn by the picture: [firstCommand, endCommand)
+    std::size_t endCommand = 0;
+};
+
 class RecordingCanvas final : public Canvas {
 public:
     const std::vector<CanvasCommand>& commands() const { return commands_; }
+    const std::vector<RecordedPicture>& pictures() const { return pictures_; }
     // Depth of the state stack: 0 when every save was restored.
     std::size_t saveDepth() const { return states_.size() - 1; }
 
@@ -49,6 +60,7 @@ public:
     void drawBitmap(const BitmapRef& bitmap, const Rect& destination,
                     Interpolation interpolation = Interpolation::linear) override;
     void drawText(std::string_view text, const TextStyle& style, const Rect& box) override;
+    void drawPicture(const PictureKey& key, const Rect& extent, const std::function<void(Canvas&)>& draw) override;
 
 private:
     struct State {
@@ -65,6 +77,7 @@ private:
 
     std::vector<State> states_{State{}};
     std::vector<CanvasCommand> commands_;
+    std::vector<RecordedPicture> pictures_;
 };
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // Writes pictures of pets for a person to look at:
 //   <build>/pet-snapshots/<kind>-<width>x<height>.png  (one panel each)
 //   <build>/pet-snapshots/desktop.png                  (the whole screen)
+//   <build>/pet-snapshots/vector-<kind>-<case>.png     (each vector kind in a few states)
 // Run: ctest -R Mossbridge_tests, or Mossbridge_tests --gtest_filter='PetSnapshots*'.
 
 #include "TestPaths.h"
@@ -43,6 +44,34 @@ TEST_F(PetSnapshots, SpriteAndVectorPetsAtTwoSizes) {
             const std::string name = std::string(rawValue(kind)) + "-" + std::to_string(int(92 * scale)) + "x" +
                                      std::to_string(int(104 * scale)) + ".png";
             EXPECT_TRUE(bitmap->writePng(folder() / name));
+        }
+    }
+}
+
+// Every vector kind with accents, plus one without, in the states that change
+// what is drawn: focus (ring, wider bob), the wink, hover (grip), badges and
+// window dots, and a name too long for its band.
+TEST_F(PetSnapshots, VectorPetsInTheirStates) {
+    AppStatus status;
+    status.badgeText = "12";
+    for (PetKind kind : {PetKind::blob, PetKind::cat, PetKind::ghost, PetKind::sprout, PetKind::coffeeV1}) {
+        for (int variant = 0; variant < 4; ++variant) {
+            show(kind, variant == 2 ? status : AppStatus{});
+            if (variant == 3) view->assignment.appName = "A Very Long Application Name Indeed";
+            view->isFocused = variant != 1;
+            view->windowCount = variant == 2 ? 7 : variant;
+            view->refreshAppearance();
+            if (variant == 1) server.movePointer(onScreen(40, 60));
+            view->startAnimating();
+            dispatcher.advance(variant == 0 ? 0 : 0.35 * variant);  // variant 0 is the wink at tick 0
+            const auto bitmap = panel->render();
+            ASSERT_TRUE(bitmap);
+            EXPECT_GT(inkedPixels(*bitmap), bitmap->width() * bitmap->height() / 10) << rawValue(kind);
+            const std::string name =
+                "vector-" + std::string(rawValue(kind)) + "-" + std::to_string(variant) + ".png";
+            EXPECT_TRUE(bitmap->writePng(folder() / name));
+            view->stopAnimating();
+            server.movePointer({0, 0});
         }
     }
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "PetViewFixture.h"
 #include "platform/CairoCanvas.h"
@@ -162,6 +164,191 @@ TEST(VectorPetDrawing, WindowDotsAndGripFollowCountAndHover) {
         EXPECT_DOUBLE_EQ(commands[i].lineWidth, 1.5);
     }
     EXPECT_EQ(n, drawn(pet(PetKind::blob)).size() + 1 + 5 + 1 + 3);
+}
+
+// The badges, the name and the window dots are drawn as pictures the canvas
+// may keep between frames. What they draw is checked above; here, that the
+// keys change exactly when that drawing does, and that every shape stays
+// inside its picture's extent (what lies outside would be lost).
+
+std::vector<platform::RecordedPicture> pictures(const VectorPetAppearance& appearance) {
+    platform::RecordingCanvas canvas;
+    drawVectorPet(canvas, appearance);
+    for (const auto& picture : canvas.pictures()) {
+        for (std::size_t i = picture.firstCommand; i < picture.endCommand; ++i) {
+            const auto& c = canvas.commands()[i];
+            const platform::Rect box = c.kind == Kind::text || c.kind == Kind::bitmap ? c.rect : c.path.boundingBox();
+            EXPECT_GE(box.minX(), picture.extent.minX()) << i;
+            EXPECT_GE(box.minY(), picture.extent.minY()) << i;
+            EXPECT_LE(box.maxY(), picture.extent.maxY()) << i;
+            // Sideways a picture spans the view: text may run past it, and
+            // the view cuts it there anyway.
+            EXPECT_LE(picture.extent.minX(), appearance.bounds.minX());
+            EXPECT_GE(picture.extent.maxX(), appearance.bounds.maxX());
+        }
+    }
+    return canvas.pictures();
+}
+
+std::vector<platform::PictureKey> keys(const VectorPetAppearance& appearance) {
+    std::vector<platform::PictureKey> result;
+    for (const auto& picture : pictures(appearance)) result.push_back(picture.key);
+    return result;
+}
+
+TEST(VectorPetPictures, BadgeNameAndDotsArePicturesOverTheMovingBody) {
+    AppStatus status;
+    status.badgeText = "12";
+    auto busy = pet(PetKind::cat, &status);
+    busy.windowCount = 7;
+    platform::RecordingCanvas canvas;
+    drawVectorPet(canvas, busy);
+    ASSERT_EQ(canvas.pictures().size(), 3u);
+    const auto& commands = canvas.commands();
+    const auto& badge = canvas.pictures()[0];
+    EXPECT_EQ(commands[badge.firstCommand].path.elements()[0].rect, (platform::Rect{33, 2, 26, 26}));
+    EXPECT_EQ(commands[badge.endCommand - 1].text, "12");
+    const auto& name = canvas.pictures()[1];
+    EXPECT_EQ(name.endCommand - name.firstCommand, 1u);
+    EXPECT_EQ(commands[name.firstCommand].text, "Notes");
+    const auto& dots = canvas.pictures()[2];
+    EXPECT_EQ(commands[dots.endCommand - 1].text, "+2");
+    // The shadow, the body, the ears and the face are drawn before them.
+    EXPECT_EQ(badge.firstCommand, 1u + 1u + 2u + 3u);
+}
+
+TEST(VectorPetPictures, KeysIgnoreTheMotionAndFollowWhatIsDrawn) {
+    AppStatus status;
+    status.badgeText = "3";
+    auto base = pet(PetKind::blob, &status);
+    base.windowCount = 2;
+    const auto reference = keys(base);
+    ASSERT_EQ(reference.size(), 3u);
+
+    auto moved = base;
+    moved.animationTick = 1.3;
+    moved.isFocused = true;
+    moved.kind = PetKind::ghost;
+    EXPECT_EQ(keys(moved), reference);
+
+    auto renamed = base;
+    renamed.appName = "Mail";
+    EXPECT_NE(keys(renamed)[0], reference[0]);  // another initial
+    EXPECT_NE(keys(renamed)[1], reference[1]);
+    EXPECT_EQ(keys(renamed)[2], reference[2]);
+
+    AppStatus more;
+    more.badgeText = "4";
+    auto recounted = base;
+    recounted.status = &more;
+    EXPECT_NE(keys(recounted)[0], reference[0]);
+    EXPECT_EQ(keys(recounted)[1], reference[1]);
+
+    auto quiet = base;
+    quiet.displayBadges = false;
+    EXPECT_NE(keys(quiet)[0], reference[0]);
+
+    auto larger = base;
+    larger.appIconSizeScale = 1.5;
+    EXPECT_NE(keys(larger)[0], reference[0]);
+
+    auto wider = base;
+    wider.bounds = {0, 0, 120, 104};
+    const auto widerKeys = keys(wider);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_NE(widerKeys[i], reference[i]) << i;
+
+    auto moreWindows = base;
+    moreWindows.windowCount = 3;
+    EXPECT_NE(keys(moreWindows)[2], reference[2]);
+    EXPECT_EQ(keys(moreWindows)[0], reference[0]);
+
+    // An icon is the same picture only while it is the same bitmap.
+    auto withIcon = base;
+    withIcon.appIcon = std::make_shared<platform::Image>(platform::Bitmap::make(1, 1, {0xff00ff00}));
+    auto otherIcon = base;
+    otherIcon.appIcon = std::make_shared<platform::Image>(platform::Bitmap::make(1, 1, {0xff00ff00}));
+    EXPECT_EQ(keys(withIcon)[0], keys(withIcon)[0]);
+    EXPECT_NE(keys(withIcon)[0], keys(otherIcon)[0]);
+    EXPECT_NE(keys(withIcon)[0], reference[0]);
+}
+
+// Draws into a CairoCanvas but every picture directly, as the pass did
+// before pictures could be kept.
+class DirectCanvas final : public platform::Canvas {
+public:
+    explicit DirectCanvas(platform::CairoCanvas& target) : target_(target) {}
+    void save() override { target_.save(); }
+    void restore() override { target_.restore(); }
+    void setFillColor(const platform::Color& c) override { target_.setFillColor(c); }
+    void setStrokeColor(const platform::Color& c) override { target_.setStrokeColor(c); }
+    void setLineWidth(double width) override { target_.setLineWidth(width); }
+    void setBlendMode(platform::BlendMode mode) override { target_.setBlendMode(mode); }
+    void setAlpha(double alpha) override { target_.setAlpha(alpha); }
+    void translate(double dx, double dy) override { target_.translate(dx, dy); }
+    void clipToRect(const platform::Rect& rect) override { target_.clipToRect(rect); }
+    void fillPath(const platform::Path& path, platform::FillRule rule) override { target_.fillPath(path, rule); }
+    void strokePath(const platform::Path& path) override { target_.strokePath(path); }
+    void drawBitmap(const platform::BitmapRef& bitmap, const platform::Rect& destination,
+                    platform::Interpolation interpolation) override {
+        target_.drawBitmap(bitmap, destination, interpolation);
+    }
+    void drawText(std::string_view text, const platform::TextStyle& style, const platform::Rect& box) override {
+        target_.drawText(text, style, box);
+    }
+
+private:
+    platform::CairoCanvas& target_;
+};
+
+platform::BitmapRef rendered(const VectorPetAppearance& appearance, bool direct) {
+    platform::CairoCanvas canvas(appearance.bounds.size, 2);
+    canvas.clipToRect(appearance.bounds);
+    if (direct) {
+        DirectCanvas through(canvas);
+        drawVectorPet(through, appearance);
+    } else {
+        drawVectorPet(canvas, appearance);
+    }
+    return canvas.finish();
+}
+
+int largestDifference(const platform::Bitmap& a, const platform::Bitmap& b) {
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            for (int shift : {0, 8, 16, 24})
+                largest = std::max(largest, std::abs(int(a.pixel(x, y) >> shift & 0xff) -
+                                                     int(b.pixel(x, y) >> shift & 0xff)));
+    return largest;
+}
+
+TEST(VectorPetPictures, KeptPicturesLookLikeTheDrawingTheyStandFor) {
+    platform::CairoCanvas::clearPictureCache();
+    AppStatus status;
+    status.badgeText = "12345";
+    for (PetKind kind : {PetKind::blob, PetKind::cat, PetKind::ghost, PetKind::sprout}) {
+        for (int variant = 0; variant < 3; ++variant) {
+            auto appearance = pet(kind, variant == 1 ? &status : nullptr);
+            appearance.isFocused = variant != 2;
+            appearance.isHovering = variant == 2;
+            appearance.windowCount = variant * 4;
+            appearance.animationTick = 0.37 * variant;
+            if (variant == 2) appearance.appName = "A Very Long Application Name Indeed";
+            const auto direct = rendered(appearance, true);
+            const auto first = rendered(appearance, false);  // pictures made
+            appearance.animationTick += 0.1;                 // two ticks on: the body has moved
+            const auto nextDirect = rendered(appearance, true);
+            const auto next = rendered(appearance, false);   // pictures painted again
+            // Within rounding: a picture's few layers are composited onto
+            // its image and the image onto the pet, one more rounding each.
+            EXPECT_LE(largestDifference(*direct, *first), 2) << rawValue(kind) << " " << variant;
+            EXPECT_LE(largestDifference(*nextDirect, *next), 2) << rawValue(kind) << " " << variant;
+            EXPECT_GT(largestDifference(*direct, *nextDirect), 20);  // the frames do differ
+        }
+    }
+    const auto stats = platform::CairoCanvas::pictureCacheStats();
+    EXPECT_GE(stats.hits, 12u * 2);  // the second frames reused badge and name
+    platform::CairoCanvas::clearPictureCache();
 }
 
 class PetViewDrawing : public testing::PetViewTest {};
