@@ -5,13 +5,13 @@
 //   <build>/bubble-snapshots/desktop.png  (a bubble and the previews on screen)
 // Run: Mossbridge_tests --gtest_filter='BubbleSnapshots*'.
 
-#include "TestPaths.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 
 #include "CompanionPanelFixture.h"
+#include "SnapshotSupport.h"
 #include "Mossbridge/SpeechBubbleWindow.h"
 #include "Mossbridge/WindowPreviewPanel.h"
 #include "platform/CairoCanvas.h"
@@ -24,17 +24,8 @@ class BubbleSnapshots : public testing::CompanionPanelTest {
 protected:
     static constexpr platform::Rect pet{600, 300, 92, 104};
 
-    std::filesystem::path folder() const {
-        auto path = testpaths::binaryDir() / "bubble-snapshots";
-        std::filesystem::create_directories(path);
-        return path;
-    }
-    static int inkedPixels(const platform::Bitmap& bitmap) {
-        int count = 0;
-        for (int y = 0; y < bitmap.height(); ++y)
-            for (int x = 0; x < bitmap.width(); ++x) count += (bitmap.pixel(x, y) >> 24) > 0;
-        return count;
-    }
+    std::filesystem::path folder() const { return testing::snapshotFolder("bubble-snapshots"); }
+    static int inkedPixels(const platform::Bitmap& bitmap) { return testing::inkedPixels(bitmap); }
     void writePanel(const platform::Panel& panel, const std::string& name) {
         const auto bitmap = panel.render();
         ASSERT_TRUE(bitmap);

@@ -4,27 +4,18 @@
 //   <build>/pet-snapshots/vector-<kind>-<case>.png     (each vector kind in a few states)
 // Run: ctest -R Mossbridge_tests, or Mossbridge_tests --gtest_filter='PetSnapshots*'.
 
-#include "TestPaths.h"
 #include <gtest/gtest.h>
 
 #include "PetViewFixture.h"
+#include "SnapshotSupport.h"
 
 namespace Mossbridge {
 namespace {
 
 class PetSnapshots : public testing::PetViewTest {
 protected:
-    std::filesystem::path folder() const {
-        auto path = testpaths::binaryDir() / "pet-snapshots";
-        std::filesystem::create_directories(path);
-        return path;
-    }
-    static int inkedPixels(const platform::Bitmap& bitmap) {
-        int count = 0;
-        for (int y = 0; y < bitmap.height(); ++y)
-            for (int x = 0; x < bitmap.width(); ++x) count += (bitmap.pixel(x, y) >> 24) > 0;
-        return count;
-    }
+    std::filesystem::path folder() const { return testing::snapshotFolder("pet-snapshots"); }
+    static int inkedPixels(const platform::Bitmap& bitmap) { return testing::inkedPixels(bitmap); }
 };
 
 TEST_F(PetSnapshots, SpriteAndVectorPetsAtTwoSizes) {
