@@ -21,11 +21,11 @@
 #include <chrono>
 #include <vector>
 
-#include "Mossbridge/PetAnimationClock.h"
-#include "Mossbridge/PetView.h"
-#include "platform/DeterministicDispatch.h"
-#include "platform/Panel.h"
-#include "platform/WindowServer.h"
+#include "Mossbridge/pets/PetAnimationClock.h"
+#include "Mossbridge/pets/PetView.h"
+#include "platform/core/DeterministicDispatch.h"
+#include "platform/drawing/Panel.h"
+#include "platform/drawing/WindowServer.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "measurement/rules/APMPMessageLogger.h"
 #include "measurement/rules/APMPixieLogger.h"
 #include "measurement/storage/APMMonitor.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 using namespace measurement::rules;
 

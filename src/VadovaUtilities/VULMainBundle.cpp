@@ -3,7 +3,7 @@
 #include <mutex>
 #include <system_error>
 
-#include "platform/Environment.h"
+#include "platform/core/Environment.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "VadovaUtilities/VULHTTPResponse.h"
 #include "VadovaUtilities/VULLogger.h"
 #include "VadovaUtilities/VULReachability.h"
-#include "platform/Dispatch.h"
+#include "platform/core/Dispatch.h"
 
 inline constexpr const char* kVULNetworkErrorDomain = "com.vul.network.ErrorDomain";
 

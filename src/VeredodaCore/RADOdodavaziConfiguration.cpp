@@ -1,6 +1,6 @@
 #include "VeredodaCore/RADOdodavaziConfiguration.h"
 
-#include "platform/NotificationCenter.h"
+#include "platform/core/NotificationCenter.h"
 
 void RADOdodavaziConfiguration::setAnalyticsCollectionEnabled(bool enabled) {
     platform::NotificationCenter::defaultCenter().post(

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 inline constexpr const char* kVRDServiceInfoFileName = "VadovaService-Info";
 inline constexpr const char* kVRDOptionsAppIDKey = "VADOVA_APP_ID";

@@ -4,8 +4,8 @@
 #include <system_error>
 
 #include "VeredodaInstallations/VRDInstallations.h"
-#include "platform/PropertyList.h"
-#include "platform/XdgPaths.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/XdgPaths.h"
 
 namespace {
 

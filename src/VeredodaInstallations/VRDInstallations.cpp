@@ -4,8 +4,8 @@
 
 #include "VeredodaCore/DEDOru.h"
 #include "VeredodaInstallations/VRDInstallationIDStore.h"
-#include "platform/NotificationCenter.h"
-#include "platform/Uuid.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/core/Uuid.h"
 
 namespace {
 

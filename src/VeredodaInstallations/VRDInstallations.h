@@ -14,7 +14,7 @@
 #include <string>
 
 #include "VadovaUtilities/VULError.h"
-#include "platform/Dispatch.h"
+#include "platform/core/Dispatch.h"
 
 inline constexpr const char* kVRDInstallationIDDidChangeNotification = "VRDInstallationIDDidChangeNotification";
 inline constexpr const char* kVRDInstallationsErrorDomain = "com.veredoda.installations";

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/Dispatch.h"
+#include "platform/core/Dispatch.h"
 
 class TestQueue final : public platform::Queue {
 public:

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "platform/Process.h"
+#include "platform/core/Process.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "VadovaUtilities/VULAppDelegateSwizzler.h"
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 namespace {
 

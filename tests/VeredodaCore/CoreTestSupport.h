@@ -15,8 +15,8 @@
 #include "VadovaUtilities/VULMainBundle.h"
 #include "VeredodaCore/DEDOru.h"
 #include "VeredodaCore/VRDClassRegistry.h"
-#include "platform/NotificationCenter.h"
-#include "platform/PropertyList.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/core/PropertyList.h"
 
 class CoreTest : public ::testing::Test {
 protected:

@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "VeredodaCore/CoreTestSupport.h"
-#include "platform/DeterministicDispatch.h"
+#include "platform/core/DeterministicDispatch.h"
 
 namespace {
 

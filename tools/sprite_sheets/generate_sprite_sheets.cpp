@@ -14,8 +14,8 @@
 #include <numbers>
 #include <string>
 
-#include "Mossbridge/PetKind.h"
-#include "platform/CairoCanvas.h"
+#include "Mossbridge/model/PetKind.h"
+#include "platform/drawing/CairoCanvas.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "VadovaUtilities/VULMainBundle.h"
 #include "measurement/interface/APMConsentSettingsUtil.h"
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 namespace {
 

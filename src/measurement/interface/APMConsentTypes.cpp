@@ -1,6 +1,6 @@
 #include "measurement/interface/APMConsentTypes.h"
 
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 std::int64_t APMConsentTypeFromString(std::string_view name) {
     for (std::size_t index = 0; index < kAPMConsentTypesInOrder.size(); ++index) {

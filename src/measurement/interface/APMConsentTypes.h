@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "measurement/messages/ConsentNames.h"
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 inline constexpr const char* kAPMConsentTypeAdStorage = "ad_storage";                  // code 1
 inline constexpr const char* kAPMConsentTypeAnalyticsStorage = "analytics_storage";    // code 2

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "measurement/storage/APMValue.h"
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 // What a check checks; its name starts the messages it logs.
 enum class APMValidationSubject {

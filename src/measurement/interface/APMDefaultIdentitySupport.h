@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/AdvertisingIdentifier.h"
-#include "platform/Dispatch.h"
+#include "platform/core/AdvertisingIdentifier.h"
+#include "platform/core/Dispatch.h"
 
 // The identifier that stands for "none available".
 inline constexpr const char* kAPMZeroAdvertisingIdentifier = "00000000-0000-0000-0000-000000000000";

@@ -5,7 +5,7 @@
 #include "measurement/interface/APMErrorEventLogging.h"
 #include "measurement/interface/APMObjectParameters.h"
 #include "measurement/storage/APMStringAdditions.h"
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "measurement/interface/APMEventParameterRules.h"
 #include "measurement/interface/APMParameterSanitizer.h"
 #include "measurement/storage/APMMonitor.h"
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 namespace {
 

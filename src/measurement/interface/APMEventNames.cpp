@@ -2,7 +2,7 @@
 
 #include "measurement/interface/APMEvent.h"
 #include "measurement/storage/APMMonitor.h"
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 namespace {
 

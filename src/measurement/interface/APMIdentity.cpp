@@ -11,7 +11,7 @@
 #include "measurement/storage/APMMonitor.h"
 #include "measurement/storage/APMPersistedConfig.h"
 #include "measurement/storage/APMVadovaServiceFileUtil.h"
-#include "platform/Uuid.h"
+#include "platform/core/Uuid.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Dispatch.h"
+#include "platform/core/Dispatch.h"
 
 class APMDefaultIdentitySupport;
 class APMIdentityRemoteSettings;

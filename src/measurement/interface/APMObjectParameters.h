@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "measurement/storage/APMValue.h"
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 using APMObjectParameters = std::vector<std::pair<std::string, APMObject>>;
 

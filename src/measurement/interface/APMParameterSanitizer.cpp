@@ -11,7 +11,7 @@
 #include "measurement/storage/APMMonitor.h"
 #include "measurement/storage/APMNameMaps.h"
 #include "measurement/storage/APMStringAdditions.h"
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 namespace {
 

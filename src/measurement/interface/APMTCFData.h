@@ -10,7 +10,7 @@
 #include <string>
 
 #include "measurement/interface/APMConsentTypes.h"
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 class APMUserDefaults;
 class APMTCFData;

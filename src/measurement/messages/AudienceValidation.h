@@ -13,7 +13,7 @@
 
 #include "measurement/messages/APMPBMessages.h"
 #include "measurement/storage/APMError.h"
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 // The remote configuration's bounds on one audience.
 struct APMAudienceLimits {

@@ -5,7 +5,7 @@
 
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "measurement/messages/MessageSlots.h"
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "measurement/messages/FieldAccessChecks.h"
 #include "measurement/messages/MessageRuntime.h"
 #include "measurement/messages/StringRecords.h"
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 using namespace measurement::messages;
 

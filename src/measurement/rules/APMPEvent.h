@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 namespace measurement::rules {
 

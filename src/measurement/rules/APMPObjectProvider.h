@@ -8,7 +8,7 @@
 #include <string>
 
 #include "measurement/rules/APMPFunctionValue.h"
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 namespace measurement::rules {
 

@@ -23,7 +23,7 @@
 
 #include "measurement/messages/APMPBMessages.h"
 #include "measurement/rules/APMPRuntimeValue.h"
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 namespace measurement::rules {
 

@@ -1,7 +1,7 @@
 #include "measurement/rules/RegularExpressionSearch.h"
 
 #include "measurement/rules/Utf16Text.h"
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 namespace measurement::rules {
 namespace {

@@ -3,7 +3,7 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 namespace measurement::rules {
 

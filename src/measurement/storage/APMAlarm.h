@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Dispatch.h"
+#include "platform/core/Dispatch.h"
 
 class APMAlarm {
 public:

@@ -4,7 +4,7 @@
 #include "measurement/storage/APMMeasurementSchema.h"
 #include "measurement/storage/APMMonitor.h"
 #include "measurement/storage/APMStoredMessageCodec.h"
-#include "platform/Clock.h"
+#include "platform/core/Clock.h"
 
 std::unique_ptr<APMDatabase> APMDatabase::open(const std::string& databaseName, APMError* error) {
     std::string path = APMMeasurementFilePath(databaseName);

@@ -10,7 +10,7 @@
 
 #include "VadovaUtilities/VULAppEnvironmentUtil.h"
 #include "VadovaUtilities/VULMainBundle.h"
-#include "platform/Environment.h"
+#include "platform/core/Environment.h"
 
 std::vector<std::string> APMProcessLaunchArguments() {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);

@@ -8,7 +8,7 @@
 
 #include "measurement/storage/APMError.h"
 #include "measurement/storage/APMMonitor.h"
-#include "platform/XdgPaths.h"
+#include "platform/core/XdgPaths.h"
 
 std::string APMMeasurementDirectoryPath() {
     return (platform::applicationSupportDirectory() / "Vadova" / "Measurement").string();

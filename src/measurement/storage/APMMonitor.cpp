@@ -9,7 +9,7 @@
 #include "measurement/storage/APMEnvironmentInfo.h"
 #include "measurement/storage/APMError.h"
 #include "measurement/storage/APMValue.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 APMLogContext::APMLogContext(int number) : text_(std::to_string(number)) {}
 APMLogContext::APMLogContext(long number) : text_(std::to_string(number)) {}

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Clock.h"
+#include "platform/core/Clock.h"
 
 namespace platform {
 class UserDefaults;

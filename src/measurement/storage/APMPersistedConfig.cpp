@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 namespace {
 

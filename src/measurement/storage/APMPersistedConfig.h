@@ -11,7 +11,7 @@
 #include <string>
 
 #include "measurement/storage/APMValue.h"
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 namespace platform {
 class UserDefaults;

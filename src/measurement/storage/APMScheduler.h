@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/Dispatch.h"
+#include "platform/core/Dispatch.h"
 
 // The label of the engine's worker queue.
 inline constexpr const char* kAPMWorkerQueueLabel = "com.vadova.divu.worker";

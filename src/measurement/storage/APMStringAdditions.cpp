@@ -1,6 +1,6 @@
 #include "measurement/storage/APMStringAdditions.h"
 
-#include "platform/Unicode.h"
+#include "platform/core/Unicode.h"
 
 std::size_t APMUTF32Length(std::string_view text) { return platform::codePointCount(text); }
 

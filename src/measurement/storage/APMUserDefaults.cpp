@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "measurement/storage/APMMonitor.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 struct APMVadovaServiceFileUtil {
     // The file's path, or empty when there is none.

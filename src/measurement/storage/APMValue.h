@@ -15,7 +15,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/PropertyList.h"
+#include "platform/core/PropertyList.h"
 
 class APMValue;
 

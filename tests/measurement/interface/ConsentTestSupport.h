@@ -15,8 +15,8 @@
 #include "measurement/interface/APMConsentSettingsUtil.h"
 #include "measurement/storage/APMUserDefaults.h"
 #include "measurement/storage/StorageTestSupport.h"
-#include "platform/PropertyList.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/UserDefaults.h"
 
 namespace consent_test {
 

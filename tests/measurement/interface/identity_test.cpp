@@ -9,7 +9,7 @@
 #include "measurement/interface/APMIdentityRemoteSettings.h"
 #include "measurement/storage/APMDigest.h"
 #include "measurement/storage/APMPersistedConfig.h"
-#include "platform/DeterministicDispatch.h"
+#include "platform/core/DeterministicDispatch.h"
 
 using consent_test::ConsentTest;
 using consent_test::settings;

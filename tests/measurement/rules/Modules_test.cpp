@@ -15,7 +15,7 @@
 #include "measurement/rules/APMPObjectProvider.h"
 #include "measurement/rules/APMPixieLogger.h"
 #include "measurement/storage/APMMonitor.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 namespace measurement::rules::testing {
 namespace {

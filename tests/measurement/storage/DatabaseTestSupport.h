@@ -11,7 +11,7 @@
 #include "StorageTestSupport.h"
 #include "measurement/storage/APMDatabase.h"
 #include "measurement/storage/APMStoredMessageCodec.h"
-#include "platform/Clock.h"
+#include "platform/core/Clock.h"
 
 namespace storage_test {
 

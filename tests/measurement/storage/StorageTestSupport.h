@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "measurement/storage/APMMonitor.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 namespace storage_test {
 

@@ -5,7 +5,7 @@
 
 #include "StorageTestSupport.h"
 #include "measurement/storage/APMError.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 using storage_test::TemporaryFolder;
 using testing::ElementsAre;

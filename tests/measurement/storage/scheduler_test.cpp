@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "StorageTestSupport.h"
-#include "platform/DeterministicDispatch.h"
+#include "platform/core/DeterministicDispatch.h"
 
 using storage_test::MonitorCapture;
 using testing::ElementsAre;

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "StorageTestSupport.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 using storage_test::MonitorCapture;
 using storage_test::TemporaryFolder;

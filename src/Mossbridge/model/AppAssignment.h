@@ -1,0 +1,61 @@
+#pragma once
+// One pet assignment: which pet belongs to which application, where its panel
+// sits and a few counters. Persisted as JSON (see encodeAssignments); an
+// assignment requires its id, bundle identifier, application name, pet kind
+// and frame, and takes defaults for the rest (a missing category is inferred).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Mossbridge/model/AppCategory.h"
+#include "Mossbridge/model/CodingResult.h"
+#include "Mossbridge/model/PetKind.h"
+#include "platform/core/Geometry.h"
+#include "platform/core/Uuid.h"
+
+namespace Mossbridge {
+
+// A frame as four plain numbers, in screen points with a bottom-left origin.
+struct CodableRect {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+
+    CodableRect() = default;
+    CodableRect(double x_, double y_, double width_, double height_) : x(x_), y(y_), width(width_), height(height_) {}
+    // The rectangle's origin, and its width and height as magnitudes.
+    explicit CodableRect(const platform::Rect& rect);
+    platform::Rect rect() const { return {x, y, width, height}; }
+
+    bool operator==(const CodableRect&) const = default;
+};
+
+struct AppAssignment {
+    platform::Uuid id = platform::Uuid::random();
+    std::string bundleIdentifier;
+    std::string appName;
+    PetKind petKind = PetKind::robotV1;
+    AppCategory category = AppCategory::other;
+    CodableRect frame;
+    std::int64_t launchCount = 0;
+    std::int64_t focusClicks = 0;
+    bool lastSeenRunning = false;
+
+    bool operator==(const AppAssignment&) const = default;
+};
+
+// JSON text of one assignment object / of the list as one array. Fails when a
+// frame holds a number that is not finite, which JSON cannot represent.
+CodingResult<std::string> encodeAssignment(const AppAssignment& assignment);
+CodingResult<std::string> encodeAssignments(const std::vector<AppAssignment>& assignments);
+
+// Members that are not part of the format are ignored. A required member that
+// is absent or null, a member of the wrong type, an unknown pet kind or
+// category, an invalid id or a non-integral count fails the object; in a list,
+// one failing element fails the whole list.
+CodingResult<AppAssignment> decodeAssignment(const std::string& json);
+CodingResult<std::vector<AppAssignment>> decodeAssignments(const std::string& json);
+
+}  // namespace Mossbridge

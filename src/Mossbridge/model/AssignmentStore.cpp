@@ -1,0 +1,121 @@
+// Loading and writing the store's two keys, and the debounce of writes.
+
+#include "Mossbridge/model/AssignmentStore.h"
+
+#include "Mossbridge/model/DiagnosticLine.h"
+
+namespace Mossbridge {
+
+namespace {
+
+// The JSON text stored under a key, or none when the value is absent.
+// `readable` turns false for a value that is not data at all.
+std::optional<std::string> storedText(const std::optional<platform::PropertyValue>& value, bool& readable) {
+    readable = true;
+    if (!value) return std::nullopt;
+    const platform::PropertyData* data = value->asData();
+    if (!data) {
+        readable = false;
+        return std::nullopt;
+    }
+    return std::string(data->begin(), data->end());
+}
+
+// Reads `key`: the decoded value, or none (absent or unreadable); an
+// unreadable original is remembered so that it can be copied aside.
+template <typename T, typename Decode>
+std::optional<T> readKey(const platform::UserDefaults& defaults, const char* key,
+                         std::optional<platform::PropertyValue>& unreadableOriginal, Decode decode) {
+    unreadableOriginal.reset();
+    const auto value = defaults.object(key);
+    bool readable = true;
+    const auto text = storedText(value, readable);
+    if (text) {
+        auto decoded = decode(*text);
+        if (decoded.ok()) return std::move(decoded.value());
+        readable = false;
+    }
+    if (!readable) unreadableOriginal = value;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::shared_ptr<AssignmentStore> AssignmentStore::create(std::shared_ptr<platform::UserDefaults> defaults,
+                                                         platform::QueueRef mainQueue,
+                                                         MainScreenVisibleFrame mainScreenVisibleFrame) {
+    std::shared_ptr<AssignmentStore> store(
+        new AssignmentStore(std::move(defaults), std::move(mainQueue), std::move(mainScreenVisibleFrame)));
+    store->loadAssignments();
+    store->loadPreferences();
+    return store;
+}
+
+AssignmentStore::AssignmentStore(std::shared_ptr<platform::UserDefaults> defaults, platform::QueueRef mainQueue,
+                                 MainScreenVisibleFrame mainScreenVisibleFrame)
+    : defaults_(std::move(defaults)),
+      mainQueue_(std::move(mainQueue)),
+      mainScreenVisibleFrame_(std::move(mainScreenVisibleFrame)) {}
+
+void AssignmentStore::loadAssignments() {
+    auto loaded = readKey<std::vector<AppAssignment>>(*defaults_, defaultsKey, unreadableAssignments_.original,
+                                                      decodeAssignments);
+    assignments = loaded ? std::move(*loaded) : std::vector<AppAssignment>{};
+}
+
+void AssignmentStore::loadPreferences() {
+    auto loaded = readKey<MossbridgePreferences>(*defaults_, preferencesKey, unreadablePreferences_.original,
+                                                 decodePreferences);
+    preferences = loaded ? *loaded : MossbridgePreferences{};
+}
+
+void AssignmentStore::store(const char* key, UnreadableValue& unreadable, const std::string& json) {
+    if (unreadable.original) {
+        const std::string backupKey = std::string(key) + ".unreadable";
+        defaults_->set(backupKey, *unreadable.original);
+        unreadable.original.reset();
+        printDiagnosticLine("stored " + std::string(key) + " could not be read; kept a copy under " + backupKey);
+    }
+    defaults_->set(key, platform::PropertyData(json.begin(), json.end()));
+}
+
+void AssignmentStore::saveAssignments() {
+    if (pendingAssignmentsSaveTask_) pendingAssignmentsSaveTask_->cancel();
+    pendingAssignmentsSaveTask_.reset();
+    const auto encoded = encodeAssignments(assignments);
+    if (!encoded) {
+        printDiagnosticLine("not saving " + std::string(defaultsKey) + ": " + encoded.error());
+        return;
+    }
+    store(defaultsKey, unreadableAssignments_, encoded.value());
+}
+
+void AssignmentStore::savePreferences() {
+    if (pendingPreferencesSaveTask_) pendingPreferencesSaveTask_->cancel();
+    pendingPreferencesSaveTask_.reset();
+    const auto encoded = encodePreferences(preferences);
+    if (!encoded) {
+        printDiagnosticLine("not saving " + std::string(preferencesKey) + ": " + encoded.error());
+        return;
+    }
+    store(preferencesKey, unreadablePreferences_, encoded.value());
+}
+
+void AssignmentStore::schedule(platform::WorkItemRef& pending, void (AssignmentStore::*save)()) {
+    if (pending) pending->cancel();
+    std::weak_ptr<AssignmentStore> weakSelf = weak_from_this();
+    pending = std::make_shared<platform::WorkItem>([weakSelf, save] {
+        if (const auto self = weakSelf.lock()) ((*self).*save)();
+    });
+    mainQueue_->after(saveDebounceSeconds, pending);
+}
+
+void AssignmentStore::scheduleAssignmentsSave() {
+    schedule(pendingAssignmentsSaveTask_, &AssignmentStore::saveAssignments);
+}
+
+void AssignmentStore::schedulePreferencesSave() {
+    schedule(pendingPreferencesSaveTask_, &AssignmentStore::savePreferences);
+}
+
+}  // namespace Mossbridge

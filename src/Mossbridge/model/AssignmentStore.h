@@ -1,0 +1,108 @@
+#pragma once
+// AssignmentStore: the one owner of the pet assignments and the preferences,
+// shared by reference between the coordinator, the pet controller and the
+// settings window. Both live as JSON in the standard user defaults under
+// "Mossbridge.assignments.v1" and "Mossbridge.preferences.v1". Most changes
+// are written at once; size changes go through a 0.18 s debounce on the main
+// queue. Stored data that cannot be read loads as empty (or as defaults) and
+// is copied to "<key>.unreadable" before it is first written over. A value
+// that JSON cannot hold (a non-finite number) is never written: the stored
+// value stays as it was. Operations taking an id act on the first assignment
+// with it and do nothing when there is none. Main thread only.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Mossbridge/model/AppAssignment.h"
+#include "Mossbridge/model/AppStatus.h"
+#include "Mossbridge/model/MossbridgePreferences.h"
+#include "platform/core/Dispatch.h"
+#include "platform/core/Geometry.h"
+#include "platform/core/PropertyList.h"
+#include "platform/core/UserDefaults.h"
+
+namespace Mossbridge {
+
+enum class ArrangementEdge { left, top, right, bottom };
+
+// "Left", "Top", "Right", "Bottom".
+std::string_view rawValue(ArrangementEdge edge);
+// Exact match of a raw value; anything else gives none.
+std::optional<ArrangementEdge> arrangementEdgeIndex(std::string_view text);
+
+class AssignmentStore : public std::enable_shared_from_this<AssignmentStore> {
+public:
+    static constexpr const char* defaultsKey = "Mossbridge.assignments.v1";
+    static constexpr const char* preferencesKey = "Mossbridge.preferences.v1";
+    static constexpr double saveDebounceSeconds = 0.18;
+
+    // The visible frame of the main screen, none when there is no screen.
+    using MainScreenVisibleFrame = std::function<std::optional<platform::Rect>()>;
+
+    // Loads the assignments, then the preferences.
+    static std::shared_ptr<AssignmentStore> create(std::shared_ptr<platform::UserDefaults> defaults,
+                                                   platform::QueueRef mainQueue,
+                                                   MainScreenVisibleFrame mainScreenVisibleFrame);
+
+    // In creation order. Owners may append (then saveAssignments()) or set a
+    // preference (then savePreferences() or schedulePreferencesSave()).
+    std::vector<AppAssignment> assignments;
+    MossbridgePreferences preferences;
+
+    void loadAssignments();
+    void loadPreferences();
+    void saveAssignments();
+    void scheduleAssignmentsSave();
+    void savePreferences();
+    void schedulePreferencesSave();
+
+    // One new assignment per running application without one, written and
+    // logged ("pet_added", source "auto_attach") one at a time.
+    void autoAttachRunningApps(const std::vector<RunningApp>& apps);
+    PetKind nextAutoAttachPetKind() const;
+    // Logs "pet_removed" with `source` ("pet_menu" or "manual").
+    void removeAssignment(const platform::Uuid& id, const std::string& source);
+    // A frame with a non-finite number is ignored.
+    void updateFrame(const platform::Uuid& id, const platform::Rect& frame);
+    void updatePetKind(const platform::Uuid& id, PetKind petKind);
+    void updateCategory(const platform::Uuid& id, AppCategory category);
+    // Clamps to 0.55...2.0 and rescales every frame about its centre; true
+    // when something changed. Both keys are written through the debounce.
+    bool setPetSizeScale(double scale);
+    // Lines every pet up along `edge` of `visibleFrame` (default: the main
+    // screen's visible frame, else (80, 80, 1200, 760)).
+    void arrangePets(ArrangementEdge edge, std::optional<platform::Rect> visibleFrame = std::nullopt);
+    void recordFocusClick(const platform::Uuid& id);
+    // Counts a launch when the application changes from not running to
+    // running; writes only when the flag changes.
+    void updateRunningState(const std::string& bundleIdentifier, bool isRunning);
+
+private:
+    // What was found under a key that did not decode, kept until it has been
+    // copied aside.
+    struct UnreadableValue {
+        std::optional<platform::PropertyValue> original;
+    };
+
+    AssignmentStore(std::shared_ptr<platform::UserDefaults> defaults, platform::QueueRef mainQueue,
+                    MainScreenVisibleFrame mainScreenVisibleFrame);
+
+    AppAssignment* find(const platform::Uuid& id);
+    // Writes `json` under `key`, first copying an unreadable original aside.
+    void store(const char* key, UnreadableValue& unreadable, const std::string& json);
+    void schedule(platform::WorkItemRef& pending, void (AssignmentStore::*save)());
+
+    std::shared_ptr<platform::UserDefaults> defaults_;
+    platform::QueueRef mainQueue_;
+    MainScreenVisibleFrame mainScreenVisibleFrame_;
+    platform::WorkItemRef pendingAssignmentsSaveTask_;
+    platform::WorkItemRef pendingPreferencesSaveTask_;
+    UnreadableValue unreadableAssignments_;
+    UnreadableValue unreadablePreferences_;
+};
+
+}  // namespace Mossbridge

@@ -1,0 +1,265 @@
+// The JSON formats of assignments and preferences. Members are named after
+// the fields; every member is always written; on reading, members outside the
+// format are ignored and the defaults below fill in the optional ones.
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Mossbridge/model/AppAssignment.h"
+#include "Mossbridge/model/JsonNumberOverflow.h"
+#include "Mossbridge/model/MossbridgePreferences.h"
+
+namespace Mossbridge {
+
+namespace {
+
+using json = nlohmann::json;
+
+// Thrown inside this file only; every public coder turns it into a result.
+struct CodingFailure {
+    std::string message;
+};
+
+[[noreturn]] void fail(const std::string& path, const std::string& what) { throw CodingFailure{path + ": " + what}; }
+
+std::string memberPath(const std::string& parent, const char* key) { return parent.empty() ? key : parent + "." + key; }
+
+json parse(const std::string& text) {
+    try {
+        return json::parse(rewriteOverflowingJsonNumbers(text));
+    } catch (const json::exception& error) {
+        throw CodingFailure{std::string("not valid JSON: ") + error.what()};
+    }
+}
+
+// A number too large for a double, as rewritten before parsing.
+std::optional<double> overflowedNumber(const json& value) {
+    if (!value.is_object() || value.size() != 1) return std::nullopt;
+    const auto marker = value.find(std::string(jsonOverflowMarkerKey));
+    if (marker == value.end() || !marker->is_string()) return std::nullopt;
+    const auto& sign = marker->get_ref<const std::string&>();
+    if (sign == "+") return std::numeric_limits<double>::infinity();
+    if (sign == "-") return -std::numeric_limits<double>::infinity();
+    return std::nullopt;
+}
+
+std::string readString(const json& value, const std::string& path) {
+    if (!value.is_string()) fail(path, "expected a string");
+    return value.get<std::string>();
+}
+
+double readNumber(const json& value, const std::string& path) {
+    if (value.is_number()) return value.get<double>();
+    if (const auto overflowed = overflowedNumber(value)) return *overflowed;
+    fail(path, "expected a number");
+}
+
+std::int64_t readInteger(const json& value, const std::string& path) {
+    if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
+    if (value.is_number_unsigned()) {
+        const auto unsignedValue = value.get<std::uint64_t>();
+        if (unsignedValue > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            fail(path, "number does not fit a 64-bit integer");
+        }
+        return static_cast<std::int64_t>(unsignedValue);
+    }
+    if (value.is_number_float()) {
+        // 3.0 is an integer written as a real; 3.5 or 1e30 is not.
+        const double real = value.get<double>();
+        constexpr double limit = 9223372036854775808.0;  // 2^63
+        if (std::isfinite(real) && std::trunc(real) == real && real >= -limit && real < limit) {
+            return static_cast<std::int64_t>(real);
+        }
+        fail(path, "number is not a 64-bit integer");
+    }
+    fail(path, "expected an integer");
+}
+
+bool readBool(const json& value, const std::string& path) {
+    if (!value.is_boolean()) fail(path, "expected true or false");
+    return value.get<bool>();
+}
+
+// Reads the members of one JSON object, naming each by its path in errors.
+class ObjectReader {
+public:
+    ObjectReader(const json& value, std::string path) : object_(value), path_(std::move(path)) {
+        if (!value.is_object() || overflowedNumber(value)) fail(path_.empty() ? "top level" : path_, "expected an object");
+    }
+
+    std::string path(const char* key) const { return memberPath(path_, key); }
+
+    // The member, or nullptr when it is absent or null (both mean "not stored").
+    const json* optional(const char* key) const {
+        const auto found = object_.find(key);
+        if (found == object_.end() || found->is_null()) return nullptr;
+        return &*found;
+    }
+
+    const json& required(const char* key) const {
+        const json* value = optional(key);
+        if (!value) fail(path(key), "required value is missing or null");
+        return *value;
+    }
+
+    std::string string(const char* key) const { return readString(required(key), path(key)); }
+    double number(const char* key) const { return readNumber(required(key), path(key)); }
+
+    // Leaves `field` at its default when the member is not stored.
+    template <typename T, typename Read>
+    void readIfStored(const char* key, T& field, Read read) const {
+        if (const json* value = optional(key)) field = read(*value, path(key));
+    }
+
+private:
+    const json& object_;
+    std::string path_;
+};
+
+double requireFinite(double value, const std::string& path) {
+    if (!std::isfinite(value)) fail(path, "number is not finite and cannot be written as JSON");
+    return value;
+}
+
+std::string dump(const json& value) {
+    // Invalid UTF-8 in a name is written as U+FFFD rather than failing the save.
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// --- assignments ---
+
+json frameJson(const CodableRect& frame, const std::string& path) {
+    return json{{"x", requireFinite(frame.x, memberPath(path, "x"))},
+                {"y", requireFinite(frame.y, memberPath(path, "y"))},
+                {"width", requireFinite(frame.width, memberPath(path, "width"))},
+                {"height", requireFinite(frame.height, memberPath(path, "height"))}};
+}
+
+json assignmentJson(const AppAssignment& a, const std::string& path) {
+    return json{{"id", a.id.string()},
+                {"bundleIdentifier", a.bundleIdentifier},
+                {"appName", a.appName},
+                {"petKind", rawValue(a.petKind)},
+                {"category", rawValue(a.category)},
+                {"frame", frameJson(a.frame, memberPath(path, "frame"))},
+                {"launchCount", a.launchCount},
+                {"focusClicks", a.focusClicks},
+                {"lastSeenRunning", a.lastSeenRunning}};
+}
+
+CodableRect readFrame(const json& value, const std::string& path) {
+    const ObjectReader frame(value, path);
+    return CodableRect(frame.number("x"), frame.number("y"), frame.number("width"), frame.number("height"));
+}
+
+// Members in the order of the format: a failure names the first bad one.
+AppAssignment readAssignment(const json& value, const std::string& path) {
+    const ObjectReader object(value, path);
+    AppAssignment a;
+
+    const auto id = platform::Uuid::parse(object.string("id"));
+    if (!id) fail(object.path("id"), "not a UUID");
+    a.id = *id;
+
+    a.bundleIdentifier = object.string("bundleIdentifier");
+    a.appName = object.string("appName");
+
+    const auto kind = petKindFromRawValue(object.string("petKind"));
+    if (!kind) fail(object.path("petKind"), "unknown pet kind");
+    a.petKind = *kind;
+
+    if (const json* stored = object.optional("category")) {
+        const auto category = appCategoryFromRawValue(readString(*stored, object.path("category")));
+        if (!category) fail(object.path("category"), "unknown category");
+        a.category = *category;
+    } else {
+        a.category = inferCategory(a.bundleIdentifier, a.appName);
+    }
+
+    a.frame = readFrame(object.required("frame"), object.path("frame"));
+    object.readIfStored("launchCount", a.launchCount, readInteger);
+    object.readIfStored("focusClicks", a.focusClicks, readInteger);
+    object.readIfStored("lastSeenRunning", a.lastSeenRunning, readBool);
+    return a;
+}
+
+// --- preferences ---
+
+// A scale of zero or less, or one that is not finite, would make every pet
+// degenerate and leave the size controls with nothing to scale from.
+double usableScale(double stored) { return std::isfinite(stored) && stored > 0 ? stored : 1.0; }
+
+template <typename T, typename Body>
+CodingResult<T> capture(Body body) {
+    try {
+        return body();
+    } catch (const CodingFailure& failure) {
+        return CodingResult<T>::failure(failure.message);
+    }
+}
+
+}  // namespace
+
+CodingResult<std::string> encodeAssignment(const AppAssignment& assignment) {
+    return capture<std::string>([&] { return dump(assignmentJson(assignment, "")); });
+}
+
+CodingResult<std::string> encodeAssignments(const std::vector<AppAssignment>& assignments) {
+    return capture<std::string>([&] {
+        json list = json::array();
+        for (std::size_t i = 0; i < assignments.size(); ++i) {
+            list.push_back(assignmentJson(assignments[i], "[" + std::to_string(i) + "]"));
+        }
+        return dump(list);
+    });
+}
+
+CodingResult<AppAssignment> decodeAssignment(const std::string& text) {
+    return capture<AppAssignment>([&] { return readAssignment(parse(text), ""); });
+}
+
+CodingResult<std::vector<AppAssignment>> decodeAssignments(const std::string& text) {
+    return capture<std::vector<AppAssignment>>([&] {
+        const json list = parse(text);
+        if (!list.is_array()) fail("top level", "expected an array");
+        std::vector<AppAssignment> assignments;
+        assignments.reserve(list.size());
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            assignments.push_back(readAssignment(list[i], "[" + std::to_string(i) + "]"));
+        }
+        return assignments;
+    });
+}
+
+CodingResult<std::string> encodePreferences(const MossbridgePreferences& p) {
+    return capture<std::string>([&] {
+        return dump(json{{"petSizeScale", requireFinite(p.petSizeScale, "petSizeScale")},
+                         {"appIconSizeScale", requireFinite(p.appIconSizeScale, "appIconSizeScale")},
+                         {"displayBadges", p.displayBadges},
+                         {"autoAttachAllRunningApps", p.autoAttachAllRunningApps},
+                         {"partyModeWhenMusicPlays", p.partyModeWhenMusicPlays}});
+    });
+}
+
+CodingResult<MossbridgePreferences> decodePreferences(const std::string& text) {
+    return capture<MossbridgePreferences>([&] {
+        const json stored = parse(text);
+        const ObjectReader object(stored, "");
+        const auto readScale = [](const json& v, const std::string& path) { return usableScale(readNumber(v, path)); };
+        MossbridgePreferences p;
+        object.readIfStored("petSizeScale", p.petSizeScale, readScale);
+        object.readIfStored("appIconSizeScale", p.appIconSizeScale, readScale);
+        object.readIfStored("displayBadges", p.displayBadges, readBool);
+        object.readIfStored("autoAttachAllRunningApps", p.autoAttachAllRunningApps, readBool);
+        object.readIfStored("partyModeWhenMusicPlays", p.partyModeWhenMusicPlays, readBool);
+        return p;
+    });
+}
+
+}  // namespace Mossbridge

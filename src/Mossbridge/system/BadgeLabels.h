@@ -1,0 +1,42 @@
+#pragma once
+// Badge labels of running applications, read from the launch services tool
+// "/usr/bin/lsappinfo": one "list" run, and when that yields no label, an
+// "info" run per target (by process identifier, then by bundle identifier).
+// Every run is bounded by 0.75 s; a tool that is missing, hangs or fails
+// only leaves labels absent. Runs on the status refresher's executor.
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Mossbridge/model/AppStatus.h"
+#include "platform/core/Process.h"
+
+namespace Mossbridge {
+
+inline constexpr double kLSAppInfoTimeoutSeconds = 0.75;
+
+class BadgeLabelReader {
+public:
+    using ProcessRunner = std::function<platform::ProcessResult(const platform::ProcessRequest&)>;
+
+    // `toolPath` and `runner` are replaced by tests (a fake tool, a recorded run).
+    explicit BadgeLabelReader(std::string toolPath = "/usr/bin/lsappinfo", ProcessRunner runner = platform::runProcess);
+
+    // Labels per target bundle identifier; targets without one are absent.
+    std::map<std::string, std::string> launchServicesBadges(const std::vector<AppStatusTarget>& targets) const;
+
+    // The tool's trimmed standard output when it exits with status 0 in time.
+    std::optional<std::string> runLSAppInfo(const std::vector<std::string>& arguments) const;
+
+private:
+    std::map<std::string, std::string> launchServicesBadgeLabels(const std::vector<AppStatusTarget>& targets) const;
+    std::optional<std::string> lsappinfoStatusLabelInfo(const AppStatusTarget& target) const;
+
+    std::string toolPath_;
+    ProcessRunner runner_;
+};
+
+}  // namespace Mossbridge

@@ -1,0 +1,191 @@
+#include "platform/core/UserDefaults.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include "platform/core/XdgPaths.h"
+
+namespace platform {
+namespace {
+
+const char* const kStandardDomain = "Mossbridge";
+
+// A domain names a file in the defaults folder, so it must stay a plain name.
+void requireFileName(const std::string& domain) {
+    if (domain.empty() || domain == "." || domain == ".." || domain.find('/') != std::string::npos ||
+        domain.find('\0') != std::string::npos) {
+        throw std::invalid_argument("UserDefaults: invalid domain name \"" + domain + "\"");
+    }
+}
+
+bool writeAll(int fd, const PropertyData& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void syncDirectory(const std::filesystem::path& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;  // the rename itself has happened; durability is best effort here
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Writes `bytes` to a fresh temporary file beside `target`, flushes it to disk
+// and renames it over `target`, so readers see either the old file or the new
+// one, never a partial write.
+bool replaceFileAtomically(const std::filesystem::path& target, const PropertyData& bytes) {
+    const std::filesystem::path directory = target.parent_path();
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) return false;
+
+    std::string pattern = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(name.data(), target.c_str()) != 0) {
+        ::unlink(name.data());
+        return false;
+    }
+    syncDirectory(directory);
+    return true;
+}
+
+std::optional<PropertyData> encodeDomain(const PropertyDictionary& values) {
+    return serializePropertyList(PropertyValue(values), PropertyListFormat::Binary);
+}
+
+PropertyDictionary loadDomain(const std::filesystem::path& file) {
+    auto contents = readPropertyListFile(file.string());
+    if (!contents) return {};
+    auto* dictionary = contents->asDictionary();
+    return dictionary != nullptr ? std::move(*dictionary) : PropertyDictionary{};
+}
+
+struct SharedInstances {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<UserDefaults>> byDomain;
+};
+
+SharedInstances& sharedInstances() {
+    static SharedInstances instances;
+    return instances;
+}
+
+std::shared_ptr<UserDefaults> sharedInstance(const std::string& domain) {
+    auto& shared = sharedInstances();
+    std::lock_guard lock(shared.mutex);
+    auto& instance = shared.byDomain[domain];
+    if (!instance) instance = std::make_shared<UserDefaults>(domain, userDefaultsDirectory());
+    return instance;
+}
+
+}  // namespace
+
+UserDefaults::UserDefaults(std::string domain, std::filesystem::path directory)
+    : domain_(std::move(domain)), directory_(std::move(directory)) {
+    requireFileName(domain_);
+    values_ = loadDomain(filePath());
+}
+
+std::shared_ptr<UserDefaults> UserDefaults::standard() { return sharedInstance(kStandardDomain); }
+
+std::shared_ptr<UserDefaults> UserDefaults::suite(const std::string& name) {
+    requireFileName(name);
+    return sharedInstance(name);
+}
+
+void UserDefaults::resetSharedInstancesForTesting() {
+    auto& shared = sharedInstances();
+    std::lock_guard lock(shared.mutex);
+    shared.byDomain.clear();
+}
+
+std::filesystem::path UserDefaults::filePath() const { return directory_ / (domain_ + ".plist"); }
+
+std::optional<PropertyValue> UserDefaults::object(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<bool> UserDefaults::boolean(const std::string& key) const {
+    auto value = object(key);
+    return value ? value->asBoolean() : std::nullopt;
+}
+
+std::optional<std::int64_t> UserDefaults::integer(const std::string& key) const {
+    auto value = object(key);
+    return value ? value->asInteger() : std::nullopt;
+}
+
+std::optional<double> UserDefaults::real(const std::string& key) const {
+    auto value = object(key);
+    return value ? value->asReal() : std::nullopt;
+}
+
+std::optional<std::string> UserDefaults::string(const std::string& key) const {
+    auto value = object(key);
+    if (!value || value->asString() == nullptr) return std::nullopt;
+    return *value->asString();
+}
+
+std::optional<PropertyData> UserDefaults::data(const std::string& key) const {
+    auto value = object(key);
+    if (!value || value->asData() == nullptr) return std::nullopt;
+    return *value->asData();
+}
+
+PropertyDictionary UserDefaults::dictionaryRepresentation() const {
+    std::lock_guard lock(mutex_);
+    return values_;
+}
+
+bool UserDefaults::set(const std::string& key, PropertyValue value) {
+    std::lock_guard lock(mutex_);
+    std::optional<PropertyValue> previous;
+    if (auto it = values_.find(key); it != values_.end()) previous = std::move(it->second);
+    values_.insert_or_assign(key, std::move(value));
+    auto bytes = encodeDomain(values_);
+    if (!bytes) {
+        // The value (or key) cannot be stored at all; keeping it would make
+        // every later write of this domain fail as well.
+        if (previous) {
+            values_.insert_or_assign(key, std::move(*previous));
+        } else {
+            values_.erase(key);
+        }
+        return false;
+    }
+    return replaceFileAtomically(filePath(), *bytes);
+}
+
+bool UserDefaults::remove(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    if (values_.erase(key) == 0) return true;
+    return persistLocked();
+}
+
+bool UserDefaults::persistLocked() const {
+    auto bytes = encodeDomain(values_);
+    return bytes && replaceFileAtomically(filePath(), *bytes);
+}
+
+}  // namespace platform

@@ -1,0 +1,61 @@
+#pragma once
+// A Canvas that draws with Cairo into a new, transparent bitmap of `size`
+// points at `scale` pixels per point. Shapes with no area, and non-finite
+// coordinates, are skipped rather than handed to Cairo.
+//
+// Pictures (Canvas::drawPicture) are kept per thread as images, by key and
+// device transform, within a fixed memory budget (least recently drawn go
+// first), and painted pixel for pixel when drawn again.
+
+#include <memory>
+
+#include "platform/drawing/Canvas.h"
+
+namespace platform {
+
+class CairoCanvas final : public Canvas {
+public:
+    CairoCanvas(Size size, double scale);
+    ~CairoCanvas() override;
+    CairoCanvas(const CairoCanvas&) = delete;
+    CairoCanvas& operator=(const CairoCanvas&) = delete;
+
+    // A copy of the pixels drawn so far.
+    BitmapRef makeBitmap() const;
+    // The pixels drawn, without a copy; the canvas is empty (0 x 0) after.
+    BitmapRef finish();
+    int pixelWidth() const;
+    int pixelHeight() const;
+
+    void save() override;
+    void restore() override;
+    void setFillColor(const Color& color) override;
+    void setStrokeColor(const Color& color) override;
+    void setLineWidth(double width) override;
+    void setBlendMode(BlendMode mode) override;
+    void setAlpha(double alpha) override;
+    void translate(double dx, double dy) override;
+    void clipToRect(const Rect& rect) override;
+    void fillPath(const Path& path, FillRule rule = FillRule::nonZero) override;
+    void strokePath(const Path& path) override;
+    void drawBitmap(const BitmapRef& bitmap, const Rect& destination,
+                    Interpolation interpolation = Interpolation::linear) override;
+    void drawText(std::string_view text, const TextStyle& style, const Rect& box) override;
+    void drawPicture(const PictureKey& key, const Rect& extent, const std::function<void(Canvas&)>& draw) override;
+
+    // The calling thread's picture images: counters since the last clear.
+    struct PictureCacheStats {
+        std::size_t hits = 0;
+        std::size_t misses = 0;
+        std::size_t entries = 0;
+        std::size_t bytes = 0;
+    };
+    static PictureCacheStats pictureCacheStats();
+    static void clearPictureCache();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

@@ -1,0 +1,104 @@
+#pragma once
+// A retained tree of layers that makes up what a view shows. A layer has a
+// frame in its superlayer's coordinates (unflipped), may be hidden or
+// translucent, may show a bitmap as its contents, and draws its sublayers
+// above itself in order of zPosition (then of insertion). Layers never
+// animate: a property set is shown as it is at the next render. `actions`
+// only records which keys are meant to have no implicit action.
+//
+// Plain properties are public fields; the tree is kept through methods.
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/drawing/Bitmap.h"
+#include "platform/drawing/Canvas.h"
+#include "platform/drawing/Color.h"
+#include "platform/drawing/Path.h"
+#include "platform/drawing/TextLayout.h"
+
+namespace platform {
+
+// Keys ("contents", "bounds", ...) whose implicit action is the null action.
+using LayerActions = std::set<std::string>;
+
+enum class ContentsGravity { resize, resizeAspect };
+enum class LayerFilter { nearest, linear };
+
+class Layer : public std::enable_shared_from_this<Layer> {
+public:
+    virtual ~Layer();
+
+    static std::shared_ptr<Layer> make() { return std::shared_ptr<Layer>(new Layer()); }
+
+    Rect frame;
+    bool hidden = false;
+    double opacity = 1;
+    double zPosition = 0;
+    BitmapRef contents;
+    ContentsGravity contentsGravity = ContentsGravity::resize;
+    LayerFilter magnificationFilter = LayerFilter::linear;
+    LayerFilter minificationFilter = LayerFilter::linear;
+    double contentsScale = 1;
+    LayerActions actions;
+
+    Rect bounds() const { return {0, 0, frame.width(), frame.height()}; }
+
+    // Adding a layer that has a superlayer moves it.
+    void addSublayer(const std::shared_ptr<Layer>& layer);
+    void removeFromSuperlayer();
+    const std::vector<std::shared_ptr<Layer>>& sublayers() const { return sublayers_; }
+    Layer* superlayer() const { return superlayer_; }
+
+    // Draws the layer and its sublayers into `canvas`, whose coordinates are
+    // the superlayer's.
+    void render(Canvas& canvas) const;
+    // Draws only the sublayers, in this layer's own coordinates.
+    void renderSublayers(Canvas& canvas) const;
+
+protected:
+    Layer() = default;
+    // Draws this layer's own content in its bounds (after `contents`).
+    virtual void drawContent(Canvas& canvas) const;
+
+private:
+    std::vector<std::shared_ptr<Layer>> sublayers_;
+    Layer* superlayer_ = nullptr;
+};
+
+// Fills and then strokes `path`, given in the layer's own coordinates; the
+// path is not clipped to the bounds.
+class ShapeLayer final : public Layer {
+public:
+    static std::shared_ptr<ShapeLayer> make() { return std::shared_ptr<ShapeLayer>(new ShapeLayer()); }
+
+    Path path;
+    std::optional<Color> fillColor = Color{0, 0, 0, 1};
+    std::optional<Color> strokeColor;
+    double lineWidth = 1;
+
+private:
+    ShapeLayer() = default;
+    void drawContent(Canvas& canvas) const override;
+};
+
+// One line of text set from the top of the bounds.
+class TextLayer final : public Layer {
+public:
+    static std::shared_ptr<TextLayer> make() { return std::shared_ptr<TextLayer>(new TextLayer()); }
+
+    std::string string;
+    Font font = Font::system(36);
+    Color foregroundColor{1, 1, 1, 1};
+    TextAlignment alignment = TextAlignment::left;
+    bool truncateTail = false;
+
+private:
+    TextLayer() = default;
+    void drawContent(Canvas& canvas) const override;
+};
+
+}  // namespace platform

@@ -1,0 +1,71 @@
+#pragma once
+// A window on the in-memory desktop: a frame in screen coordinates
+// (points, bottom-left origin), a content view that fills it, a level and
+// an alpha, visible or not. Panels are created through make() and belong
+// to whoever holds them; the window server only keeps track of them and
+// must outlive them. Main thread only.
+
+#include <functional>
+#include <memory>
+
+#include "platform/drawing/Bitmap.h"
+#include "platform/drawing/View.h"
+
+namespace platform {
+
+class WindowServer;
+
+class Panel : public std::enable_shared_from_this<Panel> {
+public:
+    static std::shared_ptr<Panel> make(WindowServer& server, const Rect& frame);
+    ~Panel();
+    Panel(const Panel&) = delete;
+    Panel& operator=(const Panel&) = delete;
+
+    WindowServer& server() const { return *server_; }
+
+    Rect frame() const { return frame_; }
+    // Moves or resizes the panel; the content view follows. `display` asks
+    // for the content to be redrawn at once (it is marked for display).
+    void setFrame(const Rect& frame, bool display);
+    // Called after every frame change.
+    std::function<void()> onFrameChange;
+
+    const std::shared_ptr<View>& contentView() const { return contentView_; }
+    void setContentView(std::shared_ptr<View> view);
+
+    bool isVisible() const { return visible_; }
+    // Shows the panel above the others of its level.
+    void orderFront();
+    void orderOut();
+
+    double alphaValue = 1;
+    int level = 0;
+
+    // Of the screen that holds most of the panel, else the main screen's,
+    // else 1.
+    double backingScaleFactor() const;
+
+    // The panel's content at its backing scale, transparent where nothing
+    // is drawn.
+    BitmapRef render() const;
+    void renderContent(Canvas& canvas) const;
+
+    // Routes one event to the view that should get it: presses to the view
+    // under the pointer, drags and the release to the view that was
+    // pressed, movement to the views whose tracking areas it concerns.
+    void sendEvent(const PointerEvent& event);
+
+private:
+    Panel(WindowServer& server, const Rect& frame);
+    void trackPointer(const PointerEvent& event);
+
+    WindowServer* server_;
+    Rect frame_;
+    bool visible_ = false;
+    std::shared_ptr<View> contentView_;
+    std::weak_ptr<View> pressedView_;
+    std::vector<std::weak_ptr<View>> viewsUnderPointer_;
+};
+
+}  // namespace platform
