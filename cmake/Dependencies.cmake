@@ -11,3 +11,10 @@ find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(CURL REQUIRED)
 find_package(nanopb CONFIG REQUIRED)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo pangocairo)
+
+# Tools the build runs. Debian's own interpreter comes first: the wire
+# cross-check imports Debian's protobuf module, which another python on the
+# PATH may lack.
+find_program(MOSSBRIDGE_PYTHON3 python3 HINTS /usr/bin REQUIRED)
+find_program(PROTOC_EXECUTABLE protoc REQUIRED)
+find_program(NANOPB_GENERATOR NAMES nanopb_generator.py nanopb_generator REQUIRED)

@@ -29,16 +29,27 @@ Clock& systemClock() {
 
 VirtualClock::VirtualClock(double startWallSeconds) : wall_(startWallSeconds), mono_(1000000000ull) {}
 
-double VirtualClock::now() const { return wall_.load(); }
+double VirtualClock::now() const {
+    std::lock_guard lock(mutex_);
+    return wall_;
+}
 
-std::uint64_t VirtualClock::monotonicNanos() const { return mono_.load(); }
+std::uint64_t VirtualClock::monotonicNanos() const {
+    std::lock_guard lock(mutex_);
+    return mono_;
+}
 
 void VirtualClock::advance(double seconds) {
     if (!(seconds > 0)) return;
-    wall_.store(wall_.load() + seconds);
-    mono_.fetch_add(static_cast<std::uint64_t>(seconds * 1e9 + 0.5));
+    const auto nanos = static_cast<std::uint64_t>(seconds * 1e9 + 0.5);
+    std::lock_guard lock(mutex_);
+    wall_ += seconds;
+    mono_ += nanos;
 }
 
-void VirtualClock::setWallTime(double wallSeconds) { wall_.store(wallSeconds); }
+void VirtualClock::setWallTime(double wallSeconds) {
+    std::lock_guard lock(mutex_);
+    wall_ = wallSeconds;
+}
 
 }  // namespace platform

@@ -4,7 +4,7 @@
 // an arbitrary origin). Tests substitute a VirtualClock that only moves when
 // the test advances it.
 
-#include <atomic>
+#include <mutex>
 #include <cstdint>
 
 namespace platform {
@@ -24,7 +24,8 @@ public:
 Clock& systemClock();
 
 // A clock that stands still until advanced. Wall and monotonic time move
-// together. Safe to read from any thread.
+// together, in one step under one lock, so concurrent advances all count and
+// no reader sees one clock moved without the other. Safe from any thread.
 class VirtualClock final : public Clock {
 public:
     explicit VirtualClock(double startWallSeconds = 1.7e9);
@@ -37,8 +38,9 @@ public:
     void setWallTime(double wallSeconds);
 
 private:
-    std::atomic<double> wall_;
-    std::atomic<std::uint64_t> mono_;
+    mutable std::mutex mutex_;
+    double wall_;
+    std::uint64_t mono_;
 };
 
 }  // namespace platform

@@ -38,7 +38,7 @@ CommandResult run(const std::string& command) {
 }
 
 std::string python(const std::string& arguments) {
-    return std::string("PYTHONPATH='") + MESSAGES_PYTHON_MODULE_DIR + "' /usr/bin/python3 '" +
+    return std::string("PYTHONPATH='") + MESSAGES_PYTHON_MODULE_DIR + "' '" + MESSAGES_PYTHON3 + "' '" +
            MESSAGES_CROSSCHECK_SCRIPT + "' " + arguments;
 }
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <thread>
+#include <vector>
+
 namespace {
 
 TEST(VirtualClock, MovesOnlyWhenAdvanced) {
@@ -21,6 +25,20 @@ TEST(VirtualClock, WallTimeChangeLeavesMonotonicAlone) {
     clock.setWallTime(10.0);
     EXPECT_DOUBLE_EQ(clock.now(), 10.0);
     EXPECT_EQ(clock.monotonicNanos(), mono);
+}
+
+TEST(VirtualClock, ConcurrentAdvancesAllCount) {
+    platform::VirtualClock clock(0.0);
+    const auto mono = clock.monotonicNanos();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&clock] {
+            for (int i = 0; i < 20000; ++i) clock.advance(0.5);
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(clock.monotonicNanos() - mono, std::uint64_t{4} * 20000 * 500000000);
+    EXPECT_DOUBLE_EQ(clock.now(), 4 * 20000 * 0.5);
 }
 
 TEST(SystemClock, MonotonicNeverGoesBack) {
