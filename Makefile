@@ -26,7 +26,7 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 run: build
-	$(BUILD)/mossbridge $(ARGS)
+	$(BUILD)/bin/mossbridge $(ARGS)
 
 clean:
 	rm -rf build build-san
