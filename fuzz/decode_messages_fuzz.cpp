@@ -46,9 +46,9 @@ void checkMessage(const MessageType& type, const std::uint8_t* data, std::size_t
             std::fprintf(stderr, "%s: re-encoding changed the bytes\n", type.name);
             std::abort();
         }
-        APMMessageInfoFree(type, again);
+        (void)APMMessageInfoFree(type, again);  // cannot fail: not null
     }
-    APMMessageInfoFree(type, decoded);
+    (void)APMMessageInfoFree(type, decoded);  // cannot fail: not null
 }
 
 }  // namespace

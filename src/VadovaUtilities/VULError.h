@@ -10,7 +10,7 @@
 
 using VULData = std::vector<std::uint8_t>;
 
-struct VULError {
+struct [[nodiscard]] VULError {
     std::string domain;
     long code = 0;
     std::string message;
@@ -22,7 +22,7 @@ struct VULError {
 
 // A byte result that is either data or (possibly) an error: both may be
 // absent where the operation says so.
-struct VULDataResult {
+struct [[nodiscard]] VULDataResult {
     std::optional<VULData> data;
     std::optional<VULError> error;
 };

@@ -106,7 +106,7 @@ VULHTTPResponse responseOf(Transfer& transfer) {
     return response;
 }
 
-bool configure(Transfer& transfer, const VULHTTPRequest& request) {
+[[nodiscard]] bool configure(Transfer& transfer, const VULHTTPRequest& request) {
     CURL* easy = transfer.easy;
     bool ok = curl_easy_setopt(easy, CURLOPT_URL, request.URL.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;

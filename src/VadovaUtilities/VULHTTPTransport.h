@@ -40,7 +40,7 @@ public:
     // Starts the request; `completion` later runs on the transport's thread.
     // Answers false (and never calls `completion`) when the request could not
     // be set up or the thread could not be started.
-    bool start(VULHTTPRequest request, Completion completion);
+    [[nodiscard]] bool start(VULHTTPRequest request, Completion completion);
 
     struct Impl;
 

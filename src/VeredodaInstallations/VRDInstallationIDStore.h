@@ -20,6 +20,7 @@ public:
 
     std::optional<std::string> installationID(const std::string& appKey) const;
     // nullopt on success, else why the file could not be written.
+    [[nodiscard]]
     std::optional<VULError> setInstallationID(const std::string& installationID, const std::string& appKey);
 
 private:

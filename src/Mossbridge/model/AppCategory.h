@@ -22,7 +22,7 @@ inline constexpr std::array<AppCategory, 9> allAppCategories = {
 // "Music", "Calendar", "Chat", "Work", "Browser", "Design", "Notes", "System", "Other".
 std::string_view rawValue(AppCategory category);
 // Exact, case-sensitive match of a raw value; anything else gives none.
-std::optional<AppCategory> appCategoryFromRawValue(std::string_view raw);
+[[nodiscard]] std::optional<AppCategory> appCategoryFromRawValue(std::string_view raw);
 
 // Infers the category from lower-cased plain substring tests (no word
 // boundaries: "arc" matches inside "search"); never fails, `other` when

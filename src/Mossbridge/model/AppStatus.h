@@ -28,7 +28,7 @@ enum class MediaPlaybackState { playing, paused, stopped };
 
 std::string_view rawValue(MediaPlaybackState state);
 // Exact match of "playing", "paused" or "stopped"; anything else gives none.
-std::optional<MediaPlaybackState> mediaPlaybackStateFromRawValue(std::string_view raw);
+[[nodiscard]] std::optional<MediaPlaybackState> mediaPlaybackStateFromRawValue(std::string_view raw);
 
 struct MediaPlaybackInfo {
     std::string bundleIdentifier;

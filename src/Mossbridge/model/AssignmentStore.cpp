@@ -69,14 +69,16 @@ void AssignmentStore::loadPreferences() {
     preferences = loaded ? *loaded : MossbridgePreferences{};
 }
 
+// Both writes below ignore a failed file write: the defaults keep the value in
+// memory and write it out with their next successful change.
 void AssignmentStore::store(const char* key, UnreadableValue& unreadable, const std::string& json) {
     if (unreadable.original) {
         const std::string backupKey = std::string(key) + ".unreadable";
-        defaults_->set(backupKey, *unreadable.original);
+        (void)defaults_->set(backupKey, *unreadable.original);
         unreadable.original.reset();
         printDiagnosticLine("stored " + std::string(key) + " could not be read; kept a copy under " + backupKey);
     }
-    defaults_->set(key, platform::PropertyData(json.begin(), json.end()));
+    (void)defaults_->set(key, platform::PropertyData(json.begin(), json.end()));
 }
 
 void AssignmentStore::saveAssignments() {

@@ -32,7 +32,7 @@ enum class ArrangementEdge { left, top, right, bottom };
 // "Left", "Top", "Right", "Bottom".
 std::string_view rawValue(ArrangementEdge edge);
 // Exact match of a raw value; anything else gives none.
-std::optional<ArrangementEdge> arrangementEdgeIndex(std::string_view text);
+[[nodiscard]] std::optional<ArrangementEdge> arrangementEdgeIndex(std::string_view text);
 
 class AssignmentStore : public std::enable_shared_from_this<AssignmentStore> {
 public:

@@ -9,7 +9,7 @@
 namespace Mossbridge {
 
 template <typename T>
-class CodingResult {
+class [[nodiscard]] CodingResult {
 public:
     CodingResult(T value) : value_(std::move(value)) {}
     static CodingResult failure(std::string message) { return CodingResult(FailureTag{}, std::move(message)); }

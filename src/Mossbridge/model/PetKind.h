@@ -29,7 +29,7 @@ std::span<const PetKind> everyPetKind();
 
 std::string_view rawValue(PetKind kind);
 // Exact, case-sensitive match of one of the forty raw values.
-std::optional<PetKind> petKindFromRawValue(std::string_view raw);
+[[nodiscard]] std::optional<PetKind> petKindFromRawValue(std::string_view raw);
 
 platform::Color accentColor(PetKind kind);
 // A freshly built manifest, or none for kinds drawn as vector shapes.

@@ -40,9 +40,10 @@ platform::ImageRef loadSpriteSheetImage(const std::string& name);
 // The grid of a sheet with `columns` columns: cells as wide as the width
 // allows, rows counted as if cells were square (at least 1). None when the
 // cell width is not positive. Uncached.
-std::optional<SpriteSheetMetadata> spriteSheetGrid(int pixelWidth, int pixelHeight, int columns);
+[[nodiscard]] std::optional<SpriteSheetMetadata> spriteSheetGrid(int pixelWidth, int pixelHeight, int columns);
 // spriteSheetGrid cached under "<sheet>-columns<N>": once cached, the image
 // is not looked at again for that name and column count.
+[[nodiscard]]
 std::optional<SpriteSheetMetadata> spriteSheetMetadata(const std::string& sheetName, const platform::Bitmap& image,
                                                        int columns);
 
@@ -67,6 +68,7 @@ void prepareSpriteFrames(PetKind kind);
 
 // The frame of `clip` to show at `spriteFrameTick`, or none when the sheet
 // is missing, has no grid, or the clip does not fit it.
+[[nodiscard]]
 std::optional<SpriteFrameData> spriteFrame(const PetAnimationClip& clip, const PetSpriteManifest& manifest,
                                            double spriteFrameTick);
 

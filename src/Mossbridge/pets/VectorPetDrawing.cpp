@@ -17,15 +17,6 @@ using platform::Rect;
 constexpr double bodyCornerRadius = 24;
 constexpr double bodyHeight = 52;
 
-Path closedTriangle(Point a, Point b, Point c) {
-    Path path;
-    path.moveTo(a);
-    path.lineTo(b);
-    path.lineTo(c);
-    path.closeSubpath();
-    return path;
-}
-
 Rect grown(const Rect& r, double by) { return {r.minX() - by, r.minY() - by, r.width() + 2 * by, r.height() + 2 * by}; }
 
 // Text drawn with its bottom-left corner at `origin`.
@@ -110,9 +101,9 @@ void drawWindowDots(platform::Canvas& canvas, const WindowDotsLayout& layout) {
 void drawKindAccents(platform::Canvas& canvas, const Rect& r, const VectorPetAppearance& pet) {
     switch (pet.kind) {
     case PetKind::cat:
-        canvas.fillPath(closedTriangle({r.minX() + 10, r.maxY() - 10}, {r.minX() + 20, r.maxY() + 16},
+        canvas.fillPath(Path::triangle({r.minX() + 10, r.maxY() - 10}, {r.minX() + 20, r.maxY() + 16},
                                        {r.minX() + 34, r.maxY() - 5}));
-        canvas.fillPath(closedTriangle({r.maxX() - 10, r.maxY() - 10}, {r.maxX() - 20, r.maxY() + 16},
+        canvas.fillPath(Path::triangle({r.maxX() - 10, r.maxY() - 10}, {r.maxX() - 20, r.maxY() + 16},
                                        {r.maxX() - 34, r.maxY() - 5}));
         break;
     case PetKind::sprout: {

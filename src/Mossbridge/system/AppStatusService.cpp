@@ -194,7 +194,8 @@ void AppStatusService::saveClearedNotificationRecordIDs() const {
     for (const auto& [bundleIdentifier, recordID] : clearedNotificationRecordIDs_) {
         stored[bundleIdentifier] = platform::PropertyValue(static_cast<long long>(recordID));
     }
-    defaults_->set(kClearedNotificationRecordIDsKey, platform::PropertyValue(std::move(stored)));
+    // A failed file write keeps the value in memory for the defaults' next write.
+    (void)defaults_->set(kClearedNotificationRecordIDsKey, platform::PropertyValue(std::move(stored)));
 }
 
 }  // namespace Mossbridge

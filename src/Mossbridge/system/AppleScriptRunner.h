@@ -28,7 +28,7 @@ public:
     explicit AppleScriptRunner(std::string interpreter = interpreterPath, ProcessRunner runner = platform::runProcess,
                                const platform::Clock& clock = platform::systemClock());
 
-    std::optional<std::string> run(const std::string& script) const;
+    [[nodiscard]] std::optional<std::string> run(const std::string& script) const;
 
 private:
     std::string interpreter_;
@@ -37,7 +37,7 @@ private:
 };
 
 // The system's runner.
-std::optional<std::string> runAppleScript(const std::string& script);
+[[nodiscard]] std::optional<std::string> runAppleScript(const std::string& script);
 
 // `text` made safe inside a double-quoted AppleScript string: every
 // backslash doubled first, then every double quote preceded by a backslash.

@@ -29,7 +29,7 @@ public:
     std::map<std::string, std::string> launchServicesBadges(const std::vector<AppStatusTarget>& targets) const;
 
     // The tool's trimmed standard output when it exits with status 0 in time.
-    std::optional<std::string> runLSAppInfo(const std::vector<std::string>& arguments) const;
+    [[nodiscard]] std::optional<std::string> runLSAppInfo(const std::vector<std::string>& arguments) const;
 
 private:
     std::map<std::string, std::string> launchServicesBadgeLabels(const std::vector<AppStatusTarget>& targets) const;

@@ -11,6 +11,7 @@ namespace Mossbridge {
 
 // Copies `database` into `folder` under a new unique name; none (after
 // printing why) when any file could not be copied.
+[[nodiscard]]
 std::optional<std::filesystem::path> copyNotificationDatabaseToTemporary(const std::filesystem::path& database,
                                                                          const std::filesystem::path& folder);
 

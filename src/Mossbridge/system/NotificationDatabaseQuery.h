@@ -18,7 +18,7 @@ namespace Mossbridge {
 // Items per target bundle identifier (as the target carries it).
 using NotificationItemsByApp = std::map<std::string, std::vector<AppNotificationItem>>;
 
-struct NotificationQueryResult {
+struct [[nodiscard]] NotificationQueryResult {
     NotificationItemsByApp items;
     std::optional<std::string> error;  // set: the read failed and `items` is empty
 };

@@ -81,12 +81,13 @@ std::optional<std::filesystem::path> resolveNotificationDatabaseFolderBookmark(p
     auto resolved = platform::resolveBookmarkData(*data, error);
     if (resolved && resolved->isStale) {
         auto renewed = platform::createBookmarkData(resolved->path, error);
-        if (renewed) defaults.set(kNotificationDatabaseFolderBookmarkKey, std::move(*renewed));
+        // A failed file write keeps the renewed bookmark in memory for the defaults' next write.
+        if (renewed) (void)defaults.set(kNotificationDatabaseFolderBookmarkKey, std::move(*renewed));
         else resolved.reset();
     }
     if (!resolved) {
         printDiagnosticLine("Notification DB folder bookmark failed: " + error);
-        defaults.remove(kNotificationDatabaseFolderBookmarkKey);
+        (void)defaults.remove(kNotificationDatabaseFolderBookmarkKey);  // as above: removed in memory at least
         return std::nullopt;
     }
     return resolved->path;

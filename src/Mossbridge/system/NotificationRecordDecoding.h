@@ -15,6 +15,7 @@
 namespace Mossbridge {
 
 // None when the payload yields no usable text at all.
+[[nodiscard]]
 std::optional<AppNotificationItem> decodeNotificationRecordData(std::int64_t recordID, double deliveredDate,
                                                                 const std::uint8_t* bytes, std::size_t size,
                                                                 const std::string& appName);

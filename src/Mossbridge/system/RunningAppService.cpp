@@ -102,16 +102,18 @@ RunningAppService::accessibilityWindows(const platform::RunningApplication& app)
 bool RunningAppService::raiseAccessibilityWindow(const platform::AccessibilityElement& window,
                                                  const platform::RunningApplication& app) {
     auto& accessibility = *services_.accessibility;
-    accessibility.setAttributeValue(platform::Accessibility::applicationElement(app.processIdentifier),
-                                    platform::kAXFrontmostAttribute, true);
-    accessibility.setAttributeValue(window, platform::kAXMainAttribute, true);
-    accessibility.setAttributeValue(window, platform::kAXFocusedAttribute, true);
+    // A failing write does not stop the raise: only the raise action decides.
+    (void)accessibility.setAttributeValue(platform::Accessibility::applicationElement(app.processIdentifier),
+                                          platform::kAXFrontmostAttribute, true);
+    (void)accessibility.setAttributeValue(window, platform::kAXMainAttribute, true);
+    (void)accessibility.setAttributeValue(window, platform::kAXFocusedAttribute, true);
     return accessibility.performAction(window, platform::kAXRaiseAction) == platform::AccessibilityError::success;
 }
 
 bool RunningAppService::raiseTopWindow(const platform::RunningApplication& app) {
-    services_.accessibility->setAttributeValue(platform::Accessibility::applicationElement(app.processIdentifier),
-                                               platform::kAXFrontmostAttribute, true);
+    // A failing write does not stop the raise: only the raise action decides.
+    (void)services_.accessibility->setAttributeValue(
+        platform::Accessibility::applicationElement(app.processIdentifier), platform::kAXFrontmostAttribute, true);
     const auto windows = accessibilityWindows(app).first;
     if (!windows.empty()) return raiseAccessibilityWindow(windows.front(), app);
     printDiagnosticLine("no windows to raise for " + diagnosticName(app));
@@ -124,7 +126,8 @@ AppFocusResult RunningAppService::focusTopWindow(const std::string& bundleIdenti
     if (!running) return {false, false, false, trusted, "I can't find that app right now."};
     printDiagnosticLine("focusing top window for " + bundleIdentifier);
     const bool opened = openApplicationDockStyle(*running);
-    services_.workspace->activate(running->processIdentifier, platform::kActivateIgnoringOtherApps);
+    // Activation is a request only: whether the window came up is what the raise answers.
+    (void)services_.workspace->activate(running->processIdentifier, platform::kActivateIgnoringOtherApps);
     if (raiseTopWindow(*running)) return {true, true, opened, trusted, "Here it is."};
     scheduleFocusRetry(bundleIdentifier);
     return {true, false, opened, trusted, focusFailureMessage(trusted, opened)};
@@ -139,8 +142,9 @@ void RunningAppService::scheduleFocusRetry(const std::string& bundleIdentifier) 
         if (!self) return;
         const auto running = self->runningApplication(bundleIdentifier);
         if (!running) return;
-        self->services_.workspace->activate(running->processIdentifier, platform::kActivateIgnoringOtherApps);
-        self->raiseTopWindow(*running);
+        // The retry's outcome is reported to nobody.
+        (void)self->services_.workspace->activate(running->processIdentifier, platform::kActivateIgnoringOtherApps);
+        (void)self->raiseTopWindow(*running);
     });
     services_.mainQueue->after(focusRetryDelaySeconds, pendingFocusRetry_);
 }

@@ -25,7 +25,7 @@
 
 namespace Mossbridge {
 
-struct AppFocusResult {
+struct [[nodiscard]] AppFocusResult {
     bool found = false;
     bool raised = false;
     bool opened = false;  // the Dock-style open request was issued
@@ -62,12 +62,13 @@ public:
 
     // --- Focusing (a click on a pet) ---
     AppFocusResult focusTopWindow(const std::string& bundleIdentifier);
-    bool openApplicationDockStyle(const platform::RunningApplication& app);
+    [[nodiscard]] bool openApplicationDockStyle(const platform::RunningApplication& app);
     // The window elements, and an error text when the list could not be read.
     std::pair<std::vector<platform::AccessibilityElement>, std::optional<std::string>> accessibilityWindows(
         const platform::RunningApplication& app);
+    [[nodiscard]]
     bool raiseAccessibilityWindow(const platform::AccessibilityElement& window, const platform::RunningApplication& app);
-    bool raiseTopWindow(const platform::RunningApplication& app);
+    [[nodiscard]] bool raiseTopWindow(const platform::RunningApplication& app);
 
     // --- Window lists ---
     AppContextMenuInfo contextMenuInfo(const std::string& bundleIdentifier, bool allowScripting);
@@ -80,7 +81,7 @@ public:
     AppFocusResult raiseWindow(const std::string& bundleIdentifier, int index);
     // At most maxPreviews, in window-list order.
     std::vector<AppWindowPreviewInfo> windowPreviews(const std::string& bundleIdentifier);
-    bool quitApp(const std::string& bundleIdentifier);
+    [[nodiscard]] bool quitApp(const std::string& bundleIdentifier);
 
     // Test hook: forgets that the screen-capture line was written.
     static void resetScreenCaptureNoticeForTesting();

@@ -32,8 +32,9 @@ AppFocusResult RunningAppService::raiseWindow(const std::string& bundleIdentifie
     const auto running = runningApplication(bundleIdentifier);
     if (!running) return {false, false, false, trusted, "I can't find that app right now."};
     const bool opened = openApplicationDockStyle(*running);
-    services_.workspace->activate(running->processIdentifier,
-                                  platform::kActivateAllWindows | platform::kActivateIgnoringOtherApps);
+    // Activation is a request only: whether the window came up is what the raise answers.
+    (void)services_.workspace->activate(running->processIdentifier,
+                                        platform::kActivateAllWindows | platform::kActivateIgnoringOtherApps);
 
     const auto listed = contextMenuInfo(bundleIdentifier, true).windows;
     const auto entry = std::find_if(listed.begin(), listed.end(), [&](const AppWindowInfo& w) { return w.index == index; });

@@ -57,7 +57,8 @@ std::optional<std::string> APMDefaultIdentitySupport::resettableDeviceID() const
         }
         done->signal();
     });
-    done->wait(kIdentifierWaitSeconds);
+    // On time-out the identifier last cached is the answer; the late one lands there for the next call.
+    (void)done->wait(kIdentifierWaitSeconds);
     std::lock_guard lock(cache_->mutex);
     return cache_->identifier;
 }

@@ -1,33 +1,22 @@
 #include "measurement/interface/APMErrorEventLogging.h"
 
-#include <mutex>
 #include <utility>
+
+#include "measurement/storage/APMSharedInstance.h"
 
 namespace {
 
-std::mutex& loggerMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-APMInternalEventLogger& installedLogger() {
-    static APMInternalEventLogger logger;
-    return logger;
-}
+struct InstalledLogger;
+using Installed = APMSharedInstance<InstalledLogger, APMInternalEventLogger>;
 
 }  // namespace
 
 APMInternalEventLogger APMSetInternalEventLogger(APMInternalEventLogger logger) {
-    std::lock_guard lock(loggerMutex());
-    return std::exchange(installedLogger(), std::move(logger));
+    return Installed::exchange(std::move(logger));
 }
 
 void APMLogInternalEvent(const std::string& origin, const std::string& name, const APMParameters& parameters) {
-    APMInternalEventLogger logger;
-    {
-        std::lock_guard lock(loggerMutex());
-        logger = installedLogger();
-    }
-    // Called unlocked: the facade may log further events from inside.
+    // A copy, called unlocked: the facade may log further events from inside.
+    const APMInternalEventLogger logger = Installed::current();
     if (logger) logger(origin, name, parameters);
 }

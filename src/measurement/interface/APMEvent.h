@@ -22,12 +22,13 @@ class APMEvent {
 public:
     // None when the origin (an internal name, or one followed by "+vtm") or
     // the name (public or internal rules) is refused; the validator logs why.
+    [[nodiscard]]
     static std::optional<APMEvent> initWithOrigin(const std::string& origin, bool isPublic, const std::string& name,
                                                   double timestamp, double previousTimestamp,
                                                   const APMObjectParameters& parameters);
     // From the wire: "_o" becomes the origin (none when "_o" has no string),
     // array parameters do not come back. See protoEvent.
-    static std::optional<APMEvent> initWithEventProto(const APMPBEvent& proto);
+    [[nodiscard]] static std::optional<APMEvent> initWithEventProto(const APMPBEvent& proto);
 
     // Copies go through initWithOrigin as internal events. copy and
     // copyWithPreviousTimestamp keep a copy of the counters,
@@ -73,6 +74,7 @@ public:
     APMObjectParameters editEventParameters() const;
     // The event back from the rule engine: internal name, origin from a string
     // "_o" (else "app"), parameters sanitised again as an internal event.
+    [[nodiscard]]
     static std::optional<APMEvent> eventFromEditEvent(const std::string& name, double timestamp,
                                                       const APMObjectParameters& parameters);
 

@@ -10,22 +10,13 @@
 #include "measurement/storage/APMEnvironmentInfo.h"
 #include "measurement/storage/APMMonitor.h"
 #include "measurement/storage/APMPersistedConfig.h"
+#include "measurement/storage/APMSharedInstance.h"
 #include "measurement/storage/APMVadovaServiceFileUtil.h"
 #include "platform/core/Uuid.h"
 
 namespace {
 
 constexpr const char* kIDFVCollectionKey = "VADOVA_ANALYTICS_IDFV_COLLECTION_ENABLED";
-
-std::mutex& sharedMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::shared_ptr<APMIdentity>& sharedSlot() {
-    static std::shared_ptr<APMIdentity> instance;
-    return instance;
-}
 
 std::optional<std::string> infoString(const char* key) {
     auto value = VULMainBundle::objectForInfoDictionaryKey(key);
@@ -40,6 +31,30 @@ std::int64_t statusFromBridge(const APMDefaultIdentitySupport& bridge) {
     if (status == 0) return APMIdentity::StatusNotDetermined;
     if (status <= 3) return static_cast<std::int64_t>(status);
     return APMIdentity::StatusUnknown;
+}
+
+// The Vadova app ID set through setAppIDFromVAZ, once per process.
+class ProcessAppIDFromVAZ {
+public:
+    bool setOnce(const std::string& appID) {
+        std::lock_guard lock(mutex_);
+        if (value_) return false;
+        value_ = appID;
+        return true;
+    }
+    std::optional<std::string> get() const {
+        std::lock_guard lock(mutex_);
+        return value_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<std::string> value_;
+};
+
+ProcessAppIDFromVAZ& processAppIDFromVAZ() {
+    static ProcessAppIDFromVAZ instance;
+    return instance;
 }
 
 }  // namespace
@@ -58,21 +73,17 @@ std::shared_ptr<APMIdentity> APMIdentity::create(platform::Dispatcher& dispatche
 }
 
 std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
-    std::lock_guard lock(sharedMutex());
-    auto& slot = sharedSlot();
-    if (!slot) {
+    return APMSharedInstance<APMIdentity>::currentOrMake([] {
         auto dispatcher = platform::makeRealDispatcher();
         platform::Dispatcher& queues = *dispatcher;
         auto bridge = std::make_shared<APMDefaultIdentitySupport>(queues, platform::systemAdvertisingIdentifier());
-        slot = std::make_shared<APMIdentity>(std::move(dispatcher), queues, APMPersistedConfig::sharedInstance(),
+        return std::make_shared<APMIdentity>(std::move(dispatcher), queues, APMPersistedConfig::sharedInstance(),
                                              std::move(bridge), nullptr);
-    }
-    return slot;
+    });
 }
 
 void APMIdentity::setSharedInstance(std::shared_ptr<APMIdentity> identity) {
-    std::lock_guard lock(sharedMutex());
-    sharedSlot() = std::move(identity);
+    APMSharedInstance<APMIdentity>::replace(std::move(identity));
 }
 
 APMIdentity::APMIdentity(std::unique_ptr<platform::Dispatcher> ownDispatcher, platform::Dispatcher& dispatcher,
@@ -188,14 +199,19 @@ void APMIdentity::updateIdentifiersAndWait() {
     queue_->sync([this] { refreshOnQueue(); });
 }
 
-std::optional<std::string> APMIdentity::appInstanceID() {
-    if (APMConsentSettingsUtil::isAnalyticsStorageDenied()) return std::nullopt;
-    std::optional<std::string> result;
+template <typename Read>
+auto APMIdentity::readRefreshed(Read read) -> decltype(read()) {
+    decltype(read()) result{};
     queue_->sync([&] {
         refreshOnQueue();
-        result = persistedConfig_->appInstanceID();
+        result = read();
     });
     return result;
+}
+
+std::optional<std::string> APMIdentity::appInstanceID() {
+    if (APMConsentSettingsUtil::isAnalyticsStorageDenied()) return std::nullopt;
+    return readRefreshed([this] { return persistedConfig_->appInstanceID(); });
 }
 
 void APMIdentity::setAppInstanceID(const std::string& appInstanceID) {
@@ -203,49 +219,24 @@ void APMIdentity::setAppInstanceID(const std::string& appInstanceID) {
 }
 
 std::optional<std::string> APMIdentity::resettableDeviceID() {
-    std::optional<std::string> result;
-    queue_->sync([&] {
-        refreshOnQueue();
-        result = resettableDeviceID_;
-    });
-    return result;
+    return readRefreshed([this] { return resettableDeviceID_; });
 }
 
 std::optional<std::string> APMIdentity::hashedResettableDeviceID() {
     if (APMConsentSettingsUtil::isAdStorageDenied()) return std::nullopt;
-    std::optional<std::string> result;
-    queue_->sync([&] {
-        refreshOnQueue();
-        result = persistedConfig_->hashedResettableDeviceID();
-    });
-    return result;
+    return readRefreshed([this] { return persistedConfig_->hashedResettableDeviceID(); });
 }
 
 bool APMIdentity::limitedAdTracking() {
-    bool result = false;
-    queue_->sync([&] {
-        refreshOnQueue();
-        result = limitedAdTracking_;
-    });
-    return result;
+    return readRefreshed([this] { return limitedAdTracking_; });
 }
 
 bool APMIdentity::hasLimitedAdTracking() {
-    bool result = false;
-    queue_->sync([&] {
-        refreshOnQueue();
-        result = bridge_->hasLimitedAdTracking();
-    });
-    return result;
+    return readRefreshed([this] { return bridge_->hasLimitedAdTracking(); });
 }
 
 std::int64_t APMIdentity::appleConsentStatus() {
-    std::int64_t result = 0;
-    queue_->sync([&] {
-        refreshOnQueue();
-        result = appleConsentStatus_;
-    });
-    return result;
+    return readRefreshed([this] { return appleConsentStatus_; });
 }
 
 bool APMIdentity::isFromAppStore() const { return APMAEU::isFAS(); }
@@ -253,6 +244,8 @@ bool APMIdentity::isFromAppStore() const { return APMAEU::isFAS(); }
 std::optional<std::string> APMIdentity::appIDFromVAZ() {
     std::optional<std::string> result;
     queue_->sync([&] { result = appIDFromVAZ_; });
+    // The ID set in this process holds for every identity, also one made later.
+    if (auto processID = processAppIDFromVAZ().get()) return processID;
     return result;
 }
 
@@ -261,6 +254,7 @@ void APMIdentity::setAppIDFromVAZ(const std::string& appID) {
         APMMonitor::shared()->log(2, 20005, "Cannot set empty Vadova App ID");
         return;
     }
+    if (!processAppIDFromVAZ().setOnce(appID)) return;  // once per process, not per identity
     queue_->async([weak = weak_from_this(), appID] {
         auto self = weak.lock();
         if (!self || self->appIDFromVAZWasSet_) return;

@@ -103,6 +103,9 @@ public:
 private:
     void readBundleInformation();
     void refreshOnQueue();
+    // Refreshes the identifiers on the queue, then answers `read()` from there.
+    template <typename Read>
+    auto readRefreshed(Read read) -> decltype(read());
     double adIDCacheTime() const;
     bool gateIDFAOnATTMASEnabled() const;
 

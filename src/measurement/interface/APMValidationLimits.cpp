@@ -1,32 +1,22 @@
 #include "measurement/interface/APMValidationLimits.h"
 
-#include <mutex>
 #include <utility>
+
+#include "measurement/storage/APMSharedInstance.h"
 
 namespace {
 
-std::mutex& sourceMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-APMValidationLimitsSource& installedSource() {
-    static APMValidationLimitsSource source;
-    return source;
-}
+struct InstalledSource;
+using Installed = APMSharedInstance<InstalledSource, APMValidationLimitsSource>;
 
 }  // namespace
 
 APMValidationLimitsSource APMSetValidationLimitsSource(APMValidationLimitsSource source) {
-    std::lock_guard lock(sourceMutex());
-    return std::exchange(installedSource(), std::move(source));
+    return Installed::exchange(std::move(source));
 }
 
 APMValidationLimits APMCurrentValidationLimits() {
-    APMValidationLimitsSource source;
-    {
-        std::lock_guard lock(sourceMutex());
-        source = installedSource();
-    }
+    // A copy, called unlocked: the source reads the configuration's own state.
+    const APMValidationLimitsSource source = Installed::current();
     return source ? source() : APMValidationLimits{};
 }

@@ -52,6 +52,7 @@ constexpr FilterTexts kPropertyFilterTexts{kPropertyFilterError,
                                            "Property filter has invalid string filter"};
 
 // The filter ID at `slot`: present, in [0, maximum) and not seen before.
+[[nodiscard]]
 bool checkFilterID(const NANOMessageBase& filter, int slot, const APMAudienceLimits& limits,
                    std::set<std::int32_t>& seenIDs, const FilterTexts& texts, APMError* error) {
     if (!APMPBHasField(filter, slot)) {
@@ -68,7 +69,7 @@ bool checkFilterID(const NANOMessageBase& filter, int slot, const APMAudienceLim
 }
 
 // One value test: exactly one of a string and a number filter, and valid.
-bool checkValueTest(const APMPBFilter& test, const FilterTexts& texts, APMError* error) {
+[[nodiscard]] bool checkValueTest(const APMPBFilter& test, const FilterTexts& texts, APMError* error) {
     auto stringFilter = APMPBGetMessage<APMPBStringFilter>(test, FilterSlot::StringFilter);
     auto numberFilter = APMPBGetMessage<APMPBNumberFilter>(test, FilterSlot::NumberFilter);
     if ((stringFilter == nullptr) == (numberFilter == nullptr)) {
@@ -83,6 +84,7 @@ bool checkValueTest(const APMPBFilter& test, const FilterTexts& texts, APMError*
     return true;
 }
 
+[[nodiscard]]
 bool checkEventFilter(const APMPBEventFilter& filter, const APMAudienceLimits& limits,
                       std::set<std::int32_t>& seenIDs, APMError* error) {
     if (!hasNonEmptyString(filter, EventFilterSlot::EventName)) {
@@ -114,6 +116,7 @@ bool checkEventFilter(const APMPBEventFilter& filter, const APMAudienceLimits& l
     return true;
 }
 
+[[nodiscard]]
 bool checkPropertyFilter(const APMPBPropertyFilter& filter, const APMAudienceLimits& limits,
                          std::set<std::int32_t>& seenIDs, APMError* error) {
     if (!hasNonEmptyString(filter, PropertyFilterSlot::PropertyName)) {

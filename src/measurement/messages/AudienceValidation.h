@@ -23,6 +23,7 @@ struct APMAudienceLimits {
 
 // `acceptedAudienceIDs`: the IDs of the audiences of this configuration
 // accepted so far; a repeated ID is invalid.
+[[nodiscard]]
 bool APMAudienceValidateAudience(const APMPBAudience& audience, const std::set<std::int32_t>& acceptedAudienceIDs,
                                  const APMAudienceLimits& limits, APMError* error);
 

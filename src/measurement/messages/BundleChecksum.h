@@ -6,4 +6,4 @@
 #include "measurement/messages/APMPBMessages.h"
 
 // False, leaving the bundle unchanged, when the bundle cannot be encoded.
-bool APMSetBundleChecksum(APMPBMeasurementBundle& bundle);
+[[nodiscard]] bool APMSetBundleChecksum(APMPBMeasurementBundle& bundle);

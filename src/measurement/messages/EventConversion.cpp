@@ -4,6 +4,7 @@
 
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "measurement/messages/MessageSlots.h"
+#include "measurement/messages/ScalarValueSlots.h"
 #include "measurement/storage/APMMonitor.h"
 #include "measurement/storage/APMSaturatingConversion.h"
 
@@ -11,17 +12,19 @@ namespace {
 
 constexpr const char* kOriginParameter = "_o";
 
+// Read back as the string, else the integer, else the double.
+constexpr APMPBScalarSlots kValueSlots = {{{APMPBScalarKind::String, EventParamSlot::StringValue},
+                                           {APMPBScalarKind::Integer, EventParamSlot::IntValue},
+                                           {APMPBScalarKind::Double, EventParamSlot::DoubleValue}}};
+
 std::shared_ptr<APMPBEventParam> newEventParam() { return APMPBEventParam::initWithMessageInfo(nullptr); }
 
-// Fills the value slot of `param` from a scalar value.
-void setScalarValue(APMPBEventParam& param, const APMValue& value) {
-    if (value.isDouble()) {
-        APMPBSetDouble(param, EventParamSlot::DoubleValue, value.doubleValue());
-    } else if (value.isInt64()) {
-        APMPBSetInt64(param, EventParamSlot::IntValue, value.int64Value());
-    } else if (value.isString()) {
-        APMPBSetString(param, EventParamSlot::StringValue, *value.stringValue());
-    }
+// A named parameter with a scalar value.
+std::shared_ptr<APMPBEventParam> scalarParam(const std::string& name, const APMValue& value) {
+    auto param = newEventParam();
+    APMPBSetString(*param, EventParamSlot::Name, name);
+    APMPBSetScalarValue(*param, kValueSlots, value);
+    return param;
 }
 
 // The parameters of one array item: scalars only.
@@ -33,10 +36,7 @@ APMPBArray itemParams(const APMParameters& item, const std::string& eventName) {
                                       eventName, name);
             continue;
         }
-        auto param = newEventParam();
-        APMPBSetString(*param, EventParamSlot::Name, name);
-        setScalarValue(*param, value);
-        params.emplace_back(std::move(param));
+        params.emplace_back(scalarParam(name, value));
     }
     return params;
 }
@@ -55,19 +55,6 @@ std::shared_ptr<APMPBEventParam> arrayParam(const std::string& name, const std::
     return param;
 }
 
-std::optional<APMValue> scalarValueOf(const NANOMessageBase& param) {
-    if (auto text = APMPBGetString(param, EventParamSlot::StringValue)) {
-        return APMValue(std::move(*text));
-    }
-    if (APMPBHasField(param, EventParamSlot::IntValue)) {
-        return APMValue(APMPBGetInt64(param, EventParamSlot::IntValue));
-    }
-    if (APMPBHasField(param, EventParamSlot::DoubleValue)) {
-        return APMValue(APMPBGetDouble(param, EventParamSlot::DoubleValue));
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 APMPBArray APMPBEventParamsFromParameters(const APMParameters& parameters, const std::string& eventName) {
@@ -77,10 +64,7 @@ APMPBArray APMPBEventParamsFromParameters(const APMParameters& parameters, const
             params.emplace_back(arrayParam(name, *items, eventName));
             continue;
         }
-        auto param = newEventParam();
-        APMPBSetString(*param, EventParamSlot::Name, name);
-        setScalarValue(*param, value);
-        params.emplace_back(std::move(param));
+        params.emplace_back(scalarParam(name, value));
     }
     return params;
 }
@@ -110,7 +94,7 @@ std::optional<APMEventParamsContents> APMParametersFromEventParams(const APMPBAr
             contents.origin = std::move(origin);
             continue;
         }
-        std::optional<APMValue> value = scalarValueOf(param);
+        std::optional<APMValue> value = APMPBGetScalarValue(param, kValueSlots);
         if (!value) {
             APMMonitor::shared()->log(
                 5, 15002,

@@ -33,6 +33,7 @@ struct APMEventParamsContents {
 };
 
 // None when an "_o" element carries no string value.
+[[nodiscard]]
 std::optional<APMEventParamsContents> APMParametersFromEventParams(const APMPBArray& eventParams,
                                                                    const std::string& eventName);
 
@@ -49,4 +50,4 @@ struct APMEventContents {
 };
 
 // The contents of an Event message; none when its "_o" is not a string.
-std::optional<APMEventContents> APMEventContentsFromProto(const APMPBEvent& event);
+[[nodiscard]] std::optional<APMEventContents> APMEventContentsFromProto(const APMPBEvent& event);

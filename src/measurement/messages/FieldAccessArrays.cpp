@@ -91,7 +91,7 @@ StringRecord* newRecord(void** item) {
 
 // Stores one object as element `item` of a repeated slot; logs and fails when
 // the object does not fit the slot's element type.
-bool storeObject(const SlotInfo& slot, const APMPBObject& object, void** item) {
+[[nodiscard]] bool storeObject(const SlotInfo& slot, const APMPBObject& object, void** item) {
     const std::uint32_t flags = slot.flags;
     if (flags & kNumberTypes) {
         const auto* number = std::get_if<APMPBNumber>(&object);

@@ -40,7 +40,7 @@ void APMPBSetMessage(NANOMessageBase& message, int slot, const NANOMessageBase* 
         return;
     }
     if (!value->initMessageInfoFn()(copy) || !value->copyMessageInfoFn()(&copy, value->messageInfo())) {
-        APMMessageInfoFree(expected, copy);
+        (void)APMMessageInfoFree(expected, copy);  // false only for a null copy: nothing to release
         return;
     }
     info->fields[slot] = copy;

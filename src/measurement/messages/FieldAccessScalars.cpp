@@ -37,7 +37,8 @@ bool APMPBGetBool(const NANOMessageBase& message, int slot) {
 
 void APMPBSetBool(NANOMessageBase& message, int slot, bool value) {
     if (MessageInfo* info = checkedRecord(message, slot, "SetBool", kBoolSlot)) {
-        APMPBSetUInt32Value(&info->fields[slot], value ? 1 : 0);
+        // The typed setters report nothing: a cell that cannot be allocated leaves the field absent.
+        (void)APMPBSetUInt32Value(&info->fields[slot], value ? 1 : 0);
     }
 }
 
@@ -49,7 +50,8 @@ std::int32_t APMPBGetInt32(const NANOMessageBase& message, int slot) {
 
 void APMPBSetInt32(NANOMessageBase& message, int slot, std::int32_t value) {
     if (MessageInfo* info = checkedRecord(message, slot, "SetInt32", kInt32Slot)) {
-        APMPBSetUInt32Value(&info->fields[slot], static_cast<std::uint32_t>(value));
+        // The typed setters report nothing: a cell that cannot be allocated leaves the field absent.
+        (void)APMPBSetUInt32Value(&info->fields[slot], static_cast<std::uint32_t>(value));
     }
 }
 
@@ -61,7 +63,8 @@ std::int64_t APMPBGetInt64(const NANOMessageBase& message, int slot) {
 
 void APMPBSetInt64(NANOMessageBase& message, int slot, std::int64_t value) {
     if (MessageInfo* info = checkedRecord(message, slot, "SetInt64", kInt64Slot)) {
-        APMPBSetUInt64Value(&info->fields[slot], static_cast<std::uint64_t>(value));
+        // The typed setters report nothing: a cell that cannot be allocated leaves the field absent.
+        (void)APMPBSetUInt64Value(&info->fields[slot], static_cast<std::uint64_t>(value));
     }
 }
 
@@ -73,7 +76,8 @@ float APMPBGetFloat(const NANOMessageBase& message, int slot) {
 
 void APMPBSetFloat(NANOMessageBase& message, int slot, float value) {
     if (MessageInfo* info = checkedRecord(message, slot, "SetFloat", kFloatSlot)) {
-        APMPBSetFloatValue(&info->fields[slot], value);
+        // The typed setters report nothing: a cell that cannot be allocated leaves the field absent.
+        (void)APMPBSetFloatValue(&info->fields[slot], value);
     }
 }
 
@@ -85,6 +89,7 @@ double APMPBGetDouble(const NANOMessageBase& message, int slot) {
 
 void APMPBSetDouble(NANOMessageBase& message, int slot, double value) {
     if (MessageInfo* info = checkedRecord(message, slot, "SetDouble", kDoubleSlot)) {
-        APMPBSetDoubleValue(&info->fields[slot], value);
+        // The typed setters report nothing: a cell that cannot be allocated leaves the field absent.
+        (void)APMPBSetDoubleValue(&info->fields[slot], value);
     }
 }

@@ -25,7 +25,7 @@ StringRecord* emptiedRecord(MessageInfo* info, int slot) {
         record = static_cast<StringRecord*>(std::calloc(1, sizeof(StringRecord)));
         info->fields[slot] = record;
     } else {
-        APMPBDeallocString(record);
+        (void)APMPBDeallocString(record);  // cannot fail: the record is there
     }
     return record;
 }
@@ -80,7 +80,8 @@ void APMPBSetString(NANOMessageBase& message, int slot, std::optional<std::strin
         message.deallocMessageFieldFn()(info, slot);
         return;
     }
-    APMPBFillStringRecord(emptiedRecord(info, slot), *value);
+    // The typed setters report nothing: a record that cannot be filled stays without data.
+    (void)APMPBFillStringRecord(emptiedRecord(info, slot), *value);
 }
 
 std::optional<APMPBData> APMPBGetBytes(const NANOMessageBase& message, int slot) {
@@ -100,5 +101,6 @@ void APMPBSetBytes(NANOMessageBase& message, int slot, std::optional<std::span<c
         message.deallocMessageFieldFn()(info, slot);
         return;
     }
-    APMPBFillBytesRecord(emptiedRecord(info, slot), *value);
+    // The typed setters report nothing: a record that cannot be filled stays without data.
+    (void)APMPBFillBytesRecord(emptiedRecord(info, slot), *value);
 }

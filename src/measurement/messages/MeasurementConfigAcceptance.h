@@ -20,5 +20,6 @@ struct APMAcceptedMeasurementConfig {
 };
 
 // None, after logging the refusal (level 2), when the body is refused.
+[[nodiscard]]
 std::optional<APMAcceptedMeasurementConfig> APMAcceptMeasurementConfig(std::span<const std::uint8_t> body,
                                                                        const std::string& appID);

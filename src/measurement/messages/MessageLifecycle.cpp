@@ -15,7 +15,7 @@ bool isScalar(std::uint32_t flags) {
     return !isRepeated(flags) && (flags & FieldFlag::Numbers) != 0;
 }
 
-bool copyRepeated(const SlotInfo& slot, const RepeatedArray& source, RepeatedArray* destination) {
+[[nodiscard]] bool copyRepeated(const SlotInfo& slot, const RepeatedArray& source, RepeatedArray* destination) {
     if (source.count == 0) {
         return true;
     }
@@ -48,7 +48,7 @@ bool copyRepeated(const SlotInfo& slot, const RepeatedArray& source, RepeatedArr
     return true;
 }
 
-bool copySlot(const SlotInfo& slot, const void* value, void** destination) {
+[[nodiscard]] bool copySlot(const SlotInfo& slot, const void* value, void** destination) {
     if (isRepeated(slot.flags)) {
         return copyRepeated(slot, *static_cast<const RepeatedArray*>(value),
                             static_cast<RepeatedArray*>(*destination));
@@ -109,8 +109,9 @@ bool APMMessageInfoAllocArrays(const MessageType& type, MessageInfo* info) {
     for (std::uint32_t slot = 0; slot < type.slotCount; ++slot) {
         const SlotInfo& child = type.slots[slot];
         if (!isRepeated(child.flags) && (child.flags & FieldFlag::Message) &&
-            child.message->repeatedFieldsInTree > 0 && info->fields[slot] != nullptr) {
-            APMMessageInfoAllocArrays(*child.message, static_cast<MessageInfo*>(info->fields[slot]));
+            child.message->repeatedFieldsInTree > 0 && info->fields[slot] != nullptr &&
+            !APMMessageInfoAllocArrays(*child.message, static_cast<MessageInfo*>(info->fields[slot]))) {
+            return false;
         }
     }
     return true;
@@ -135,7 +136,7 @@ bool APMMessageInfoDeallocField(const MessageType& type, MessageInfo* info, int 
             for (std::uint32_t index = 0; array->items != nullptr && index < array->count; ++index) {
                 releaseItem(slotInfo.flags, slotInfo.message, array->items[index]);
             }
-            APMPBResetArray(array);
+            (void)APMPBResetArray(array);  // cannot fail: the record is there
         }
         return true;
     }
@@ -145,7 +146,8 @@ bool APMMessageInfoDeallocField(const MessageType& type, MessageInfo* info, int 
     if (slotInfo.flags & FieldFlag::StringOrBytes) {
         freeStringRecord(static_cast<StringRecord*>(value));
     } else if (slotInfo.flags & FieldFlag::Message) {
-        APMMessageInfoFree(*slotInfo.message, static_cast<MessageInfo*>(value));
+        // Cannot fail: the child is a record of its own type and not null.
+        (void)APMMessageInfoFree(*slotInfo.message, static_cast<MessageInfo*>(value));
     } else {
         std::free(value);
     }
@@ -184,7 +186,7 @@ bool APMMessageInfoCopy(const MessageType& type, MessageInfo** destination, cons
         return false;
     }
     if (*destination != nullptr) {
-        APMMessageInfoFree(type, *destination);
+        (void)APMMessageInfoFree(type, *destination);  // cannot fail: not null
         *destination = nullptr;
     }
     MessageInfo* copy = newMessageInfo(type);
@@ -212,7 +214,7 @@ MessageInfo* newMessageInfo(const MessageType& type) {
         return nullptr;
     }
     if (!APMMessageInfoInit(type, info)) {
-        APMMessageInfoFree(type, info);
+        (void)APMMessageInfoFree(type, info);  // cannot fail: not null
         return nullptr;
     }
     return info;

@@ -13,22 +13,23 @@ using measurement::messages::MessageType;
 
 // Prepares an empty message in `info`: name and flags of the type, a zeroed
 // slot array, and one empty repeated-array record per repeated slot.
-bool APMMessageInfoInit(const MessageType& type, MessageInfo* info);
+[[nodiscard]] bool APMMessageInfoInit(const MessageType& type, MessageInfo* info);
 
 // Between the two decoding passes: sizes every item array from its count.
-bool APMMessageInfoAllocArrays(const MessageType& type, MessageInfo* info);
+[[nodiscard]] bool APMMessageInfoAllocArrays(const MessageType& type, MessageInfo* info);
 
 // Releases one slot; a repeated slot keeps its (emptied) record.
-bool APMMessageInfoDeallocField(const MessageType& type, MessageInfo* info, int slot);
+[[nodiscard]] bool APMMessageInfoDeallocField(const MessageType& type, MessageInfo* info, int slot);
 
 // Releases everything the record owns, the record included.
-bool APMMessageInfoFree(const MessageType& type, MessageInfo* info);
+[[nodiscard]] bool APMMessageInfoFree(const MessageType& type, MessageInfo* info);
 
 // Replaces *destination with a deep copy of `source`.
-bool APMMessageInfoCopy(const MessageType& type, MessageInfo** destination, const MessageInfo* source);
+[[nodiscard]] bool APMMessageInfoCopy(const MessageType& type, MessageInfo** destination, const MessageInfo* source);
 
 // Decodes the bytes into a freshly initialised record. On failure the record
 // keeps what was decoded so far; its owner frees it.
+[[nodiscard]]
 bool APMMessageInfoDecode(const MessageType& type, const std::uint8_t* bytes, std::size_t length,
                           MessageInfo* info);
 
@@ -36,6 +37,7 @@ inline constexpr std::uint32_t kEncodeFailed = 0xFFFFFFFF;
 
 // Encodes the record into a new buffer of exactly the returned length (owned
 // by the caller, released with free). kEncodeFailed on failure.
+[[nodiscard]]
 std::uint32_t APMMessageInfoEncodeToBuffer(const MessageType& type, const MessageInfo* info,
                                            std::uint8_t** output);
 

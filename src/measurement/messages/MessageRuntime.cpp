@@ -13,7 +13,7 @@ namespace {
 // Cells are 8 bytes (T is a 64-bit integer or a double), or 4 for float; they
 // are allocated on first write and overwritten in place afterwards.
 template <typename T>
-bool storeInCell(void** slot, T value, const char* typeName) {
+[[nodiscard]] bool storeInCell(void** slot, T value, const char* typeName) {
     if (slot == nullptr) {
         printRuntimeText("<ERROR> Unable to set %s. Destination pointer is NULL\n", typeName);
         return false;
@@ -63,7 +63,7 @@ bool APMPBSetStringValue(void** slot, const std::uint8_t* bytes, std::uint32_t l
         }
         *slot = record;
     } else {
-        APMPBDeallocString(record);
+        (void)APMPBDeallocString(record);  // cannot fail: the record is there
     }
     auto* data = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(length) + 1, 1));
     if (data == nullptr) {
@@ -159,7 +159,7 @@ void releaseItem(std::uint32_t flags, const MessageType* element, void* item) {
         return;
     }
     if (flags & FieldFlag::Message) {
-        APMMessageInfoFree(*element, static_cast<MessageInfo*>(item));
+        (void)APMMessageInfoFree(*element, static_cast<MessageInfo*>(item));  // cannot fail: not null
     } else if (flags & FieldFlag::StringOrBytes) {
         freeStringRecord(static_cast<StringRecord*>(item));
     } else {

@@ -8,18 +8,18 @@
 
 #include "measurement/messages/MessageInfo.h"
 
-bool APMPBSetBoolValue(void** slot, bool value);
-bool APMPBSetUInt32Value(void** slot, std::uint32_t value);
-bool APMPBSetUInt64Value(void** slot, std::uint64_t value);
-bool APMPBSetFloatValue(void** slot, float value);
-bool APMPBSetDoubleValue(void** slot, double value);
+[[nodiscard]] bool APMPBSetBoolValue(void** slot, bool value);
+[[nodiscard]] bool APMPBSetUInt32Value(void** slot, std::uint32_t value);
+[[nodiscard]] bool APMPBSetUInt64Value(void** slot, std::uint64_t value);
+[[nodiscard]] bool APMPBSetFloatValue(void** slot, float value);
+[[nodiscard]] bool APMPBSetDoubleValue(void** slot, double value);
 
 // Copies `length` bytes into the slot's string record, followed by a zero byte.
-bool APMPBSetStringValue(void** slot, const std::uint8_t* bytes, std::uint32_t length);
+[[nodiscard]] bool APMPBSetStringValue(void** slot, const std::uint8_t* bytes, std::uint32_t length);
 // Frees the record's data and empties it; the record itself stays.
-bool APMPBDeallocString(StringRecord* record);
+[[nodiscard]] bool APMPBDeallocString(StringRecord* record);
 // Frees the item array (not the items) and empties the record.
-bool APMPBResetArray(RepeatedArray* array);
+[[nodiscard]] bool APMPBResetArray(RepeatedArray* array);
 
 namespace measurement::messages {
 
@@ -32,7 +32,7 @@ double cellDouble(const void* cell);
 
 // Stores a value read from a cell of a slot with `flags` into another slot,
 // through the setter of that type.
-bool copyCell(std::uint32_t flags, const void* cell, void** destination);
+[[nodiscard]] bool copyCell(std::uint32_t flags, const void* cell, void** destination);
 
 // Releases one repeated item (child MessageInfo, string record or cell).
 struct MessageType;

@@ -11,7 +11,7 @@ std::string APMPBClass::name() const { return std::string("APMPB") + type->name;
 
 NANOMessageBase::~NANOMessageBase() {
     if (messageInfo_ != nullptr) {
-        APMMessageInfoFree(*type_, messageInfo_);
+        (void)APMMessageInfoFree(*type_, messageInfo_);  // cannot fail: not null
         messageInfo_ = nullptr;
     }
 }
@@ -35,7 +35,7 @@ bool NANOMessageBase::adoptDecoded(std::span<const std::uint8_t> bytes) {
         return false;
     }
     const bool ok = APMMessageInfoDecode(*type_, bytes.data(), bytes.size(), decoded) && adoptCopyOf(decoded);
-    APMMessageInfoFree(*type_, decoded);
+    (void)APMMessageInfoFree(*type_, decoded);  // cannot fail: not null
     return ok;
 }
 

@@ -45,7 +45,7 @@ public:
 
     // A new encoding of the message on every call; nothing when the wrapper
     // has no record or the encoding fails.
-    std::optional<APMPBData> protoBuffer() const;
+    [[nodiscard]] std::optional<APMPBData> protoBuffer() const;
 
     InitMessageInfoFn initMessageInfoFn() const;
     DeallocMessageFieldFn deallocMessageFieldFn() const;
@@ -56,8 +56,8 @@ protected:
 
     // The two ways to give the wrapper its record; false means the wrapper
     // must not be handed out.
-    bool adoptCopyOf(const MessageInfo* record);
-    bool adoptDecoded(std::span<const std::uint8_t> bytes);
+    [[nodiscard]] bool adoptCopyOf(const MessageInfo* record);
+    [[nodiscard]] bool adoptDecoded(std::span<const std::uint8_t> bytes);
 
 private:
     const measurement::messages::MessageType* type_;

@@ -14,10 +14,10 @@ namespace measurement::messages {
 
 // Data of exactly the value's length, no terminator; false when it cannot be
 // allocated (the record then has no data).
-bool APMPBFillStringRecord(StringRecord* record, std::string_view value);
-bool APMPBFillBytesRecord(StringRecord* record, std::span<const std::uint8_t> value);
+[[nodiscard]] bool APMPBFillStringRecord(StringRecord* record, std::string_view value);
+[[nodiscard]] bool APMPBFillBytesRecord(StringRecord* record, std::span<const std::uint8_t> value);
 
 // Nothing for a record without data or with bytes that are not UTF-8.
-std::optional<std::string> stringFromRecord(const StringRecord& record);
+[[nodiscard]] std::optional<std::string> stringFromRecord(const StringRecord& record);
 
 }  // namespace measurement::messages

@@ -17,4 +17,4 @@
 
 std::shared_ptr<APMPBUserAttribute> APMPBUserAttributeFromUserAttribute(const APMUserAttribute& attribute);
 
-std::optional<APMValue> APMUserAttributeValueFromProto(const APMPBUserAttribute& attribute);
+[[nodiscard]] std::optional<APMValue> APMUserAttributeValueFromProto(const APMPBUserAttribute& attribute);

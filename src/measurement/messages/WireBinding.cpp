@@ -56,7 +56,7 @@ void writeWireNumber(const pb_field_iter_t& field, std::uint64_t value) {
     }
 }
 
-bool storeDecodedScalar(std::uint32_t flags, const pb_field_iter_t& field, void** slot) {
+[[nodiscard]] bool storeDecodedScalar(std::uint32_t flags, const pb_field_iter_t& field, void** slot) {
     if (flags & FieldFlag::Bool) {
         return APMPBSetBoolValue(slot, readWireNumber(field) != 0);
     }
@@ -147,7 +147,9 @@ bool APMMessageInfoSetDecoders(const MessageType& type, MessageInfo* info, void*
         const SlotInfo& slotInfo = type.slots[slot];
         if (isRepeated(slotInfo.flags)) {
             auto* array = static_cast<RepeatedArray*>(info->fields[slot]);
-            APMPBResetArray(array);
+            if (!APMPBResetArray(array)) {
+                return false;  // no record to decode into
+            }
             FieldBinding* binding = bindings.add({array, slotInfo.flags, slotInfo.message, depth});
             if (binding == nullptr) {
                 return false;
@@ -158,13 +160,18 @@ bool APMMessageInfoSetDecoders(const MessageType& type, MessageInfo* info, void*
             callbackOf(field).funcs.decode = APMPBDecodeStringField;
             callbackOf(field).arg = &info->fields[slot];
         } else if (slotInfo.flags & FieldFlag::Message) {
-            APMMessageInfoDeallocField(type, info, slot);
+            if (!APMMessageInfoDeallocField(type, info, slot)) {
+                return false;
+            }
             auto* child = newMessageInfo(*slotInfo.message);
             if (child == nullptr) {
                 return false;
             }
             info->fields[slot] = child;
-            APMMessageInfoSetDecoders(*slotInfo.message, child, field.pData, bindings, depth);
+            // A child that cannot be bound would decode partly: the parent fails with it.
+            if (!APMMessageInfoSetDecoders(*slotInfo.message, child, field.pData, bindings, depth)) {
+                return false;
+            }
         }
     } while (pb_field_iter_next(&field));
     return true;
@@ -184,9 +191,11 @@ bool APMMessageInfoApplyDecoded(const MessageType& type, const void* wire, Messa
         if (slotInfo.flags & FieldFlag::Message) {
             auto* child = static_cast<MessageInfo*>(info->fields[slot]);
             if (presenceOf(field) && child != nullptr) {
-                APMMessageInfoApplyDecoded(*slotInfo.message, field.pData, child);
-            } else {
-                APMMessageInfoDeallocField(type, info, slot);
+                if (!APMMessageInfoApplyDecoded(*slotInfo.message, field.pData, child)) {
+                    return false;
+                }
+            } else if (!APMMessageInfoDeallocField(type, info, slot)) {
+                return false;
             }
         } else if (presenceOf(field)) {
             if (!storeDecodedScalar(slotInfo.flags, field, &info->fields[slot])) {
@@ -232,8 +241,11 @@ bool APMMessageInfoSetEncoders(const MessageType& type, const MessageInfo* info,
             callbackOf(field).arg = value;
         } else if (slotInfo.flags & FieldFlag::Message) {
             presenceOf(field) = true;
-            APMMessageInfoSetEncoders(*slotInfo.message, static_cast<const MessageInfo*>(value), field.pData,
-                                      bindings);
+            // A child that cannot be bound would be written partly: the parent fails with it.
+            if (!APMMessageInfoSetEncoders(*slotInfo.message, static_cast<const MessageInfo*>(value), field.pData,
+                                           bindings)) {
+                return false;
+            }
         } else {
             presenceOf(field) = true;
             loadScalarForEncoding(slotInfo.flags, value, field);

@@ -49,31 +49,35 @@ private:
     void* data_;
 };
 
+[[nodiscard]]
 bool APMMessageInfoSetDecoders(const MessageType& type, MessageInfo* info, void* wire,
                                FieldBindings& bindings, int depth);
-bool APMMessageInfoApplyDecoded(const MessageType& type, const void* wire, MessageInfo* info);
+[[nodiscard]] bool APMMessageInfoApplyDecoded(const MessageType& type, const void* wire, MessageInfo* info);
+[[nodiscard]]
 bool APMMessageInfoSetEncoders(const MessageType& type, const MessageInfo* info, void* wire,
                                FieldBindings& bindings);
 
 // Decodes at a nesting depth (0 for a top-level message).
+[[nodiscard]]
 bool decodeMessageAtDepth(const MessageType& type, const std::uint8_t* bytes, std::size_t length,
                           MessageInfo* info, int depth);
 
 // Fails the stream with nanopb's "wrong wire type" text when a known tag of the
 // message, or of its single sub-messages, arrives with a wire type that its
 // field cannot have (packed blocks are allowed for repeated numbers).
-bool checkWireTypes(const MessageType& type, pb_istream_t* stream);
+[[nodiscard]] bool checkWireTypes(const MessageType& type, pb_istream_t* stream);
 
 // nanopb callbacks.
-bool APMMessageInfoDecodeElement(pb_istream_t* stream, const pb_field_t* field, void** arg);
-bool APMPBDecodeStringField(pb_istream_t* stream, const pb_field_t* field, void** arg);
-bool APMPBDecodeRepeatedString(pb_istream_t* stream, const pb_field_t* field, void** arg);
-bool APMPBDecodeRepeatedVarint(pb_istream_t* stream, const pb_field_t* field, void** arg);
-bool APMMessageInfoEncodeElement(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
-bool APMPBEncodeStringField(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
-bool APMPBEncodeRepeatedString(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
-bool APMPBEncodeRepeatedVarint(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
+[[nodiscard]] bool APMMessageInfoDecodeElement(pb_istream_t* stream, const pb_field_t* field, void** arg);
+[[nodiscard]] bool APMPBDecodeStringField(pb_istream_t* stream, const pb_field_t* field, void** arg);
+[[nodiscard]] bool APMPBDecodeRepeatedString(pb_istream_t* stream, const pb_field_t* field, void** arg);
+[[nodiscard]] bool APMPBDecodeRepeatedVarint(pb_istream_t* stream, const pb_field_t* field, void** arg);
+[[nodiscard]] bool APMMessageInfoEncodeElement(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
+[[nodiscard]] bool APMPBEncodeStringField(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
+[[nodiscard]] bool APMPBEncodeRepeatedString(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
+[[nodiscard]] bool APMPBEncodeRepeatedVarint(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
 
+[[nodiscard]]
 std::uint32_t APMPBEncodeToBuffer(const pb_msgdesc_t* descriptor, const void* wire, std::uint8_t** output);
 
 }  // namespace measurement::messages

@@ -48,9 +48,9 @@ public:
                            const ScopePtr& scope, ErrorSlot& error) override;
 
     // Shrinks, or grows with holes; false (code 20) beyond the cap.
-    bool setLength(std::size_t count, ErrorSlot& error);
+    [[nodiscard]] bool setLength(std::size_t count, ErrorSlot& error);
     // "length" takes a non-negative integer number or string (code 11).
-    bool setValueForProperty(ValuePtr value, const APMPRuntimeValue& key, ErrorSlot& error);
+    [[nodiscard]] bool setValueForProperty(ValuePtr value, const APMPRuntimeValue& key, ErrorSlot& error);
     ValuePtr valueForProperty(const APMPRuntimeValue& key, ErrorSlot& error) const;
     // An index turns its slot into a hole; the count never changes.
     void removeValueForProperty(const APMPRuntimeValue& key, ErrorSlot& error);
@@ -68,14 +68,14 @@ public:
     ValueList spliceFrom(std::size_t start, std::size_t deleteCount, const ValueList& values, ErrorSlot& error);
     // Appends an array's slots (holes kept) or any other value as one slot;
     // a control value fails with code 10.
-    bool concat(const ValuePtr& value, ErrorSlot& error);
+    [[nodiscard]] bool concat(const ValuePtr& value, ErrorSlot& error);
     void reverse();
     // The removed slot, undefined for a hole or an empty array.
     ValuePtr removeFirstElement();
     ValuePtr removeLastElement();
     // Prepending keeps the list's order; false (code 20) past kMaxArrayLength.
-    bool appendElements(const ValueList& values, ErrorSlot& error);
-    bool prependElements(const ValueList& values, ErrorSlot& error);
+    [[nodiscard]] bool appendElements(const ValueList& values, ErrorSlot& error);
+    [[nodiscard]] bool prependElements(const ValueList& values, ErrorSlot& error);
     // The first slot at or after `from` (the last at or before it) strictly
     // equal to `value`; -1 when none.
     double indexOfValue(const APMPRuntimeValue& value, std::size_t from, ErrorSlot& error) const;

@@ -31,8 +31,10 @@ public:
     // 32-bit range, so the registries count in 64 bits.
     using Registry = std::map<std::int64_t, std::shared_ptr<APMPFunctionValue>>;
 
+    [[nodiscard]]
     bool registerWithPriority(std::int32_t priority, std::shared_ptr<APMPFunctionValue> callback,
                               std::u16string_view ruleType, ErrorSlot& error);
+    [[nodiscard]]
     bool triggerCallbacksWithScope(const ScopePtr& scope, const std::shared_ptr<APMPEventContext>& context,
                                    ErrorSlot& error);
     // 2 when the callback failed, ToInt32 of a number result, else -1.

@@ -27,8 +27,8 @@ public:
 ValueList evaluateArguments(const ValueList& arguments, const ScopePtr& scope, ErrorSlot& error);
 
 // Code 9 unless the count is exactly n (at least n; at most n).
-bool checkArgumentCount(const ValueList& arguments, std::size_t n, ErrorSlot& error);
-bool checkArgumentCountAtLeast(const ValueList& arguments, std::size_t n, ErrorSlot& error);
-bool checkArgumentCountAtMost(const ValueList& arguments, std::size_t n, ErrorSlot& error);
+[[nodiscard]] bool checkArgumentCount(const ValueList& arguments, std::size_t n, ErrorSlot& error);
+[[nodiscard]] bool checkArgumentCountAtLeast(const ValueList& arguments, std::size_t n, ErrorSlot& error);
+[[nodiscard]] bool checkArgumentCountAtMost(const ValueList& arguments, std::size_t n, ErrorSlot& error);
 
 }  // namespace measurement::rules

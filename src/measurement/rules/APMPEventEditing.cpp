@@ -84,9 +84,9 @@ bool APMPEventEditing::registerRuleWithName(const std::u16string& name, const st
 bool APMPEventEditing::handleEvent(const APMPEvent& event, ErrorSlot& error) {
     eventContext_->setInputEvent(event);
     runtime_->resetInstructionCount();
-    callbackHandler_->triggerCallbacksWithScope(runtime_->getRunScope(), eventContext_, error);
+    const bool triggered = callbackHandler_->triggerCallbacksWithScope(runtime_->getRunScope(), eventContext_, error);
     runtime_->collectGarbage();
-    if (error) return false;
+    if (!triggered) return false;
     return hasEdits() || hasCreatedEvents();
 }
 

@@ -41,11 +41,12 @@ public:
 
     void setModuleCreator(ModuleCreator creator, std::u16string name);
 
-    bool loadProgram(const APMPBProgram& program, ErrorSlot& error);
-    bool loadActivityData(const APMPBOgtActivity& activity, ErrorSlot& error);
+    [[nodiscard]] bool loadProgram(const APMPBProgram& program, ErrorSlot& error);
+    [[nodiscard]] bool loadActivityData(const APMPBOgtActivity& activity, ErrorSlot& error);
+    [[nodiscard]]
     bool registerRuleWithName(const std::u16string& name, const std::shared_ptr<APMPMapValue>& rule, ErrorSlot& error);
 
-    bool handleEvent(const APMPEvent& event, ErrorSlot& error);
+    [[nodiscard]] bool handleEvent(const APMPEvent& event, ErrorSlot& error);
     bool hasEdits() const;
     bool hasCreatedEvents() const;
     const APMPEventContext& eventContext() const { return *eventContext_; }

@@ -59,15 +59,7 @@ ValuePtr APMPFunctionValue::invokeWithEvaluatedArguments(const ValueList& argume
 
 ValuePtr APMPFunctionValue::applyWithName(std::u16string_view name, const ValueList& arguments,
                                           const ScopePtr& scope, ErrorSlot& error) {
-    if (const ValuePtr* property = properties_.find(name)) {
-        return invokeAsMethod(*property, arguments, scope, error);
-    }
-    if (name == u"hasOwnProperty") {
-        return hasOwnPropertyMethod(arguments, scope, error, [this](std::u16string_view key) {
-            return properties_.hasName(key);
-        });
-    }
-    return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
+    return applyWithOwnProperties(*this, properties_, name, arguments, scope, error);
 }
 
 std::u16string APMPFunctionValue::stringValueOrError(ErrorSlot&) const { return functionName_; }

@@ -20,15 +20,7 @@ bool APMPMapValue::booleanValueOrError(ErrorSlot&) const { return true; }
 
 ValuePtr APMPMapValue::applyWithName(std::u16string_view name, const ValueList& arguments,
                                      const ScopePtr& scope, ErrorSlot& error) {
-    if (const ValuePtr* property = properties_.find(name)) {
-        return invokeAsMethod(*property, arguments, scope, error);
-    }
-    if (name == u"hasOwnProperty") {
-        return hasOwnPropertyMethod(arguments, scope, error, [this](std::u16string_view key) {
-            return properties_.hasName(key);
-        });
-    }
-    return APMPRuntimeValue::applyWithName(name, arguments, scope, error);
+    return applyWithOwnProperties(*this, properties_, name, arguments, scope, error);
 }
 
 void APMPMapValue::appendReferences(std::vector<const Collectable*>& out) const {

@@ -52,7 +52,7 @@ private:
         for (std::size_t i = 0; i < slots_.size() && !error_; ++i) {
             if (rankOfSpecial(*slots_[i]) != 0) continue;
             texts_[i] = slots_[i]->stringValueOrError(error_);
-            if (!error_) scope_->budget().chargeGrowth(texts_[i].size(), error_);
+            if (!error_ && !scope_->budget().chargeGrowth(texts_[i].size(), error_)) break;
         }
     }
 

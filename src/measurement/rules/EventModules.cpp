@@ -34,7 +34,10 @@ ValuePtr APMPRegisterCallbackNativeFunctionValue::invokeWithArguments(const Valu
         priority = toInt32(options->valueForProperty(u"priority")->doubleValueOrError(error));
         if (error) return undefinedValue();
     }
-    if (const auto handler = callbackHandler_.lock()) handler->registerWithPriority(priority, callback, ruleType, error);
+    if (const auto handler = callbackHandler_.lock()) {
+        // A refusal travels up in `error`; the answer is undefined either way.
+        (void)handler->registerWithPriority(priority, callback, ruleType, error);
+    }
     return undefinedValue();
 }
 

@@ -16,19 +16,19 @@ class ExecutionBudget {
 public:
     // Counts one evaluation; false (code 18) once the limit is reached,
     // without counting.
-    bool countInstruction(ErrorSlot& error);
+    [[nodiscard]] bool countInstruction(ErrorSlot& error);
     std::int64_t instructionCount() const { return instructions_; }
 
     // Restores the instruction and growth budgets.
     void reset();
 
     // Nesting of evaluation; pair every successful enter with a leave.
-    bool enterNested(ErrorSlot& error);
+    [[nodiscard]] bool enterNested(ErrorSlot& error);
     void leaveNested() { --depth_; }
 
     // Charges `units` of growth; false (code 20) past the run's budget.
-    bool chargeGrowth(std::size_t units, ErrorSlot& error);
-    bool chargeArraySlots(std::size_t slots, ErrorSlot& error);
+    [[nodiscard]] bool chargeGrowth(std::size_t units, ErrorSlot& error);
+    [[nodiscard]] bool chargeArraySlots(std::size_t slots, ErrorSlot& error);
 
     // A new string value for a text that a program built; checks the length
     // cap and charges the run's growth. Undefined, with code 20, when over.

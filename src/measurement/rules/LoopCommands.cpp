@@ -48,7 +48,7 @@ bool truthOf(const ValuePtr& statement, const ScopePtr& scope, ErrorSlot& error)
 }
 
 // The statements of a body argument: it must evaluate to an array (code 10).
-bool bodyStatements(const ValuePtr& statement, const ScopePtr& scope, ErrorSlot& error, ValueList& body) {
+[[nodiscard]] bool bodyStatements(const ValuePtr& statement, const ScopePtr& scope, ErrorSlot& error, ValueList& body) {
     const ValuePtr value = APMPEvaluator::evaluateStatement(statement, scope, error);
     if (error) return false;
     const auto* list = valueAs<APMPArrayValue>(value);
@@ -142,7 +142,7 @@ ValueList namesAsValues(const std::vector<std::u16string>& names) {
 
 // for-in: the indexes of a string, the property names of an array, map or
 // function, nothing for anything else.
-bool keysOf(const ValuePtr& subject, Walk& walk, ErrorSlot&) {
+[[nodiscard]] bool keysOf(const ValuePtr& subject, Walk& walk, ErrorSlot&) {
     switch (subject->kind()) {
         case ValueKind::String:
             walk = stringWalk(subject, true);
@@ -164,7 +164,7 @@ bool keysOf(const ValuePtr& subject, Walk& walk, ErrorSlot&) {
 
 // for-of: the code units of a string, the elements of an array; anything
 // else fails with code 16.
-bool itemsOf(const ValuePtr& subject, Walk& walk, ErrorSlot& error) {
+[[nodiscard]] bool itemsOf(const ValuePtr& subject, Walk& walk, ErrorSlot& error) {
     switch (subject->kind()) {
         case ValueKind::String:
             walk = stringWalk(subject, false);

@@ -2,6 +2,7 @@
 
 #include "measurement/rules/APMPEvaluator.h"
 #include "measurement/rules/APMPFunctionValue.h"
+#include "measurement/rules/APMPPropertyMap.h"
 #include "measurement/rules/ScalarValues.h"
 
 namespace measurement::rules {
@@ -26,6 +27,20 @@ ValuePtr hasOwnPropertyMethod(const ValueList& arguments, const ScopePtr& scope,
     const std::u16string key = values[0]->stringValueOrError(error);
     if (error) return undefinedValue();
     return booleanValue(has(key));
+}
+
+ValuePtr applyWithOwnProperties(APMPRuntimeValue& value, const APMPPropertyMap& properties,
+                                std::u16string_view name, const ValueList& arguments,
+                                const ScopePtr& scope, ErrorSlot& error) {
+    if (const ValuePtr* property = properties.find(name)) {
+        return invokeAsMethod(*property, arguments, scope, error);
+    }
+    if (name == u"hasOwnProperty") {
+        return hasOwnPropertyMethod(arguments, scope, error, [&properties](std::u16string_view key) {
+            return properties.hasName(key);
+        });
+    }
+    return value.APMPRuntimeValue::applyWithName(name, arguments, scope, error);
 }
 
 }  // namespace measurement::rules

@@ -27,6 +27,7 @@ struct TextRange {
 };
 
 // None without an error when nothing matches.
+[[nodiscard]]
 std::optional<TextRange> firstRegularExpressionMatch(std::u16string_view pattern, std::u16string_view text,
                                                      ErrorSlot& error);
 

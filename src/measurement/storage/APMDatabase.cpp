@@ -20,7 +20,8 @@ std::unique_ptr<APMDatabase> APMDatabase::openAtPath(const std::string& path, AP
     auto store = APMSqliteStore::open(path, error);
     if (!store) return nullptr;
     if (!APMMeasurementSchema::migrate(*store, error)) return nullptr;
-    APMExcludeFromBackup(path, nullptr);
+    // Best effort: an unmarked file works the same, only backups may copy it.
+    (void)APMExcludeFromBackup(path, nullptr);
     return std::unique_ptr<APMDatabase>(new APMDatabase(std::move(store), clock ? *clock : platform::systemClock()));
 }
 

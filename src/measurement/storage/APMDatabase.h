@@ -56,13 +56,14 @@ public:
     // Runs the block in one exclusive transaction: its true commits; its
     // false, or a failure to begin or end, rolls back, logs 12056 (level 1)
     // and answers false. An exception rolls back and is rethrown.
-    bool performTransaction(const std::function<bool()>& block);
+    [[nodiscard]] bool performTransaction(const std::function<bool()>& block);
     // Rewrites the row whose `column` equals `value`; a new row is inserted
     // only while the table holds fewer than `tableLimit` rows.
+    [[nodiscard]]
     bool upsertDataType(const APMSqliteRow& record, const std::string& table, const std::string& column,
                         const APMSqliteValue& value, std::int64_t tableLimit, APMError* error);
     // Empties every measurement table.
-    bool reset(APMError* error);
+    [[nodiscard]] bool reset(APMError* error);
     APMResult<bool> isQueuedBundleTableEmpty();
     APMResult<bool> isRawEventsTableEmpty();
 
@@ -70,24 +71,25 @@ public:
     // Refuses a bundle without app ID or with an end time below 1; stores it
     // gzip-compressed with its end time, real-time flag, retry count (field
     // 39) and event count.
-    bool insertBundle(const APMBytes& encodedBundle, bool isRealtime, APMError* error);
+    [[nodiscard]] bool insertBundle(const APMBytes& encodedBundle, bool isRealtime, APMError* error);
     // Oldest first, at most `countLimit`; the first bundle is always taken,
     // later ones while the total encoded size stays within `sizeLimit`; the
     // scan stops at the first that does not fit. A row that does not inflate
     // or decode is deleted and reported in `error` beside the bundles read.
     APMResult<std::vector<APMQueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit, std::int64_t sizeLimit);
     // retry_count + 1 for the rows below the 32-bit ceiling; an empty list fails.
-    bool incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs, APMError* error);
-    bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMError* error);
+    [[nodiscard]] bool incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs, APMError* error);
+    [[nodiscard]] bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMError* error);
     APMResult<double> queryLatestBundleTime();  // seconds since 1970; none when empty
     APMResult<bool> containsRealtimeBundles();
 
     // Raw events and their metadata.
     // An empty name or event is refused.
+    [[nodiscard]]
     bool insertRawEvent(const std::string& name, double timestamp, const APMBytes& encodedEvent,
                         std::int64_t metadataFingerprint, bool isRealtime, APMError* error);
     // Rewrites name, time stamp and data of the row `record.rowID`.
-    bool updateRawEvent(const APMRawEventRecord& record, APMError* error);
+    [[nodiscard]] bool updateRawEvent(const APMRawEventRecord& record, APMError* error);
     APMResult<std::vector<APMRawEventRecord>> allRawEvents();
     // Offers each row of the fingerprint (oldest first, at most `limit`) to
     // the filter with the number accepted so far; the first false ends the
@@ -99,13 +101,13 @@ public:
     static APMResult<APMRawEventRecord> rawEventRecordFromRow(const APMSqliteRow& row);
     // The fingerprint of the oldest raw event; none when there is none.
     APMResult<std::int64_t> nextMetadataFingerprintToProcess();
-    bool deleteRawEventsWithMaxRowID(std::int64_t maxRowID, APMError* error);
+    [[nodiscard]] bool deleteRawEventsWithMaxRowID(std::int64_t maxRowID, APMError* error);
     APMResult<bool> containsRawEventWithMetadataFingerprint(std::int64_t fingerprint);
     // Stores the encoded MeasurementBundle under its fingerprint unless
     // present (table limit 100000); empty bytes are refused.
-    bool insertIfNotExistsRawEventMetadata(const APMBytes& encodedBundle, APMError* error);
+    [[nodiscard]] bool insertIfNotExistsRawEventMetadata(const APMBytes& encodedBundle, APMError* error);
     APMResult<APMBytes> queryRawEventsMetadataWithFingerprint(std::int64_t fingerprint);
-    bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, APMError* error);
+    [[nodiscard]] bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, APMError* error);
     // Keeps the newest maxEventsStored - 1 raw events (never a negative
     // count) and deletes metadata left without events; the number deleted.
     APMResult<std::int64_t> deleteRawEventsOverAbsoluteLimit();
@@ -119,9 +121,9 @@ public:
     // User properties (table "user_attributes").
     APMResult<APMUserAttribute> userAttributeWithName(const std::string& name);
     APMResult<bool> containsUserAttributeWithName(const std::string& name);
-    bool deleteUserAttributeWithName(const std::string& name, APMError* error);
+    [[nodiscard]] bool deleteUserAttributeWithName(const std::string& name, APMError* error);
     // Upsert by name; an array value is refused.
-    bool updateUserAttribute(const APMUserAttribute& attribute, APMError* error);
+    [[nodiscard]] bool updateUserAttribute(const APMUserAttribute& attribute, APMError* error);
     APMResult<std::int64_t> publicUserAttributeCount();
     APMResult<std::int64_t> userAttributeCountForOrigin(const std::string& origin);
     // At most 1000; "_" names only when `includingInternal`.
@@ -131,27 +133,28 @@ public:
 
     // Event aggregates (tables "events" and "events_snapshot").
     APMResult<APMEventAggregates> eventAggregatesWithName(const std::string& name);
-    bool updateEventAggregates(const APMEventAggregates& aggregates, APMError* error);
+    [[nodiscard]] bool updateEventAggregates(const APMEventAggregates& aggregates, APMError* error);
     APMResult<std::vector<APMEventAggregates>> allEventAggregates();
     APMResult<std::int64_t> publicEventCount();
-    bool clearCurrentSessionCounts(APMError* error);
-    bool createEventsSnapshotTable(APMError* error);
-    bool restoreFromEventsSnapshotTable(APMError* error);
+    [[nodiscard]] bool clearCurrentSessionCounts(APMError* error);
+    [[nodiscard]] bool createEventsSnapshotTable(APMError* error);
+    [[nodiscard]] bool restoreFromEventsSnapshotTable(APMError* error);
 
     // The app-metadata row; an update that finds no row fails.
     APMResult<APMDailyCounts> dailyCounts();
-    bool updateDailyCounts(const APMDailyCounts& counts, APMError* error);
+    [[nodiscard]] bool updateDailyCounts(const APMDailyCounts& counts, APMError* error);
     APMResult<APMAppMetadata> queryAppMetadata();
-    bool updateAppMetadata(const APMAppMetadata& metadata, APMError* error);
+    [[nodiscard]] bool updateAppMetadata(const APMAppMetadata& metadata, APMError* error);
     // Stores the encoded MeasurementConfig and now as its time.
-    bool updateRemoteConfig(const APMBytes& encodedConfig, APMError* error);
+    [[nodiscard]] bool updateRemoteConfig(const APMBytes& encodedConfig, APMError* error);
     // None when nothing is stored; "Remote config data is corrupted" when
     // the stored bytes do not decode.
     APMResult<APMBytes> queryMeasurementConfig();
     APMResult<double> lastRemoteConfigUpdateTimestamp();
-    bool updateRemoteConfigSuccessfulTimestamp(double timestamp, APMError* error);
+    [[nodiscard]] bool updateRemoteConfigSuccessfulTimestamp(double timestamp, APMError* error);
 
     // Diagnostics signals (table "diagnostics_signals").
+    [[nodiscard]]
     bool incrementDiagnosticsSignalCountBy(std::int64_t count, const std::string& name, const std::string& metadata,
                                            APMError* error);
     // The pending signals, removed from the table.
@@ -167,13 +170,14 @@ public:
 
     // On-device measurement values (table "odm_values").
     APMResult<APMODMValue> ODMValueWithName(const std::string& name);
+    [[nodiscard]]
     bool updateODMValue(const std::string& value, const std::string& name, double setTimestamp, APMError* error);
-    bool deleteODMValueWithName(const std::string& name, APMError* error);
+    [[nodiscard]] bool deleteODMValueWithName(const std::string& name, APMError* error);
 
     // Conditional user properties (table "conditional_properties", at most 1000 rows).
     APMResult<APMConditionalUserPropertyRecord> conditionalUserPropertyWithName(const std::string& name);
-    bool updateConditionalUserProperty(const APMConditionalUserPropertyRecord& property, APMError* error);
-    bool deleteConditionalUserPropertyWithName(const std::string& name, APMError* error);
+    [[nodiscard]] bool updateConditionalUserProperty(const APMConditionalUserPropertyRecord& property, APMError* error);
+    [[nodiscard]] bool deleteConditionalUserPropertyWithName(const std::string& name, APMError* error);
     APMResult<std::vector<APMConditionalUserPropertyRecord>> timedOutConditionalUserProperties();
     APMResult<std::vector<APMConditionalUserPropertyRecord>> expiredConditionalUserProperties();
     APMResult<std::vector<APMConditionalUserPropertyRecord>> triggeredConditionalUserPropertiesWithEventName(
@@ -194,12 +198,12 @@ public:
     APMResult<std::map<std::int32_t, APMFilterResult>> allFilterResults();
     APMResult<std::vector<std::int32_t>> allAudienceIDs();
     APMResult<std::map<std::int32_t, std::vector<std::int32_t>>> allSessionScopedFilters();
-    bool updateFilterResults(const std::vector<APMFilterResult>& results, APMError* error);
-    bool deleteFilterResults(const std::vector<APMFilterResult>& results, APMError* error);
-    bool updateEventFilters(const std::vector<APMEventFilter>& filters, APMError* error);
-    bool updatePropertyFilters(const std::vector<APMPropertyFilter>& filters, APMError* error);
-    bool deleteAllEventFilters(APMError* error);
-    bool deleteAllPropertyFilters(APMError* error);
+    [[nodiscard]] bool updateFilterResults(const std::vector<APMFilterResult>& results, APMError* error);
+    [[nodiscard]] bool deleteFilterResults(const std::vector<APMFilterResult>& results, APMError* error);
+    [[nodiscard]] bool updateEventFilters(const std::vector<APMEventFilter>& filters, APMError* error);
+    [[nodiscard]] bool updatePropertyFilters(const std::vector<APMPropertyFilter>& filters, APMError* error);
+    [[nodiscard]] bool deleteAllEventFilters(APMError* error);
+    [[nodiscard]] bool deleteAllPropertyFilters(APMError* error);
 
 private:
     APMDatabase(std::unique_ptr<APMSqliteStore> store, platform::Clock& clock);
@@ -209,21 +213,22 @@ private:
     std::shared_ptr<const APMStoredMessageCodec> codec(APMError* error) const;
     // A transaction whose block reports its own failure: `*error` gets the
     // block's error, or the transaction's when the block set none.
-    bool runInTransaction(APMError* error, const std::function<bool(APMError* failure)>& block);
+    [[nodiscard]] bool runInTransaction(APMError* error, const std::function<bool(APMError* failure)>& block);
     // Runs one statement; false with `*error` set on failure.
-    bool run(const std::string& sql, const APMSqliteStore::Parameters& parameters, APMError* error);
+    [[nodiscard]] bool run(const std::string& sql, const APMSqliteStore::Parameters& parameters, APMError* error);
     // The first column of the first row as an integer (or a real); none
     // when there is no row or the column is NULL.
     APMResult<std::int64_t> queryInteger(const std::string& sql, const APMSqliteStore::Parameters& parameters);
     APMResult<double> queryReal(const std::string& sql, const APMSqliteStore::Parameters& parameters);
     // "UPDATE app_metadata SET <assignments> WHERE rowid = 1", failing
     // when the row is missing.
+    [[nodiscard]]
     bool updateAppMetadataRow(const std::string& assignments, const APMSqliteStore::Parameters& parameters,
                               APMError* error);
     APMResult<APMSqliteRow> appMetadataRow();
     // Deletes metadata rows that no raw event refers to, sparing the one the
     // writer has just ensured for the event it is about to insert.
-    bool deleteOrphanedRawEventMetadata(APMError* error);
+    [[nodiscard]] bool deleteOrphanedRawEventMetadata(APMError* error);
     APMResult<std::vector<APMConditionalUserPropertyRecord>> conditionalUserProperties(
         const std::string& condition, const APMSqliteStore::Parameters& parameters);
     // "?, ?, ..." for the IDs, which are appended to `parameters`.

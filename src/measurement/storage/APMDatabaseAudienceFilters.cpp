@@ -40,6 +40,50 @@ std::optional<FilterRow> filterRowFrom(const APMSqliteRow& row, const char* name
                      std::move(*data)};
 }
 
+// Event and property filters are stored alike: a table per kind whose name
+// column holds the event or property name the filter applies to.
+template <typename Filter>
+struct FilterTable {
+    const char* table;
+    const char* nameColumn;
+    const char* kind;  // "event" or "property", as messages name it
+    std::string Filter::*name;
+    std::optional<APMFilterFlags> (APMStoredMessageCodec::*flags)(const APMBytes& encodedFilter) const;
+};
+
+constexpr FilterTable<APMEventFilter> kEventFilters{"event_filters", "event_name", "event", &APMEventFilter::eventName,
+                                                    &APMStoredMessageCodec::eventFilterFlags};
+constexpr FilterTable<APMPropertyFilter> kPropertyFilters{"property_filters", "property_name", "property",
+                                                          &APMPropertyFilter::propertyName,
+                                                          &APMStoredMessageCodec::propertyFilterFlags};
+
+// The filters stored for one name, in the order they were stored; rows with
+// missing or mistyped columns are skipped.
+template <typename Filter>
+APMResult<std::vector<Filter>> filtersForName(APMSqliteStore& store, const FilterTable<Filter>& table,
+                                              const std::string& name) {
+    using Result = APMResult<std::vector<Filter>>;
+    if (name.empty()) {
+        return Result::failure(refusal(std::string("Received empty ") + table.kind + " name for getting " +
+                                       table.kind + " filters"));
+    }
+    auto rows = store.recordsForQuery(std::string("SELECT audience_id, filter_id, ") + table.nameColumn +
+                                          ", data FROM " + table.table + " WHERE " + table.nameColumn +
+                                          " = ? ORDER BY rowid",
+                                      {name});
+    if (rows.failed()) return Result::failure(*rows.error);
+    auto messages = APMStoredMessageCodec::installed();
+    std::vector<Filter> filters;
+    for (const auto& row : *rows.value) {
+        auto read = filterRowFrom(row, table.nameColumn);
+        if (!read) continue;
+        Filter filter{read->audienceID, read->filterID, std::move(read->name), std::move(read->data)};
+        applyFlags(filter, messages ? ((*messages).*table.flags)(filter.data) : std::nullopt);
+        filters.push_back(std::move(filter));
+    }
+    return Result::success(std::move(filters));
+}
+
 std::optional<APMFilterResult> resultFromRow(const APMSqliteRow& row) {
     auto audienceID = row.integer("audience_id");
     if (!audienceID) return std::nullopt;
@@ -59,43 +103,11 @@ std::optional<APMFilterResult> resultFromRow(const APMSqliteRow& row) {
 }  // namespace
 
 APMResult<std::vector<APMEventFilter>> APMDatabase::eventFiltersForEventName(const std::string& eventName) {
-    using Result = APMResult<std::vector<APMEventFilter>>;
-    if (eventName.empty()) return Result::failure(refusal("Received empty event name for getting event filters"));
-    auto rows = store_->recordsForQuery(
-        "SELECT audience_id, filter_id, event_name, data FROM event_filters WHERE event_name = ? ORDER BY rowid",
-        {eventName});
-    if (rows.failed()) return Result::failure(*rows.error);
-    auto messages = APMStoredMessageCodec::installed();
-    std::vector<APMEventFilter> filters;
-    for (const auto& row : *rows.value) {
-        auto read = filterRowFrom(row, "event_name");
-        if (!read) continue;
-        APMEventFilter filter{read->audienceID, read->filterID, std::move(read->name), std::move(read->data)};
-        applyFlags(filter, messages ? messages->eventFilterFlags(filter.data) : std::nullopt);
-        filters.push_back(std::move(filter));
-    }
-    return Result::success(std::move(filters));
+    return filtersForName(*store_, kEventFilters, eventName);
 }
 
 APMResult<std::vector<APMPropertyFilter>> APMDatabase::propertyFiltersForPropertyName(const std::string& propertyName) {
-    using Result = APMResult<std::vector<APMPropertyFilter>>;
-    if (propertyName.empty()) {
-        return Result::failure(refusal("Received empty property name for getting property filters"));
-    }
-    auto rows = store_->recordsForQuery("SELECT audience_id, filter_id, property_name, data FROM property_filters "
-                                        "WHERE property_name = ? ORDER BY rowid",
-                                        {propertyName});
-    if (rows.failed()) return Result::failure(*rows.error);
-    auto messages = APMStoredMessageCodec::installed();
-    std::vector<APMPropertyFilter> filters;
-    for (const auto& row : *rows.value) {
-        auto read = filterRowFrom(row, "property_name");
-        if (!read) continue;
-        APMPropertyFilter filter{read->audienceID, read->filterID, std::move(read->name), std::move(read->data)};
-        applyFlags(filter, messages ? messages->propertyFilterFlags(filter.data) : std::nullopt);
-        filters.push_back(std::move(filter));
-    }
-    return Result::success(std::move(filters));
+    return filtersForName(*store_, kPropertyFilters, propertyName);
 }
 
 APMResult<APMFilterResult> APMDatabase::filterResultForAudienceID(std::int32_t audienceID) {
@@ -182,54 +194,44 @@ bool APMDatabase::deleteFilterResults(const std::vector<APMFilterResult>& result
 
 namespace {
 
+// Upserts each filter in turn; the first one without a name or data, or the
+// first failing write, stops with `failure` set.
 template <typename Filter>
-std::optional<std::string> filterProblem(const Filter& filter, const std::string& name, const char* kind,
-                                         const char* nameKind) {
-    if (name.empty()) {
-        return std::string("Received ") + kind + " filter with empty " + nameKind +
-               " name for getting dictionary representation";
+[[nodiscard]] bool storeFilters(APMSqliteStore& store, const FilterTable<Filter>& table,
+                                const std::vector<Filter>& filters, APMError* failure) {
+    for (const Filter& filter : filters) {
+        const std::string& name = filter.*table.name;
+        if (name.empty()) {
+            *failure = refusal(std::string("Received ") + table.kind + " filter with empty " + table.kind +
+                               " name for getting dictionary representation");
+            return false;
+        }
+        if (filter.data.empty()) {
+            *failure = refusal(std::string("Received ") + table.kind +
+                               " filter with empty data for getting dictionary representation");
+            return false;
+        }
+        APMSqliteRow record{{"audience_id", std::int64_t{filter.audienceID}},
+                            {"filter_id", std::int64_t{filter.filterID}},
+                            {table.nameColumn, name},
+                            {"data", filter.data},
+                            {"session_scoped", std::int64_t{filter.isSessionScoped}}};
+        if (!store.upsertRecord(record, table.table, failure)) return false;
     }
-    if (filter.data.empty()) {
-        return std::string("Received ") + kind + " filter with empty data for getting dictionary representation";
-    }
-    return std::nullopt;
+    return true;
 }
 
 }  // namespace
 
 bool APMDatabase::updateEventFilters(const std::vector<APMEventFilter>& filters, APMError* error) {
     return runInTransaction(error, [&](APMError* failure) {
-        for (const auto& filter : filters) {
-            if (auto problem = filterProblem(filter, filter.eventName, "event", "event")) {
-                *failure = refusal(*problem);
-                return false;
-            }
-            APMSqliteRow record{{"audience_id", std::int64_t{filter.audienceID}},
-                                {"filter_id", std::int64_t{filter.filterID}},
-                                {"event_name", filter.eventName},
-                                {"data", filter.data},
-                                {"session_scoped", std::int64_t{filter.isSessionScoped}}};
-            if (!store_->upsertRecord(record, "event_filters", failure)) return false;
-        }
-        return true;
+        return storeFilters(*store_, kEventFilters, filters, failure);
     });
 }
 
 bool APMDatabase::updatePropertyFilters(const std::vector<APMPropertyFilter>& filters, APMError* error) {
     return runInTransaction(error, [&](APMError* failure) {
-        for (const auto& filter : filters) {
-            if (auto problem = filterProblem(filter, filter.propertyName, "property", "property")) {
-                *failure = refusal(*problem);
-                return false;
-            }
-            APMSqliteRow record{{"audience_id", std::int64_t{filter.audienceID}},
-                                {"filter_id", std::int64_t{filter.filterID}},
-                                {"property_name", filter.propertyName},
-                                {"data", filter.data},
-                                {"session_scoped", std::int64_t{filter.isSessionScoped}}};
-            if (!store_->upsertRecord(record, "property_filters", failure)) return false;
-        }
-        return true;
+        return storeFilters(*store_, kPropertyFilters, filters, failure);
     });
 }
 

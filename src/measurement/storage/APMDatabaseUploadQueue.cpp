@@ -87,7 +87,9 @@ APMResult<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLimit(
         APMMonitor::shared()->log(1, 12051, "Unable to parse bundle from decompressed data. Deleting row IDs",
                                   static_cast<long long>(unreadable.size()));
         result.error = APMError::withCode(kAPMDatabaseErrorInvalidData, "Unable to parse bundle from decompressed data");
-        deleteBundlesWithRowIDs(unreadable, nullptr);
+        // The unreadable rows are already reported in `result.error`; rows a
+        // failed delete leaves behind are found and deleted by the next query.
+        (void)deleteBundlesWithRowIDs(unreadable, nullptr);
     }
     return result;
 }

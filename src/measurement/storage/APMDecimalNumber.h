@@ -16,7 +16,7 @@ bool APMIsDecimalNumberString(const std::string& text);
 // one whose digits the number cannot hold (the number's text, of its absolute
 // value, does not occur in the input with each leading "." read as "0.")
 // 26003, all level 2.
-std::optional<double> APMDecimalNumberFromString(const std::string& text);
+[[nodiscard]] std::optional<double> APMDecimalNumberFromString(const std::string& text);
 
 // The shortest fixed-notation text that reads back as `value` ("0.1", "5",
 // "-2.25", "100000000000000000000"); "nan", "inf" and "-inf" otherwise.

@@ -11,7 +11,7 @@ inline constexpr const char* kAPMErrorDomain = "com.vadova.vaz.measurement.Error
 
 class APMLogContext;
 
-struct APMError {
+struct [[nodiscard]] APMError {
     std::string domain;
     long code = 0;
     // The localized description; empty when none was given.
@@ -34,13 +34,13 @@ void APMSetError(APMError* error, long code, std::string description);
 
 // Guards: true when the condition holds; otherwise false, with `*error` (when
 // given) set and logged through APMError::withCode(code, description, context).
-bool APMCheckNotNil(const void* object, APMError* error, long code, const std::string& description);
-bool APMCheckNonZero(long long number, APMError* error, long code, const std::string& description);
+[[nodiscard]] bool APMCheckNotNil(const void* object, APMError* error, long code, const std::string& description);
+[[nodiscard]] bool APMCheckNonZero(long long number, APMError* error, long code, const std::string& description);
 
 // The outcome of an operation that answers a value: `value` is set on
 // success; `error` is set on failure; neither is set for "nothing, no error".
 template <typename T>
-struct APMResult {
+struct [[nodiscard]] APMResult {
     std::optional<T> value;
     std::optional<APMError> error;
 

@@ -15,10 +15,10 @@ std::string APMMeasurementDirectoryPath();
 
 // Deletes the file; false with `*error` set when it could not be deleted
 // (a file that does not exist counts as a failure).
-bool APMDeleteFile(const std::string& path, APMError* error);
+[[nodiscard]] bool APMDeleteFile(const std::string& path, APMError* error);
 
 // Marks the path as left out of backups (the "user.xdg.robots.backup"
 // extended attribute set to "false"); false with `*error` set when the path
 // does not exist or the mark cannot be set (a file system without extended
 // attributes needs no mark).
-bool APMExcludeFromBackup(const std::string& path, APMError* error);
+[[nodiscard]] bool APMExcludeFromBackup(const std::string& path, APMError* error);

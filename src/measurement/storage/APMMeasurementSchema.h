@@ -16,9 +16,9 @@ struct APMMeasurementSchema {
     static int currentVersion();
     // Runs the missing migration steps. A file written by a newer build (a
     // higher version) is used as it is.
-    static bool migrate(APMSqliteStore& store, APMError* error);
+    [[nodiscard]] static bool migrate(APMSqliteStore& store, APMError* error);
     // Makes sure the single app_metadata row exists.
-    static bool ensureAppMetadataRow(APMSqliteStore& store, APMError* error);
+    [[nodiscard]] static bool ensureAppMetadataRow(APMSqliteStore& store, APMError* error);
     // The tables that a reset empties, in deletion order.
     static const std::vector<std::string>& measurementTables();
 };

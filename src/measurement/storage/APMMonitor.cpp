@@ -8,6 +8,7 @@
 #include "measurement/storage/APMDecimalNumber.h"
 #include "measurement/storage/APMEnvironmentInfo.h"
 #include "measurement/storage/APMError.h"
+#include "measurement/storage/APMSharedInstance.h"
 #include "measurement/storage/APMValue.h"
 #include "platform/core/UserDefaults.h"
 
@@ -48,13 +49,15 @@ bool resolveMode(const std::vector<std::string>& arguments, platform::UserDefaul
                  std::initializer_list<const char*> onArguments, std::initializer_list<const char*> offArguments) {
     for (const char* off : offArguments) {
         if (hasArgument(arguments, off)) {
-            defaults.remove(key);
+            // The mode holds for this run either way; a failed write is
+            // retried by the next launch that passes the argument.
+            (void)defaults.remove(key);
             return false;
         }
     }
     for (const char* on : onArguments) {
         if (hasArgument(arguments, on)) {
-            defaults.set(key, true);
+            (void)defaults.set(key, true);
             return true;
         }
     }
@@ -102,20 +105,6 @@ std::string formatMessage(std::string_view message, const std::vector<std::strin
     return out;
 }
 
-std::mutex& sharedMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::shared_ptr<APMMonitor>& sharedSlot() {
-    static std::shared_ptr<APMMonitor> monitor;
-    return monitor;
-}
-
-}  // namespace
-
-namespace {
-
 APMMonitor::Options optionsWithVersion(std::int64_t libraryVersion, std::vector<std::string> launchArguments) {
     APMMonitor::Options options;
     options.libraryVersion = libraryVersion;
@@ -144,17 +133,13 @@ APMMonitor::APMMonitor(Options options)
 }
 
 std::shared_ptr<APMMonitor> APMMonitor::shared() {
-    std::lock_guard lock(sharedMutex());
-    auto& slot = sharedSlot();
-    if (!slot) {
-        slot = std::make_shared<APMMonitor>(optionsWithVersion(kProcessLibraryVersion, APMProcessLaunchArguments()));
-    }
-    return slot;
+    return APMSharedInstance<APMMonitor>::currentOrMake([] {
+        return std::make_shared<APMMonitor>(optionsWithVersion(kProcessLibraryVersion, APMProcessLaunchArguments()));
+    });
 }
 
 void APMMonitor::resetSharedForTesting(std::shared_ptr<APMMonitor> replacement) {
-    std::lock_guard lock(sharedMutex());
-    sharedSlot() = std::move(replacement);
+    APMSharedInstance<APMMonitor>::replace(std::move(replacement));
 }
 
 void APMMonitor::log(int level, long code, std::string_view message) { emit(level, code, message, {}); }

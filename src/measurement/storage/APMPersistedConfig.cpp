@@ -1,7 +1,6 @@
 #include "measurement/storage/APMPersistedConfig.h"
 
-#include <mutex>
-
+#include "measurement/storage/APMSharedInstance.h"
 #include "platform/core/UserDefaults.h"
 
 namespace {
@@ -56,16 +55,6 @@ APM_PERSISTED_KEYS(APM_DEFINE_KEY)
 constexpr const char* kAllKeys[] = {APM_PERSISTED_KEYS(APM_LIST_KEY)};
 #undef APM_LIST_KEY
 
-std::mutex& sharedMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::shared_ptr<APMPersistedConfig>& sharedSlot() {
-    static std::shared_ptr<APMPersistedConfig> instance;
-    return instance;
-}
-
 platform::PropertyValue propertyFromValue(const APMValue& value);
 
 platform::PropertyDictionary propertyFromParameters(const APMParameters& parameters) {
@@ -107,16 +96,10 @@ APMPersistedConfig::APMPersistedConfig() : APMPersistedConfig(platform::UserDefa
 APMPersistedConfig::APMPersistedConfig(std::shared_ptr<platform::UserDefaults> store) : store_(std::move(store)) {}
 
 std::shared_ptr<APMPersistedConfig> APMPersistedConfig::sharedInstance() {
-    std::lock_guard lock(sharedMutex());
-    auto& slot = sharedSlot();
-    if (!slot) slot = std::make_shared<APMPersistedConfig>();
-    return slot;
+    return APMSharedInstance<APMPersistedConfig>::currentOrMake([] { return std::make_shared<APMPersistedConfig>(); });
 }
 
-void APMPersistedConfig::resetSharedForTesting() {
-    std::lock_guard lock(sharedMutex());
-    sharedSlot().reset();
-}
+void APMPersistedConfig::resetSharedForTesting() { APMSharedInstance<APMPersistedConfig>::replace(nullptr); }
 
 std::string APMPersistedConfig::storageKey(const std::string& key) { return "/vadova/measurement/" + key; }
 
@@ -136,11 +119,13 @@ void APMPersistedConfig::write(const char* key, std::optional<platform::Property
     const std::string fullKey = storageKey(key);
     auto current = store_->object(fullKey);
     if (!value) {
-        if (current) store_->remove(fullKey);
+        // A failed file write keeps the value in memory; the next write of
+        // the domain saves it.
+        if (current) (void)store_->remove(fullKey);
         return;
     }
     if (current && *current == *value) return;
-    store_->set(fullKey, std::move(*value));
+    (void)store_->set(fullKey, std::move(*value));
 }
 
 std::optional<std::string> APMPersistedConfig::readString(const char* key) const {

@@ -336,7 +336,10 @@ bool APMSqliteStore::performTransaction(APMError* error, const std::function<boo
     if (nested) ++savepointDepth_;
     auto undo = [&] {
         if (nested) --savepointDepth_;
-        executeScript(rollback, nullptr);
+        // The block's or the commit's failure is what the caller hears; a
+        // rollback that finds nothing to undo (SQLite may have rolled back
+        // already) leaves nothing more to report.
+        (void)executeScript(rollback, nullptr);
     };
     bool answer;
     try {

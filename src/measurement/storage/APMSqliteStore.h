@@ -56,34 +56,37 @@ public:
     // "CREATE TABLE IF NOT EXISTS" with the elementary columns; an existing
     // table must have them all. Add-on columns missing from an existing table
     // are added.
+    [[nodiscard]]
     bool ensureTable(const std::string& table, const ColumnInfo& elementaryColumns, const ColumnInfo& addOnColumns,
                      APMError* error);
     // Closes the connection and deletes the file with its log files; the
     // store stays closed. False when the file could not be deleted.
-    bool closeAndDeleteDatabase();
+    [[nodiscard]] bool closeAndDeleteDatabase();
 
     // Runs the block in one exclusive transaction (a savepoint when one is
     // already open): true commits, false rolls back and answers false with a
     // kAPMDatabaseErrorRolledBack error. An exception rolls back and is
     // rethrown.
-    bool performTransaction(APMError* error, const std::function<bool()>& block);
+    [[nodiscard]] bool performTransaction(APMError* error, const std::function<bool()>& block);
     bool isInTransaction() const;
 
     // All rows of the query, in the order SQLite gives them.
     APMResult<std::vector<APMSqliteRow>> recordsForQuery(const std::string& sql, const Parameters& parameters);
     // The first row, none when there is no row.
     APMResult<APMSqliteRow> firstRow(const std::string& sql, const Parameters& parameters);
+    [[nodiscard]]
     bool forEachRow(const std::string& sql, const Parameters& parameters, const RowVisitor& visitor, APMError* error);
     // Runs one statement; the number of rows it changed.
     APMResult<std::int64_t> execute(const std::string& sql, const Parameters& parameters);
     // Runs several statements without parameters.
-    bool executeScript(const std::string& sql, APMError* error);
+    [[nodiscard]] bool executeScript(const std::string& sql, APMError* error);
     std::int64_t lastInsertRowID() const;
 
     // "INSERT OR REPLACE" of the record's columns.
-    bool upsertRecord(const APMSqliteRow& record, const std::string& table, APMError* error);
+    [[nodiscard]] bool upsertRecord(const APMSqliteRow& record, const std::string& table, APMError* error);
     // "DELETE FROM <table> WHERE <column>=?"; true when the statement ran,
     // whatever it deleted.
+    [[nodiscard]]
     bool deleteRecordFromTable(const std::string& table, const std::string& column, const APMSqliteValue& value,
                                APMError* error);
     // "DELETE FROM <table> WHERE <condition>"; the number of deleted rows.
@@ -94,6 +97,7 @@ private:
     class Statement;
     APMSqliteStore(std::string path, sqlite3* db, bool recreated);
 
+    [[nodiscard]]
     bool prepare(const std::string& sql, const Parameters& parameters, Statement& statement, APMError* error);
     APMError sqliteError(int code, const std::string& sql) const;
     void closeConnection();

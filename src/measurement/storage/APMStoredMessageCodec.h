@@ -32,15 +32,16 @@ public:
     virtual ~APMStoredMessageCodec() = default;
 
     // None when the bytes do not decode as a MeasurementBundle.
-    virtual std::optional<APMBundleFacts> bundleFacts(const APMBytes& encodedBundle) const = 0;
+    [[nodiscard]] virtual std::optional<APMBundleFacts> bundleFacts(const APMBytes& encodedBundle) const = 0;
     // The bundle re-encoded with field 39 set; none when it does not decode.
+    [[nodiscard]]
     virtual std::optional<APMBytes> bundleWithRetryCount(const APMBytes& encodedBundle,
                                                          std::int32_t retryCount) const = 0;
     // The `app_id` of an encoded MeasurementConfig (empty when unset); none
     // when the bytes do not decode.
-    virtual std::optional<std::string> measurementConfigAppID(const APMBytes& encodedConfig) const = 0;
-    virtual std::optional<APMFilterFlags> eventFilterFlags(const APMBytes& encodedFilter) const = 0;
-    virtual std::optional<APMFilterFlags> propertyFilterFlags(const APMBytes& encodedFilter) const = 0;
+    [[nodiscard]] virtual std::optional<std::string> measurementConfigAppID(const APMBytes& encodedConfig) const = 0;
+    [[nodiscard]] virtual std::optional<APMFilterFlags> eventFilterFlags(const APMBytes& encodedFilter) const = 0;
+    [[nodiscard]] virtual std::optional<APMFilterFlags> propertyFilterFlags(const APMBytes& encodedFilter) const = 0;
 
     // The process's codec; null until one is installed.
     static std::shared_ptr<const APMStoredMessageCodec> installed();

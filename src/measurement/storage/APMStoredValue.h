@@ -8,6 +8,6 @@
 #include "measurement/storage/APMValue.h"
 
 // None for an array value.
-std::optional<APMSqliteValue> APMSqliteValueFromValue(const APMValue& value);
+[[nodiscard]] std::optional<APMSqliteValue> APMSqliteValueFromValue(const APMValue& value);
 // None for NULL and blobs.
-std::optional<APMValue> APMValueFromSqliteValue(const APMSqliteValue* value);
+[[nodiscard]] std::optional<APMValue> APMValueFromSqliteValue(const APMSqliteValue* value);

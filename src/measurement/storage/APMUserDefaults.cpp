@@ -1,23 +1,8 @@
 #include "measurement/storage/APMUserDefaults.h"
 
-#include <mutex>
-
 #include "measurement/storage/APMMonitor.h"
+#include "measurement/storage/APMSharedInstance.h"
 #include "platform/core/UserDefaults.h"
-
-namespace {
-
-std::mutex& sharedMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::shared_ptr<APMUserDefaults>& sharedSlot() {
-    static std::shared_ptr<APMUserDefaults> instance;
-    return instance;
-}
-
-}  // namespace
 
 APMUserDefaults::APMUserDefaults(const std::string& suiteName)
     : store_(suiteName.empty() ? platform::UserDefaults::standard() : platform::UserDefaults::suite(suiteName)) {}
@@ -25,16 +10,10 @@ APMUserDefaults::APMUserDefaults(const std::string& suiteName)
 APMUserDefaults::APMUserDefaults(std::shared_ptr<platform::UserDefaults> store) : store_(std::move(store)) {}
 
 std::shared_ptr<APMUserDefaults> APMUserDefaults::sharedUserDefaults() {
-    std::lock_guard lock(sharedMutex());
-    auto& slot = sharedSlot();
-    if (!slot) slot = std::make_shared<APMUserDefaults>();
-    return slot;
+    return APMSharedInstance<APMUserDefaults>::currentOrMake([] { return std::make_shared<APMUserDefaults>(); });
 }
 
-void APMUserDefaults::resetSharedForTesting() {
-    std::lock_guard lock(sharedMutex());
-    sharedSlot().reset();
-}
+void APMUserDefaults::resetSharedForTesting() { APMSharedInstance<APMUserDefaults>::replace(nullptr); }
 
 std::optional<platform::PropertyValue> APMUserDefaults::objectForKey(const std::string& key) const {
     if (key.empty()) {
@@ -111,5 +90,7 @@ bool APMUserDefaults::setDouble(double value, const std::string& key) {
 bool APMUserDefaults::removeObjectForKey(const std::string& key) { return setObject(nullptr, key); }
 
 void APMUserDefaults::clearAllData() {
-    for (const auto& [key, value] : store_->dictionaryRepresentation()) store_->remove(key);
+    // A failed file write keeps the removal in memory; the next write of the
+    // domain saves it.
+    for (const auto& [key, value] : store_->dictionaryRepresentation()) (void)store_->remove(key);
 }

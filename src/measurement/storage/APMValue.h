@@ -63,7 +63,7 @@ public:
     // string, is left out); an APMValue is returned as it is. A missing object
     // logs 35000 and any other object 35001 (both level 0) and gives none.
     using Object = std::variant<platform::PropertyValue, APMValue>;
-    static std::optional<APMValue> valueFromObject(const Object* object, bool allowArray = false);
+    [[nodiscard]] static std::optional<APMValue> valueFromObject(const Object* object, bool allowArray = false);
 
     Kind kind() const { return static_cast<Kind>(value_.index()); }
     bool isDouble() const { return kind() == Kind::Double; }

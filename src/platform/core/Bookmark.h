@@ -23,10 +23,10 @@ struct ResolvedBookmark {
 
 // Bookmark data for an existing file-system object at an absolute path; none,
 // with `error` set, when there is nothing there.
-std::optional<PropertyData> createBookmarkData(const std::filesystem::path& path, std::string& error);
+[[nodiscard]] std::optional<PropertyData> createBookmarkData(const std::filesystem::path& path, std::string& error);
 
 // None, with `error` set, when the data is not a bookmark or nothing is at
 // its path any more.
-std::optional<ResolvedBookmark> resolveBookmarkData(const PropertyData& data, std::string& error);
+[[nodiscard]] std::optional<ResolvedBookmark> resolveBookmarkData(const PropertyData& data, std::string& error);
 
 }  // namespace platform

@@ -89,7 +89,7 @@ public:
     virtual ~Semaphore() = default;
     virtual void signal() = 0;
     // Waits at most `seconds` (negative: forever). True when acquired.
-    virtual bool wait(double seconds) = 0;
+    [[nodiscard]] virtual bool wait(double seconds) = 0;
 };
 
 using SemaphoreRef = std::shared_ptr<Semaphore>;
@@ -117,7 +117,7 @@ public:
     // Runs `block` on `queue` when the group is (or next becomes) empty.
     void notify(const QueueRef& queue, Block block);
     // Waits until the group is empty, at most `seconds`; true when empty.
-    bool wait(double seconds);
+    [[nodiscard]] bool wait(double seconds);
 
 private:
     struct State;
@@ -151,7 +151,7 @@ public:
     virtual void runMain() = 0;
     // Runs main-queue blocks until `done()` answers true or `seconds` pass;
     // answers done().
-    virtual bool runMainUntil(const std::function<bool()>& done, double seconds) = 0;
+    [[nodiscard]] virtual bool runMainUntil(const std::function<bool()>& done, double seconds) = 0;
     // Ends the running runMain()/runMainUntil(), or the next one to start.
     virtual void stopMain() = 0;
 };

@@ -85,7 +85,7 @@ public:
 
     // Called as a firing starts; false when the timer was cancelled. A
     // one-shot timer stops being valid as it fires.
-    bool beginFiring();
+    [[nodiscard]] bool beginFiring();
     void fire() const { if (block_) block_(); }
     // Called by the host once the timer will never fire again and no firing
     // runs: releases the block, which may hold the timer itself.
@@ -108,7 +108,7 @@ private:
 
 // Puts a repeating timer's firing back into `schedule` for its next due
 // time; false when the timer must not fire again. Call under the host's lock.
-bool rearmTimer(Schedule& schedule, ScheduledEntry& firing, std::uint64_t firedDue, std::uint64_t now);
+[[nodiscard]] bool rearmTimer(Schedule& schedule, ScheduledEntry& firing, std::uint64_t firedDue, std::uint64_t now);
 
 // Re-arms a repeating timer's firing in its host's Schedule; answers false
 // when the host will not hold it again (timer cancelled, queue shut down).

@@ -93,7 +93,7 @@ struct Pipe {
 // Keeps a descriptor clear of 0, 1 and 2, so that wiring the child's
 // standard descriptors can never overwrite another pipe end (this happens
 // when the parent runs with one of its own standard descriptors closed).
-bool moveAboveStandardDescriptors(FileDescriptor& fd) {
+[[nodiscard]] bool moveAboveStandardDescriptors(FileDescriptor& fd) {
     if (fd.get() > STDERR_FILENO) return true;
     const int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     if (moved < 0) return false;

@@ -30,7 +30,7 @@ enum class ProcessOutcome {
     TimedOut,       // ended by us at the deadline; output is what came before
 };
 
-struct ProcessResult {
+struct [[nodiscard]] ProcessResult {
     ProcessOutcome outcome = ProcessOutcome::FailedToStart;
     int exitStatus = 0;
     int terminatingSignal = 0;

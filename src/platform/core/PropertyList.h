@@ -88,14 +88,14 @@ const char* propertyKindName(PropertyValue::Kind kind);
 
 // Parses a binary or XML property list; nullopt when the bytes are neither,
 // are truncated, nest too deeply or would expand beyond a sane size.
-std::optional<PropertyValue> parsePropertyList(const std::uint8_t* bytes, std::size_t size);
-std::optional<PropertyValue> parsePropertyList(const PropertyData& bytes);
-std::optional<PropertyValue> readPropertyListFile(const std::string& path);
+[[nodiscard]] std::optional<PropertyValue> parsePropertyList(const std::uint8_t* bytes, std::size_t size);
+[[nodiscard]] std::optional<PropertyValue> parsePropertyList(const PropertyData& bytes);
+[[nodiscard]] std::optional<PropertyValue> readPropertyListFile(const std::string& path);
 
 enum class PropertyListFormat { Binary, Xml };
 // nullopt when the value cannot be represented faithfully: a string or key
 // that is not valid UTF-8 or holds a NUL, a date that is not finite, or
 // nesting deeper than kMaxPropertyListDepth.
-std::optional<PropertyData> serializePropertyList(const PropertyValue& value, PropertyListFormat format);
+[[nodiscard]] std::optional<PropertyData> serializePropertyList(const PropertyValue& value, PropertyListFormat format);
 
 }  // namespace platform

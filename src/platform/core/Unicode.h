@@ -21,8 +21,8 @@ namespace platform {
 bool isValidUtf8(std::string_view bytes);
 // Strict conversions: none when the input is ill-formed (bad UTF-8, or
 // UTF-16 with an unpaired surrogate).
-std::optional<std::u16string> utf8ToUtf16(std::string_view utf8);
-std::optional<std::string> utf16ToUtf8(std::u16string_view utf16);
+[[nodiscard]] std::optional<std::u16string> utf8ToUtf16(std::string_view utf8);
+[[nodiscard]] std::optional<std::string> utf16ToUtf8(std::u16string_view utf16);
 
 // --- Counting ----------------------------------------------------------------
 
@@ -69,7 +69,7 @@ bool isAlphanumeric(char32_t codePoint);    // a letter or a decimal digit
 // threads. Patterns from outside should set time and stack limits: a search
 // that exceeds them is abandoned with an error rather than hanging.
 
-struct RegexError {
+struct [[nodiscard]] RegexError {
     std::string name;     // the engine's error name, e.g. "U_REGEX_MISMATCHED_PAREN"
     std::string message;  // a sentence for logs
     explicit operator bool() const { return !name.empty(); }
@@ -99,16 +99,18 @@ struct RegexMatch {
 class Regex {
 public:
     // None, with `error` set, when the engine rejects the pattern.
+    [[nodiscard]]
     static std::optional<Regex> compile(std::string_view pattern, RegexError& error, const RegexOptions& options = {});
     // The pattern that matches `text` literally.
     static std::string escapedPattern(std::string_view text);
 
     // The first match anywhere in `text`. None when there is none, or when the
     // search was abandoned at a limit (then `error` is set; else it is cleared).
-    std::optional<RegexMatch> firstMatch(std::string_view text, RegexError& error) const;
+    [[nodiscard]] std::optional<RegexMatch> firstMatch(std::string_view text, RegexError& error) const;
     // `text` with every match replaced by `replacement`, in which $n stands
     // for group n and a backslash makes the next character literal. None, with
     // `error` set, when the search was abandoned or the replacement is malformed.
+    [[nodiscard]]
     std::optional<std::string> replaceAll(std::string_view text, std::string_view replacement, RegexError& error) const;
 
 private:

@@ -25,7 +25,7 @@ void requireFileName(const std::string& domain) {
     }
 }
 
-bool writeAll(int fd, const PropertyData& bytes) {
+[[nodiscard]] bool writeAll(int fd, const PropertyData& bytes) {
     std::size_t written = 0;
     while (written < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);

@@ -49,11 +49,11 @@ public:
     // value is kept and goes out with the next successful write. A value that
     // cannot be stored in a property list at all (see serializePropertyList)
     // is refused: false, and the domain is left as it was.
-    bool set(const std::string& key, PropertyValue value);
-    bool remove(const std::string& key);
+    [[nodiscard]] bool set(const std::string& key, PropertyValue value);
+    [[nodiscard]] bool remove(const std::string& key);
 
 private:
-    bool persistLocked() const;
+    [[nodiscard]] bool persistLocked() const;
 
     std::string domain_;
     std::filesystem::path directory_;

@@ -19,7 +19,7 @@ public:
     static Uuid random();
     // Reads the canonical form; hexadecimal digits may be of either case.
     // None for anything else (wrong length, misplaced hyphens, braces, ...).
-    static std::optional<Uuid> parse(std::string_view text);
+    [[nodiscard]] static std::optional<Uuid> parse(std::string_view text);
 
     explicit Uuid(const Bytes& bytes) : bytes_(bytes) {}
     const Bytes& bytes() const { return bytes_; }

@@ -13,7 +13,7 @@
 
 namespace platform {
 
-enum class AccessibilityError {
+enum class [[nodiscard]] AccessibilityError {
     success,
     failure,
     apiDisabled,           // the process is not trusted
@@ -26,7 +26,7 @@ enum class AccessibilityError {
 
 // The error's name for diagnostics, e.g. "cannotComplete", and back.
 std::string_view accessibilityErrorName(AccessibilityError error);
-std::optional<AccessibilityError> accessibilityErrorFromName(std::string_view name);
+[[nodiscard]] std::optional<AccessibilityError> accessibilityErrorFromName(std::string_view name);
 
 // An application element (window 0) or one of its windows.
 struct AccessibilityElement {
@@ -40,7 +40,7 @@ struct AccessibilityElement {
 using AccessibilityElementList = std::vector<std::optional<AccessibilityElement>>;
 using AccessibilityValue = std::variant<bool, std::string, AccessibilityElementList>;
 
-struct AccessibilityCopyResult {
+struct [[nodiscard]] AccessibilityCopyResult {
     AccessibilityError error = AccessibilityError::success;
     std::optional<AccessibilityValue> value;  // none: success without a value
 };

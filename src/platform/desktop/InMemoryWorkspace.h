@@ -46,8 +46,8 @@ public:
 
     std::vector<RunningApplication> runningApplications() const override;
     std::optional<RunningApplication> frontmostApplication() const override;
-    bool activate(std::int32_t processIdentifier, unsigned options) override;
-    bool terminate(std::int32_t processIdentifier) override;
+    [[nodiscard]] bool activate(std::int32_t processIdentifier, unsigned options) override;
+    [[nodiscard]] bool terminate(std::int32_t processIdentifier) override;
     void openApplication(const std::string& bundleURL, const OpenConfiguration& configuration,
                          OpenCompletion completion) override;
     std::optional<std::string> urlForApplication(const std::string& bundleIdentifier) const override;

@@ -51,10 +51,10 @@ public:
     virtual std::optional<RunningApplication> frontmostApplication() const = 0;
 
     // True when the request to activate was accepted.
-    virtual bool activate(std::int32_t processIdentifier, unsigned options) = 0;
+    [[nodiscard]] virtual bool activate(std::int32_t processIdentifier, unsigned options) = 0;
     // Asks the application to quit; true when the request was delivered.
     // Nothing waits for it to end.
-    virtual bool terminate(std::int32_t processIdentifier) = 0;
+    [[nodiscard]] virtual bool terminate(std::int32_t processIdentifier) = 0;
     // Opens the application at `bundleURL` without waiting; `completion`
     // runs later, possibly on another thread.
     virtual void openApplication(const std::string& bundleURL, const OpenConfiguration& configuration,

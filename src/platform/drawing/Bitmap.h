@@ -37,7 +37,7 @@ public:
     // Null when nothing of it lies inside, or it is not finite.
     BitmapRef cropped(const Rect& rect) const;
 
-    bool writePng(const std::filesystem::path& path) const;
+    [[nodiscard]] bool writePng(const std::filesystem::path& path) const;
 
 private:
     int width_ = 0;

@@ -31,6 +31,13 @@ Path Path::line(Point from, Point to) {
     return path;
 }
 
+Path Path::triangle(Point a, Point b, Point c) {
+    Path path = line(a, b);
+    path.lineTo(c);
+    path.closeSubpath();
+    return path;
+}
+
 void Path::moveTo(Point point) { elements_.push_back({ElementKind::moveTo, point, {}, {}}); }
 void Path::lineTo(Point point) { elements_.push_back({ElementKind::lineTo, point, {}, {}}); }
 void Path::quadCurveTo(Point end, Point control) { elements_.push_back({ElementKind::quadCurveTo, end, control, {}}); }

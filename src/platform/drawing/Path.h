@@ -26,6 +26,8 @@ public:
     static Path ellipse(const Rect& rect);
     static Path roundedRect(const Rect& rect, double radiusX, double radiusY);
     static Path line(Point from, Point to);
+    // A closed subpath from `a` through `b` to `c`.
+    static Path triangle(Point a, Point b, Point c);
 
     void moveTo(Point point);
     void lineTo(Point point);

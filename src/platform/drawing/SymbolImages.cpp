@@ -14,15 +14,6 @@ namespace {
 // Each symbol draws itself in a unit square (0..1 on both axes, y up).
 using SymbolDrawing = std::function<void(Canvas&, double unit)>;
 
-Path triangle(Point a, Point b, Point c) {
-    Path path;
-    path.moveTo(a);
-    path.lineTo(b);
-    path.lineTo(c);
-    path.closeSubpath();
-    return path;
-}
-
 const std::map<std::string, SymbolDrawing, std::less<>>& symbols() {
     static const std::map<std::string, SymbolDrawing, std::less<>> table = {
         {"pawprint.fill",
@@ -45,7 +36,10 @@ const std::map<std::string, SymbolDrawing, std::less<>>& symbols() {
              cross.lineTo({0.67 * u, 0.33 * u});
              c.strokePath(cross);
          }},
-        {"play.fill", [](Canvas& c, double u) { c.fillPath(triangle({0.22 * u, 0.1 * u}, {0.22 * u, 0.9 * u}, {0.9 * u, 0.5 * u})); }},
+        {"play.fill",
+         [](Canvas& c, double u) {
+             c.fillPath(Path::triangle({0.22 * u, 0.1 * u}, {0.22 * u, 0.9 * u}, {0.9 * u, 0.5 * u}));
+         }},
         {"pause.fill",
          [](Canvas& c, double u) {
              Path bars = Path::roundedRect({0.2 * u, 0.1 * u, 0.2 * u, 0.8 * u}, 0.04 * u, 0.04 * u);
@@ -54,13 +48,13 @@ const std::map<std::string, SymbolDrawing, std::less<>>& symbols() {
          }},
         {"backward.fill",
          [](Canvas& c, double u) {
-             c.fillPath(triangle({0.5 * u, 0.2 * u}, {0.5 * u, 0.8 * u}, {0.05 * u, 0.5 * u}));
-             c.fillPath(triangle({0.95 * u, 0.2 * u}, {0.95 * u, 0.8 * u}, {0.5 * u, 0.5 * u}));
+             c.fillPath(Path::triangle({0.5 * u, 0.2 * u}, {0.5 * u, 0.8 * u}, {0.05 * u, 0.5 * u}));
+             c.fillPath(Path::triangle({0.95 * u, 0.2 * u}, {0.95 * u, 0.8 * u}, {0.5 * u, 0.5 * u}));
          }},
         {"forward.fill",
          [](Canvas& c, double u) {
-             c.fillPath(triangle({0.05 * u, 0.2 * u}, {0.05 * u, 0.8 * u}, {0.5 * u, 0.5 * u}));
-             c.fillPath(triangle({0.5 * u, 0.2 * u}, {0.5 * u, 0.8 * u}, {0.95 * u, 0.5 * u}));
+             c.fillPath(Path::triangle({0.05 * u, 0.2 * u}, {0.05 * u, 0.8 * u}, {0.5 * u, 0.5 * u}));
+             c.fillPath(Path::triangle({0.5 * u, 0.2 * u}, {0.5 * u, 0.8 * u}, {0.95 * u, 0.5 * u}));
          }},
     };
     return table;

@@ -50,7 +50,7 @@ public:
     // The screen's desktop with every visible panel on it; null for an
     // unknown index.
     BitmapRef renderScreen(std::size_t index = 0) const;
-    bool writeScreenPng(const std::filesystem::path& path, std::size_t index = 0) const;
+    [[nodiscard]] bool writeScreenPng(const std::filesystem::path& path, std::size_t index = 0) const;
 
     // Pointer input in screen coordinates.
     Point mouseLocation() const { return mouseLocation_; }

@@ -39,7 +39,7 @@ protected:
     }
 
     void storeText(const std::string& key, const std::string& text) {
-        defaults->set(key, platform::PropertyData(text.begin(), text.end()));
+        EXPECT_TRUE(defaults->set(key, platform::PropertyData(text.begin(), text.end())));
     }
 
     platform::DeterministicDispatcher dispatcher;

@@ -50,7 +50,7 @@ TEST_F(AssignmentStoreLayoutTest, TinyChangesAndDegenerateCurrentScalesChangeNot
 class ArrangeTest : public StoreFixture {
 protected:
     std::vector<CodableRect> arranged(ArrangementEdge edge, int count, std::optional<platform::Rect> v) {
-        defaults->remove(AssignmentStore::defaultsKey);
+        EXPECT_TRUE(defaults->remove(AssignmentStore::defaultsKey));
         const auto store = makeStore();
         for (int i = 0; i < count; ++i) store->assignments.push_back(makeAssignment(std::to_string(i), {5, 5, 92, 104}));
         store->arrangePets(edge, v);

@@ -22,7 +22,8 @@ protected:
             const char* value = std::getenv(name);
             saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
         }
-        configHome_ = std::filesystem::path(::testing::TempDir()) / "mossbridge-perf-log-test";
+        // Below TMPDIR, which every test process has to itself.
+        configHome_ = std::filesystem::temp_directory_path() / "mossbridge-perf-log-test";
         std::filesystem::remove_all(configHome_);
         setenv("XDG_CONFIG_HOME", configHome_.c_str(), 1);
         unsetenv("MOSSBRIDGE_PERF_LOGS");
@@ -40,7 +41,7 @@ protected:
     }
 
     static void setDefault(platform::PropertyValue value) {
-        platform::UserDefaults::standard()->set("MossbridgePerformanceLogs", std::move(value));
+        EXPECT_TRUE(platform::UserDefaults::standard()->set("MossbridgePerformanceLogs", std::move(value)));
     }
 
     template <typename Body>

@@ -57,9 +57,13 @@ TEST(UsageEventsTest, NoneAndEmptyParametersReachTheInterfaceAsTheyAre) {
     EXPECT_TRUE(recorder.events[1].parameters->empty());
 }
 
-TEST(UsageEventsTest, WithoutALoggerEventsAreDropped) {
+TEST(UsageEventsTest, ClearingTheLoggerDropsLaterEvents) {
+    UsageEventRecorder recorder;
+    logUsageEvent("app_start", std::nullopt);
     setUsageEventLogger(nullptr);
-    logPetAdded(assignment(), "manual");  // must not crash
+    logPetAdded(assignment(), "manual");
+    ASSERT_EQ(recorder.events.size(), 1u);
+    EXPECT_EQ(recorder.events[0].name, "app_start");
 }
 
 }  // namespace

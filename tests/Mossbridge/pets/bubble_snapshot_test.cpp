@@ -1,5 +1,6 @@
-// Writes pictures of the speech bubbles and the window-preview panel for a
-// person to look at:
+// Pictures of the speech bubbles and the window-preview panel, each compared
+// with its reference in snapshots/bubble/ and written for a person to look at
+// (SnapshotSupport.h):
 //   <build>/bubble-snapshots/<mode>.png   (one bubble panel each)
 //   <build>/bubble-snapshots/previews.png (the preview panel)
 //   <build>/bubble-snapshots/desktop.png  (a bubble and the previews on screen)
@@ -24,13 +25,12 @@ class BubbleSnapshots : public testing::CompanionPanelTest {
 protected:
     static constexpr platform::Rect pet{600, 300, 92, 104};
 
-    std::filesystem::path folder() const { return testing::snapshotFolder("bubble-snapshots"); }
     static int inkedPixels(const platform::Bitmap& bitmap) { return testing::inkedPixels(bitmap); }
-    void writePanel(const platform::Panel& panel, const std::string& name) {
+    void checkPanel(const platform::Panel& panel, const std::string& name) {
         const auto bitmap = panel.render();
         ASSERT_TRUE(bitmap);
         EXPECT_GT(inkedPixels(*bitmap), bitmap->width() * bitmap->height() / 3) << name;
-        EXPECT_TRUE(bitmap->writePng(folder() / (name + ".png")));
+        EXPECT_TRUE(testing::matchesReference(*bitmap, "bubble", name));
     }
     // A window thumbnail: a title bar over a light page.
     static platform::ImageRef thumbnail(platform::Color tint) {
@@ -55,18 +55,18 @@ TEST_F(BubbleSnapshots, EveryBubbleMode) {
 
     bubble->showMessage("I could not bring Notes forward: it is not running.", pet);
     dispatcher.advance(1.5);  // typed in completely
-    writePanel(bubble->panel(), "message");
+    checkPanel(bubble->panel(), "message");
     bubble->showNotificationSpeech(mail, pet);
     dispatcher.advance(2);
-    writePanel(bubble->panel(), "notification-speech");
+    checkPanel(bubble->panel(), "notification-speech");
     bubble->present(SpeechBubbleWindow::Mode::notifications({mail, build, untitled}), pet);
-    writePanel(bubble->panel(), "notifications");
+    checkPanel(bubble->panel(), "notifications");
     bubble->showMediaPlayer(player, pet);
-    writePanel(bubble->panel(), "media-player");
+    checkPanel(bubble->panel(), "media-player");
     bubble->showCalendarEvent(event, pet);
-    writePanel(bubble->panel(), "calendar-event");
+    checkPanel(bubble->panel(), "calendar-event");
     bubble->showCalendarEvent(event, {600, 780, 92, 104});
-    writePanel(bubble->panel(), "calendar-event-below");
+    checkPanel(bubble->panel(), "calendar-event-below");
 }
 
 TEST_F(BubbleSnapshots, ThePreviewPanelAndTheDesktop) {
@@ -77,7 +77,7 @@ TEST_F(BubbleSnapshots, ThePreviewPanelAndTheDesktop) {
                   pet, std::nullopt);
     dispatcher.advance(0.12);
     server.movePointer({preview->panel().frame().minX() + 90, preview->panel().frame().midY()});
-    writePanel(preview->panel(), "previews");
+    checkPanel(preview->panel(), "previews");
 
     MediaPlaybackInfo player{"com.example.tunes", "Tunes", MediaPlaybackState::paused, "Harbour Lights", "The Quiet Ones", std::nullopt};
     bubble->showMediaPlayer(player, pet);
@@ -85,7 +85,9 @@ TEST_F(BubbleSnapshots, ThePreviewPanelAndTheDesktop) {
     preview->show({{0, "Quarterly report.txt", thumbnail({0.35, 0.55, 0.9, 1})}}, pet, bubble->panel().frame());
     dispatcher.advance(0.12);
     EXPECT_GE(preview->panel().frame().minY(), bubble->panel().frame().maxY());
-    EXPECT_TRUE(server.writeScreenPng(folder() / "desktop.png"));
+    const auto screen = server.renderScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_TRUE(testing::matchesReference(*screen, "bubble", "desktop"));
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// Writes pictures of pets for a person to look at:
+// Pictures of pets, each compared with its reference in snapshots/pet/ and
+// written for a person to look at (SnapshotSupport.h):
 //   <build>/pet-snapshots/<kind>-<width>x<height>.png  (one panel each)
 //   <build>/pet-snapshots/desktop.png                  (the whole screen)
 //   <build>/pet-snapshots/vector-<kind>-<case>.png     (each vector kind in a few states)
-// Run: ctest -R Mossbridge_tests, or Mossbridge_tests --gtest_filter='PetSnapshots*'.
+// Run: ctest -R PetSnapshots, or Mossbridge_pets_tests --gtest_filter='PetSnapshots*'.
 
 #include <gtest/gtest.h>
 
@@ -14,8 +15,10 @@ namespace {
 
 class PetSnapshots : public testing::PetViewTest {
 protected:
-    std::filesystem::path folder() const { return testing::snapshotFolder("pet-snapshots"); }
     static int inkedPixels(const platform::Bitmap& bitmap) { return testing::inkedPixels(bitmap); }
+    static auto matchesReference(const platform::Bitmap& bitmap, const std::string& name) {
+        return testing::matchesReference(bitmap, "pet", name);
+    }
 };
 
 TEST_F(PetSnapshots, SpriteAndVectorPetsAtTwoSizes) {
@@ -33,8 +36,8 @@ TEST_F(PetSnapshots, SpriteAndVectorPetsAtTwoSizes) {
             EXPECT_EQ(bitmap->width(), int(PetView::basePetWidth * scale * 2));
             EXPECT_GT(inkedPixels(*bitmap), bitmap->width() * bitmap->height() / 10) << rawValue(kind);
             const std::string name = std::string(rawValue(kind)) + "-" + std::to_string(int(92 * scale)) + "x" +
-                                     std::to_string(int(104 * scale)) + ".png";
-            EXPECT_TRUE(bitmap->writePng(folder() / name));
+                                     std::to_string(int(104 * scale));
+            EXPECT_TRUE(matchesReference(*bitmap, name));
         }
     }
 }
@@ -59,8 +62,8 @@ TEST_F(PetSnapshots, VectorPetsInTheirStates) {
             ASSERT_TRUE(bitmap);
             EXPECT_GT(inkedPixels(*bitmap), bitmap->width() * bitmap->height() / 10) << rawValue(kind);
             const std::string name =
-                "vector-" + std::string(rawValue(kind)) + "-" + std::to_string(variant) + ".png";
-            EXPECT_TRUE(bitmap->writePng(folder() / name));
+                "vector-" + std::string(rawValue(kind)) + "-" + std::to_string(variant);
+            EXPECT_TRUE(matchesReference(*bitmap, name));
             view->stopAnimating();
             server.movePointer({0, 0});
         }
@@ -72,7 +75,9 @@ TEST_F(PetSnapshots, TheDesktopWithAnAnimatedPet) {
     view->startAnimating();
     dispatcher.advance(0.5);
     server.movePointer(onScreen(40, 60));
-    EXPECT_TRUE(server.writeScreenPng(folder() / "desktop.png"));
+    const auto screen = server.renderScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_TRUE(matchesReference(*screen, "desktop"));
 }
 
 }  // namespace

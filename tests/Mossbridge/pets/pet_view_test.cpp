@@ -47,13 +47,14 @@ TEST_F(PetViewState, SpeakingLastsThreePointTwoSecondsAfterTheLastCall) {
     EXPECT_FALSE(view->bubbleMessage());
 }
 
-TEST_F(PetViewState, APendingSpeakingEndForAGoneViewDoesNothing) {
+TEST_F(PetViewState, APendingSpeakingEndDoesNotKeepAGoneViewAlive) {
     show(PetKind::cat);
     view->showBubbleMessage();
     panel->setContentView(nullptr);
+    const std::weak_ptr<PetView> gone = view;
     view.reset();
-    dispatcher.advance(4);  // must not touch the released view
-    SUCCEED();
+    EXPECT_TRUE(gone.expired());
+    dispatcher.advance(4);  // the pending end finds no view and does nothing
 }
 
 class PetViewSprite : public testing::PetViewTest {};

@@ -237,12 +237,12 @@ TEST_F(AppStatusServiceTest, EveryRefreshWritesItsFinishLine) {
 TEST(ClearedNotificationRecordIDsTest, NumbersAreReadAndOtherValuesSkipped) {
     ScratchFolder scratch;
     platform::UserDefaults defaults("cleared", scratch / "defaults");
-    defaults.set(kClearedNotificationRecordIDsKey,
-                 platform::PropertyValue(platform::PropertyDictionary{
-                     {"a", 9223372036854775807LL}, {"b", 12.9}, {"c", "7"}, {"d", platform::PropertyArray{}}}));
+    ASSERT_TRUE(defaults.set(kClearedNotificationRecordIDsKey,
+                             platform::PropertyValue(platform::PropertyDictionary{
+                                 {"a", 9223372036854775807LL}, {"b", 12.9}, {"c", "7"}, {"d", platform::PropertyArray{}}})));
     EXPECT_EQ(loadClearedNotificationRecordIDs(defaults),
               (std::map<std::string, std::int64_t>{{"a", 9223372036854775807LL}, {"b", 12}}));
-    defaults.set(kClearedNotificationRecordIDsKey, "not a dictionary");
+    ASSERT_TRUE(defaults.set(kClearedNotificationRecordIDsKey, "not a dictionary"));
     EXPECT_TRUE(loadClearedNotificationRecordIDs(defaults).empty());
 }
 
@@ -256,8 +256,8 @@ TEST(NotificationDatabaseFolderStatusTest, SelectedWhileAChosenFolderResolves) {
     EXPECT_EQ(AppStatusService::notificationDatabaseFolderStatus(), "Default");
     std::filesystem::create_directories(scratch / "chosen");
     std::string error;
-    platform::UserDefaults::standard()->set(kNotificationDatabaseFolderBookmarkKey,
-                                            *platform::createBookmarkData(scratch / "chosen", error));
+    ASSERT_TRUE(platform::UserDefaults::standard()->set(kNotificationDatabaseFolderBookmarkKey,
+                                                        *platform::createBookmarkData(scratch / "chosen", error)));
     EXPECT_EQ(AppStatusService::notificationDatabaseFolderStatus(), "Selected");
     std::filesystem::remove_all(scratch / "chosen");
     capturedOutput([] { EXPECT_EQ(AppStatusService::notificationDatabaseFolderStatus(), "Default"); });

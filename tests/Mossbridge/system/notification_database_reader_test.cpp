@@ -258,7 +258,7 @@ TEST_F(NotificationDatabaseReaderTest, AChosenFolderReplacesTheDefaultCandidates
         db.addRecord(6, db.addApp("com.example.chat"), 1, requestPayload(std::nullopt, std::nullopt, "default"));
     }
     std::string error;
-    defaults_->set(kNotificationDatabaseFolderBookmarkKey, *platform::createBookmarkData(chosen, error));
+    ASSERT_TRUE(defaults_->set(kNotificationDatabaseFolderBookmarkKey, *platform::createBookmarkData(chosen, error)));
     const auto result = reader({scratch_ / "default/db"}).readNotificationItems(mailAndChat());
     EXPECT_EQ(result.items.at("com.example.chat")[0].body, "chosen");
 }
@@ -268,7 +268,7 @@ TEST_F(NotificationDatabaseReaderTest, AStaleBookmarkIsRenewedAndItsFolderRead) 
     fs::create_directories(chosen);
     std::string error;
     const auto original = *platform::createBookmarkData(chosen, error);
-    defaults_->set(kNotificationDatabaseFolderBookmarkKey, original);
+    ASSERT_TRUE(defaults_->set(kNotificationDatabaseFolderBookmarkKey, original));
     fs::remove_all(chosen);
     fs::create_directories(scratch_ / "keeps-the-inode-busy");
     {
@@ -288,7 +288,7 @@ TEST_F(NotificationDatabaseReaderTest, AFailingBookmarkIsRemovedAndTheDefaultsAr
         NotificationDatabaseBuilder db(scratch_ / "default/db");
         db.addRecord(6, db.addApp("com.example.chat"), 1, requestPayload(std::nullopt, std::nullopt, "default"));
     }
-    defaults_->set(kNotificationDatabaseFolderBookmarkKey, testing::bytesOf("not a bookmark"));
+    ASSERT_TRUE(defaults_->set(kNotificationDatabaseFolderBookmarkKey, testing::bytesOf("not a bookmark")));
     NotificationQueryResult result;
     const auto output =
         capturedOutput([&] { result = reader({scratch_ / "default/db"}).readNotificationItems(mailAndChat()); });

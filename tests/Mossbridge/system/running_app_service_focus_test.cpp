@@ -121,16 +121,16 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RunningAppServiceFocusTest, ANewerFocusRequestReplacesAPendingRetryAndAGoneAppIsNotRetried) {
     install(8, "org.example.empty", "Empty");
     captured([&] {
-        service->focusTopWindow("org.example.empty");
+        EXPECT_FALSE(service->focusTopWindow("org.example.empty").raised);
         dispatcher.advance(0.2);
-        service->focusTopWindow("org.example.empty");
+        EXPECT_FALSE(service->focusTopWindow("org.example.empty").raised);
         dispatcher.advance(0.34);
     });
     EXPECT_EQ(desktop.workspace->activations().size(), 2u);
     captured([&] { dispatcher.advance(0.01); });
     EXPECT_EQ(desktop.workspace->activations().size(), 3u);
 
-    captured([&] { service->focusTopWindow("org.example.empty"); });
+    captured([&] { EXPECT_FALSE(service->focusTopWindow("org.example.empty").raised); });
     desktop.workspace->find(8)->running = false;
     dispatcher.advance(1);
     EXPECT_EQ(desktop.workspace->activations().size(), 4u);

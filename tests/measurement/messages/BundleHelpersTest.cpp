@@ -151,16 +151,16 @@ TEST(BundleChecksum, IsTheDigestOfTheBundleWithoutItsChecksum) {
 
 TEST(BundleChecksum, ChangesWithAnyOtherField) {
     auto bundle = sampleBundle();
-    APMSetBundleChecksum(*bundle);
+    ASSERT_TRUE(APMSetBundleChecksum(*bundle));
     const std::int64_t before = APMPBGetInt64(*bundle, MeasurementBundleSlot::Checksum);
     APMPBSetInt64(*bundle, MeasurementBundleSlot::UploadTimestamp, 1);
-    APMSetBundleChecksum(*bundle);
+    ASSERT_TRUE(APMSetBundleChecksum(*bundle));
     EXPECT_NE(APMPBGetInt64(*bundle, MeasurementBundleSlot::Checksum), before);
 }
 
 TEST(BundleChecksum, IsStableAcrossARoundTripAndARecomputation) {
     auto bundle = sampleBundle();
-    APMSetBundleChecksum(*bundle);
+    ASSERT_TRUE(APMSetBundleChecksum(*bundle));
     const std::int64_t first = APMPBGetInt64(*bundle, MeasurementBundleSlot::Checksum);
     auto decoded = throughWire(*bundle);
     ASSERT_TRUE(APMSetBundleChecksum(*decoded));

@@ -64,7 +64,7 @@ protected:
     std::vector<std::uint8_t> randomEncoding(const MessageType& type, std::mt19937_64& random) {
         MessageInfo* record = randomRecord(type, random);
         std::vector<std::uint8_t> bytes = encodeRecord(type, record);
-        APMMessageInfoFree(type, record);
+        EXPECT_TRUE(APMMessageInfoFree(type, record));
         return bytes;
     }
 

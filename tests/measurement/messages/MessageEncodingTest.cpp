@@ -6,6 +6,7 @@
 #include "WireWriter.h"
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "measurement/messages/APMPBMessages.h"
+#include "measurement/messages/MessageSlots.h"
 #include "measurement/messages/MessageRuntime.h"
 
 using namespace measurement::messages;
@@ -59,5 +60,22 @@ TEST(MessageEncoding, MissingRepeatedRecordFailsWithItsText) {
     EXPECT_EQ(length, kEncodeFailed);
     EXPECT_EQ(buffer, nullptr);
     EXPECT_EQ(output, "<ERROR> Event Encoder: 'params' should have been allocated\n");
+}
+
+TEST(MessageEncoding, ANestedMessageThatCannotBeEncodedFailsItsParent) {
+    // current_data (slot 1) holds a ResultData whose 'status' record is missing.
+    OwnedRecord leaf(kAudienceLeafFilterResult);
+    MessageInfo* child = newMessageInfo(kResultData);
+    ASSERT_NE(child, nullptr);
+    std::free(child->fields[ResultDataSlot::Status]);
+    child->fields[ResultDataSlot::Status] = nullptr;
+    leaf.get()->fields[1] = child;
+    std::uint8_t* buffer = nullptr;
+    std::uint32_t length = 0;
+    const std::string output =
+        stdoutOf([&] { length = APMMessageInfoEncodeToBuffer(kAudienceLeafFilterResult, leaf.get(), &buffer); });
+    EXPECT_EQ(length, kEncodeFailed);
+    EXPECT_EQ(buffer, nullptr);
+    EXPECT_EQ(output, "<ERROR> ResultData Encoder: 'status' should have been allocated\n");
 }
 

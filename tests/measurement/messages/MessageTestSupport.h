@@ -19,7 +19,9 @@ class OwnedRecord {
 public:
     explicit OwnedRecord(const MessageType& type) : type_(&type), info_(measurement::messages::newMessageInfo(type)) {}
     ~OwnedRecord() {
-        if (info_ != nullptr) APMMessageInfoFree(*type_, info_);
+        if (info_ != nullptr) {
+            EXPECT_TRUE(APMMessageInfoFree(*type_, info_));
+        }
     }
     OwnedRecord(const OwnedRecord&) = delete;
     OwnedRecord& operator=(const OwnedRecord&) = delete;

@@ -74,8 +74,8 @@ TEST(Wrapper, RecordOperationsAreThoseOfItsMessage) {
     MessageInfo* copy = nullptr;
     EXPECT_TRUE(filter->copyMessageInfoFn()(&copy, fresh));
     EXPECT_STREQ(copy->name, "Filter");
-    APMMessageInfoFree(kFilter, copy);
-    APMMessageInfoFree(kFilter, fresh);
+    EXPECT_TRUE(APMMessageInfoFree(kFilter, copy));
+    EXPECT_TRUE(APMMessageInfoFree(kFilter, fresh));
 }
 
 TEST(Wrapper, DecodedMessageSurvivesRoundTrip) {

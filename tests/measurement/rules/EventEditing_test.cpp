@@ -55,7 +55,7 @@ protected:
         for (const std::string& r : rules) statements += r + "\n";
         ErrorSlot error;
         const auto program = encodedProgram(std::string(kPrelude) + extra, {{"register", statements.c_str()}});
-        editing->loadProgram(*program, error);
+        EXPECT_EQ(editing->loadProgram(*program, error), !error);
         return errorText(error);
     }
 
@@ -189,7 +189,9 @@ TEST_F(EventEditing, LoadFailures) {
         ErrorSlot error;
         std::string statements;
         for (const std::string& r : c.rules) statements += r;
-        fresh.loadProgram(*encodedProgram(std::string(kPrelude) + c.extra, {{"register", statements.c_str()}}), error);
+        const auto program = encodedProgram(std::string(kPrelude) + c.extra, {{"register", statements.c_str()}});
+        const bool loaded = fresh.loadProgram(*program, error);
+        EXPECT_EQ(loaded, !error) << c.extra;
         EXPECT_EQ(errorText(error), c.expected) << c.extra;
     }
 }

@@ -42,7 +42,7 @@ protected:
         APMMonitor::Options options;
         options.launchArguments = {"-RADOdodavaziVerboseLoggingEnabled"};
         options.userDefaults = std::make_shared<platform::UserDefaults>(
-            "monitor", std::filesystem::path(::testing::TempDir()) / "rules-modules-defaults");
+            "monitor", std::filesystem::temp_directory_path() / "rules-modules-defaults");
         options.sink = [this](const std::string& line) { lines.push_back(line); };
         monitor = std::make_shared<APMMonitor>(options);
         runtime.setModuleCreator(

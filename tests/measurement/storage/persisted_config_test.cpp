@@ -109,8 +109,8 @@ TEST_F(PersistedConfigTest, NoneRemovesOptionalSettings) {
 
 TEST_F(PersistedConfigTest, ClearValuesRemovesItsOwnSettingsOnly) {
     auto store = openStore();
-    store->set("/vadova/measurement/deep_link", "https://example.invalid/x");
-    store->set("unrelated", 1);
+    ASSERT_TRUE(store->set("/vadova/measurement/deep_link", "https://example.invalid/x"));
+    ASSERT_TRUE(store->set("unrelated", 1));
     APMPersistedConfig config(store);
     config.setAppIDFromVAZ("1:123:macos:abc");
     config.setFirstOpenTimestampMilliseconds(1700000000000);

@@ -18,7 +18,9 @@ TEST_F(SmallTables, SubscriptionsAreNewOnceAndOnlyTheNewestThousandStay) {
     EXPECT_EQ(db().insertIfNotDuplicateSubscriptionID("s0").value, true);
     EXPECT_EQ(db().insertIfNotDuplicateSubscriptionID("s0").value, false);
     ASSERT_TRUE(db().performTransaction([&] {
-        for (int i = 1; i < 1005; ++i) db().insertIfNotDuplicateSubscriptionID("s" + std::to_string(i));
+        for (int i = 1; i < 1005; ++i) {
+            if (db().insertIfNotDuplicateSubscriptionID("s" + std::to_string(i)).value != true) return false;
+        }
         return true;
     }));
     EXPECT_EQ(db().deleteSubscriptionsOverLimit().value, 5);
@@ -31,7 +33,9 @@ TEST_F(SmallTables, PurchaseFingerprintsAreDeduplicatedWithinTheirLimit) {
     EXPECT_EQ(db().insertIfNotDuplicatePurchaseFingerprint("f0").value, true);
     EXPECT_EQ(db().insertIfNotDuplicatePurchaseFingerprint("f0").value, false);
     ASSERT_TRUE(db().performTransaction([&] {
-        for (int i = 1; i <= 1000; ++i) db().insertIfNotDuplicatePurchaseFingerprint("f" + std::to_string(i));
+        for (int i = 1; i <= 1000; ++i) {
+            if (db().insertIfNotDuplicatePurchaseFingerprint("f" + std::to_string(i)).value != true) return false;
+        }
         return true;
     }));
     EXPECT_EQ(count("purchase_transactions"), 1000);

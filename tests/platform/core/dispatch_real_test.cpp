@@ -170,7 +170,7 @@ TEST_F(RealDispatch, DestroyingAQueueFinishesDueWorkAndDropsTheRest) {
     auto delayedCapture = std::make_shared<int>(0);
     auto gate = dispatcher->makeSemaphore(0);
     // Holds the worker while the queue fills and is destroyed.
-    queue->async([gate] { gate->wait(0.1); });
+    queue->async([gate] { EXPECT_FALSE(gate->wait(0.1)); });
     for (int i = 0; i < 10; ++i) queue->async([&] { ++ran; });
     queue->after(10.0, [delayedCapture] {});
     auto timer = queue->scheduleTimer(0.001, 0, true, [&] { ran += 100; });

@@ -227,7 +227,7 @@ TEST_F(UserDefaultsTest, ConcurrentSetsFromManyThreadsAllReachTheFile) {
     for (int t = 0; t < threads; ++t) {
         workers.emplace_back([&defaults, t] {
             for (int k = 0; k < keysPerThread; ++k) {
-                defaults.set("key." + std::to_string(t) + "." + std::to_string(k), t * 1000 + k);
+                EXPECT_TRUE(defaults.set("key." + std::to_string(t) + "." + std::to_string(k), t * 1000 + k));
                 (void)defaults.dictionaryRepresentation();
             }
         });
