@@ -12,6 +12,13 @@ bool booleanValue(const platform::PropertyDictionary& dictionary, const char* ke
     return fallback;
 }
 
+std::optional<std::string> stringValue(const platform::PropertyDictionary& dictionary, const char* key) {
+    const auto found = dictionary.find(key);
+    if (found == dictionary.end()) return std::nullopt;
+    if (const std::string* text = found->second.asString()) return *text;
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<VRDOptions> VRDOptions::defaultOptions() {
@@ -37,5 +44,8 @@ VRDOptions VRDOptions::optionsWithDictionary(const platform::PropertyDictionary&
         booleanValue(dictionary, kVRDOptionsAnalyticsCollectionEnabledKey, options.isAnalyticsCollectionEnabled);
     options.isAnalyticsCollectionDeactivated = booleanValue(dictionary, kVRDOptionsAnalyticsCollectionDeactivatedKey,
                                                             options.isAnalyticsCollectionDeactivated);
+    options.measurementUploadURL = stringValue(dictionary, kVRDOptionsMeasurementUploadURLKey);
+    options.measurementAlternateUploadURL = stringValue(dictionary, kVRDOptionsMeasurementAlternateUploadURLKey);
+    options.measurementConfigURL = stringValue(dictionary, kVRDOptionsMeasurementConfigURLKey);
     return options;
 }

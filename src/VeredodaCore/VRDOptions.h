@@ -4,6 +4,9 @@
 //   "VADOVA_APP_ID"                             string, the app ID
 //   "VEREDODA_ANALYTICS_COLLECTION_ENABLED"     Boolean, default true
 //   "VEREDODA_ANALYTICS_COLLECTION_DEACTIVATED" Boolean, default false
+//   "VEREDODA_MEASUREMENT_UPLOAD_URL"           string, base URL of the measurement upload service
+//   "VEREDODA_MEASUREMENT_ALTERNATE_UPLOAD_URL" string, its alternative (restricted app-data consent)
+//   "VEREDODA_MEASUREMENT_CONFIG_URL"           string, base URL of the measurement configuration service
 // A Boolean key also accepts a number (non-zero is true); a value of any
 // other kind is ignored and the default stands.
 
@@ -17,17 +20,25 @@ inline constexpr const char* kVRDServiceInfoFileName = "VadovaService-Info";
 inline constexpr const char* kVRDOptionsAppIDKey = "VADOVA_APP_ID";
 inline constexpr const char* kVRDOptionsAnalyticsCollectionEnabledKey = "VEREDODA_ANALYTICS_COLLECTION_ENABLED";
 inline constexpr const char* kVRDOptionsAnalyticsCollectionDeactivatedKey = "VEREDODA_ANALYTICS_COLLECTION_DEACTIVATED";
+inline constexpr const char* kVRDOptionsMeasurementUploadURLKey = "VEREDODA_MEASUREMENT_UPLOAD_URL";
+inline constexpr const char* kVRDOptionsMeasurementAlternateUploadURLKey = "VEREDODA_MEASUREMENT_ALTERNATE_UPLOAD_URL";
+inline constexpr const char* kVRDOptionsMeasurementConfigURLKey = "VEREDODA_MEASUREMENT_CONFIG_URL";
 
 struct VRDOptions {
     std::string vadovaAppID;
     bool isAnalyticsCollectionEnabled = true;
     bool isAnalyticsCollectionDeactivated = false;
+    // Deployment values of the measurement services; a value that is not a
+    // string is ignored.
+    std::optional<std::string> measurementUploadURL;
+    std::optional<std::string> measurementAlternateUploadURL;
+    std::optional<std::string> measurementConfigURL;
 
     // From "VadovaService-Info.plist" in the resources; nullopt when that
     // file is missing or unreadable.
-    static std::optional<VRDOptions> defaultOptions();
+    [[nodiscard]] static std::optional<VRDOptions> defaultOptions();
     // nullopt when the file cannot be read or does not hold a dictionary.
-    static std::optional<VRDOptions> optionsWithContentsOfFile(const std::filesystem::path& path);
+    [[nodiscard]] static std::optional<VRDOptions> optionsWithContentsOfFile(const std::filesystem::path& path);
     static VRDOptions optionsWithDictionary(const platform::PropertyDictionary& dictionary);
 
     bool operator==(const VRDOptions&) const = default;
