@@ -25,8 +25,10 @@ const PetAnimationClip& builtInClip() {
 }  // namespace
 
 std::shared_ptr<PetView> PetView::make(const platform::Rect& frame, AppAssignment assignment, AppStatus status,
-                                       const MossbridgePreferences& preferences, platform::Dispatcher& dispatcher) {
+                                       const MossbridgePreferences& preferences, platform::Dispatcher& dispatcher,
+                                       const platform::WindowServer* screens) {
     auto view = std::make_shared<PetView>(ConstructionToken{}, frame, dispatcher);
+    view->screens_ = screens;
     view->assignment = std::move(assignment);
     view->status = std::move(status);
     view->appIconSizeScale = preferences.appIconSizeScale;
@@ -50,7 +52,17 @@ const PetSpriteManifest* PetView::manifest() const {
 
 double PetView::backingScale() const {
     if (const platform::Panel* panel = window()) return panel->backingScaleFactor();
-    return 2.0;  // a view without a window has no screen to ask
+    return mainScreenScale();
+}
+
+double PetView::mainScreenScale() const {
+    // The layers are set up before the view has a window, so the desktop
+    // given at creation answers until then.
+    const platform::WindowServer* server = window() ? &window()->server() : screens_;
+    if (server) {
+        if (auto screen = server->mainScreen()) return screen->backingScaleFactor;
+    }
+    return 2.0;
 }
 
 void PetView::refreshAppearance() {

@@ -26,6 +26,7 @@
 #include "platform/drawing/Image.h"
 #include "platform/drawing/Layer.h"
 #include "platform/drawing/View.h"
+#include "platform/drawing/WindowServer.h"
 
 namespace Mossbridge {
 
@@ -45,8 +46,12 @@ public:
     static constexpr double basePetHeight = 104;
 
     // Sets the fields, configures the layers and refreshes the appearance.
+    // `screens` is the desktop the view will be shown on: until the view has
+    // a window, its main screen gives the scale of the layers (2.0 without
+    // one). It must outlive the view.
     static std::shared_ptr<PetView> make(const platform::Rect& frame, AppAssignment assignment, AppStatus status,
-                                         const MossbridgePreferences& preferences, platform::Dispatcher& dispatcher);
+                                         const MossbridgePreferences& preferences, platform::Dispatcher& dispatcher,
+                                         const platform::WindowServer* screens = nullptr);
 
     AppAssignment assignment;
     bool isFocused = false;
@@ -116,7 +121,11 @@ public:
 private:
     const PetSpriteManifest* manifest() const;
     std::weak_ptr<PetView> weakSelf() { return std::static_pointer_cast<PetView>(shared_from_this()); }
+    // The window's backing scale, else the main screen's, else 2.0.
     double backingScale() const;
+    // The main screen's backing scale (through the window, else the
+    // desktop given at creation), else 2.0.
+    double mainScreenScale() const;
     void showSpeakingChange();
 
     // PetViewLayers.cpp
@@ -134,6 +143,7 @@ private:
     void endPress();
 
     platform::Dispatcher& dispatcher_;
+    const platform::WindowServer* screens_ = nullptr;
     Layers layers_;
     mutable std::optional<PetKind> manifestKind_;
     mutable std::optional<PetSpriteManifest> manifest_;

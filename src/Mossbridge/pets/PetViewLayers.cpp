@@ -36,14 +36,6 @@ void showText(platform::TextLayer& layer, std::string text, const platform::Font
     layer.hidden = false;
 }
 
-// Text layers start at the main screen's scale (2.0 without one).
-double mainScreenScale(const platform::Panel* panel) {
-    if (panel) {
-        if (auto screen = panel->server().mainScreen()) return screen->backingScaleFactor;
-    }
-    return 2.0;
-}
-
 }  // namespace
 
 void PetView::configureLayers() {
@@ -76,7 +68,8 @@ void PetView::configureLayers() {
     l.appIcon->contentsGravity = platform::ContentsGravity::resizeAspect;
     l.appLetter->alignment = l.statusBadgeText->alignment = platform::TextAlignment::center;
     l.windowOverflowText->alignment = platform::TextAlignment::left;
-    const double textScale = mainScreenScale(window());
+    // Text layers start at the main screen's scale (2.0 without one).
+    const double textScale = mainScreenScale();
     for (auto* text : {l.appLetter.get(), l.statusBadgeText.get(), l.windowOverflowText.get()}) {
         text->truncateTail = true;
         text->contentsScale = textScale;
