@@ -25,8 +25,11 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The application on the in-memory desktop of the shipped scenario; pictures
+# of the screen go to $(BUILD)/screens/ (ARGS may override any option, e.g.
+# ARGS="--seconds 10").
 run: build
-	$(BUILD)/bin/mossbridge $(ARGS)
+	$(BUILD)/bin/mossbridge --snapshots $(BUILD)/screens $(ARGS)
 
 clean:
 	rm -rf build build-san

@@ -28,8 +28,8 @@ TEST_F(AnalyticsConfiguration, SettingCollectionPostsTheValueWithTheConfiguratio
 
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0].object, configuration.get());
-    EXPECT_EQ(received[0].userInfo.at("RADOdodavaziConfigurationSetEnabledNotification").asBoolean(), false);
-    EXPECT_EQ(received[1].userInfo.at("RADOdodavaziConfigurationSetEnabledNotification").asBoolean(), true);
+    EXPECT_EQ(received[0].userInfo->at("RADOdodavaziConfigurationSetEnabledNotification").asBoolean(), false);
+    EXPECT_EQ(received[1].userInfo->at("RADOdodavaziConfigurationSetEnabledNotification").asBoolean(), true);
 }
 
 }  // namespace

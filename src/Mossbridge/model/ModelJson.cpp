@@ -153,9 +153,16 @@ json assignmentJson(const AppAssignment& a, const std::string& path) {
                 {"lastSeenRunning", a.lastSeenRunning}};
 }
 
+// A frame that is not finite (a hand-edited 1e400) could never be written
+// back, so it would block every later save of the list: it does not decode.
 CodableRect readFrame(const json& value, const std::string& path) {
     const ObjectReader frame(value, path);
-    return CodableRect(frame.number("x"), frame.number("y"), frame.number("width"), frame.number("height"));
+    const auto finite = [&](const char* key) {
+        const double number = frame.number(key);
+        if (!std::isfinite(number)) fail(frame.path(key), "number is not finite");
+        return number;
+    };
+    return CodableRect(finite("x"), finite("y"), finite("width"), finite("height"));
 }
 
 // Members in the order of the format: a failure names the first bad one.

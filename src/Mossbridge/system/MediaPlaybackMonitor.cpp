@@ -108,11 +108,11 @@ void MediaPlaybackMonitor::start() {
         observers_.push_back(center_.addObserver(
             player.notificationName, nullptr, main,
             [weak, main, player](const platform::Notification& notification) {
-                // No dictionary at all: nothing to read (an empty one is all
-                // this centre can carry for "none").
-                if (notification.userInfo.empty()) return;
+                // No dictionary at all: nothing to read. An empty one is a
+                // report without a state, which reads as stopped.
+                if (!notification.userInfo) return;
                 StringDictionary values;
-                for (const auto& [key, value] : notification.userInfo) values[key] = textualForm(value);
+                for (const auto& [key, value] : *notification.userInfo) values[key] = textualForm(value);
                 main->async([weak, name = notification.name, values = std::move(values), player] {
                     if (auto self = weak.lock()) {
                         (*self)->handlePlayerNotification(name, values, player.bundleIdentifier, player.appName);

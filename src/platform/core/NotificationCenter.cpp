@@ -90,7 +90,8 @@ void NotificationCenter::post(const Notification& notification) {
     }
 }
 
-void NotificationCenter::post(const std::string& name, const void* object, PropertyDictionary userInfo) {
+void NotificationCenter::post(const std::string& name, const void* object,
+                              std::optional<PropertyDictionary> userInfo) {
     post(Notification{name, object, std::move(userInfo)});
 }
 

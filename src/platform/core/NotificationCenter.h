@@ -1,14 +1,15 @@
 #pragma once
 // An in-process notification centre. A notification has a name, an optional
-// sender (an opaque object tag compared by address) and a user-info
-// property-list dictionary. Observers choose a name (or every name), a sender
-// (or any sender) and a queue to be called on, or none to be called
-// synchronously on the posting thread. Observers are called in the order
-// they were added. Once removeObserver() returns, the observer is not called
-// again, not even for posts already under way or deliveries already queued
-// (only a delivery that another thread has begun at that very moment may
-// still run); an observer removed by another observer's handler during a
-// post is therefore skipped. Thread-safe; no lock is held while handlers run.
+// sender (an opaque object tag compared by address) and an optional user-info
+// property-list dictionary (none and empty are different notifications).
+// Observers choose a name (or every name), a sender (or any sender) and a
+// queue to be called on, or none to be called synchronously on the posting
+// thread. Observers are called in the order they were added. Once
+// removeObserver() returns, the observer is not called again, not even for
+// posts already under way or deliveries already queued (only a delivery that
+// another thread has begun at that very moment may still run); an observer
+// removed by another observer's handler during a post is therefore skipped.
+// Thread-safe; no lock is held while handlers run.
 
 #include <cstdint>
 #include <functional>
@@ -25,7 +26,7 @@ namespace platform {
 struct Notification {
     std::string name;
     const void* object = nullptr;
-    PropertyDictionary userInfo;
+    std::optional<PropertyDictionary> userInfo;  // none: posted without a dictionary
 };
 
 // Identifies one observer registration; default-constructed tokens identify
@@ -64,7 +65,8 @@ public:
     void removeObserver(const NotificationObserverToken& token);
 
     void post(const Notification& notification);
-    void post(const std::string& name, const void* object = nullptr, PropertyDictionary userInfo = {});
+    void post(const std::string& name, const void* object = nullptr,
+              std::optional<PropertyDictionary> userInfo = std::nullopt);
 
     std::size_t observerCount() const;
 

@@ -113,6 +113,18 @@ TEST(AssignmentDecoding, BadValuesFail) {
     EXPECT_EQ(decoded(integralReal).launchCount, 4);
 }
 
+TEST(AssignmentDecoding, AFrameNumberBeyondDoubleRangeFailsLikeOtherUndecodableValues) {
+    const std::string text = stored().dump();
+    const std::string frame = R"("x":160)";
+    for (const char* huge : {"1e400", "-1e400"}) {
+        std::string edited = text;
+        edited.replace(edited.find(frame), frame.size(), std::string(R"("x":)") + huge);
+        const auto result = decodeAssignment(edited);
+        ASSERT_FALSE(result.ok()) << huge;
+        EXPECT_NE(result.error().find("frame.x"), std::string::npos) << result.error();
+    }
+}
+
 TEST(AssignmentListDecoding, OneBadElementFailsTheWholeList) {
     auto bad = stored();
     bad["petKind"] = "Dragon";

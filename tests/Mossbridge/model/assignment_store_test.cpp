@@ -67,8 +67,23 @@ TEST_F(AssignmentStoreTest, AnElementWithAnUnknownPetKindLoadsAsAnEmptyListAndIs
     EXPECT_EQ(captured([&] { store->saveAssignments(); }), "");
 }
 
+TEST_F(AssignmentStoreTest, AHandEditedFrameBeyondDoubleRangeNeverBlocksLaterSaves) {
+    const std::string stored =
+        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","bundleIdentifier":"b","appName":"A",)"
+        R"("petKind":"Robot V1","frame":{"x":1e400,"y":0,"width":92,"height":104}}])";
+    storeText(AssignmentStore::defaultsKey, stored);
+    const auto store = makeStore();
+    EXPECT_TRUE(store->assignments.empty());
+
+    store->assignments.push_back(makeAssignment("com.example.new"));
+    const std::string output = captured([&] { store->saveAssignments(); });
+    EXPECT_NE(output.find("kept a copy under Mossbridge.assignments.v1.unreadable"), std::string::npos) << output;
+    EXPECT_EQ(storedText("Mossbridge.assignments.v1.unreadable"), stored);
+    EXPECT_EQ(makeStore()->assignments, store->assignments);
+}
+
 TEST_F(AssignmentStoreTest, UnreadablePreferencesAndValuesOfTheWrongKindAreKeptAsideToo) {
-    defaults->set(AssignmentStore::preferencesKey, platform::PropertyValue("not data"));
+    ASSERT_TRUE(defaults->set(AssignmentStore::preferencesKey, platform::PropertyValue("not data")));
     storeText(AssignmentStore::defaultsKey, "{not json");
     const auto store = makeStore();
     EXPECT_EQ(store->preferences, MossbridgePreferences{});

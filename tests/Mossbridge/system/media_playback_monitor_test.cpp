@@ -69,9 +69,21 @@ TEST_F(MediaPlaybackMonitorTest, BothMusicNamesShareOneRecord) {
     EXPECT_EQ(reported_[0].bundleIdentifier, "com.apple.Music");
 }
 
-TEST_F(MediaPlaybackMonitorTest, MissingOrMistypedUserInfoNeverBreaksTheMonitor) {
-    post("com.spotify.client.PlaybackStateChanged", {});
+TEST_F(MediaPlaybackMonitorTest, NoUserInfoIsIgnoredButAnEmptyOneReportsStopped) {
+    center_.post("com.spotify.client.PlaybackStateChanged", nullptr, std::nullopt);
+    dispatcher_.drain();
     EXPECT_TRUE(reported_.empty());
+    EXPECT_TRUE(monitor_->latestPlayback().empty());
+
+    post("com.spotify.client.PlaybackStateChanged", {{"Player State", "Playing"}, {"Name", "Song"}});
+    post("com.spotify.client.PlaybackStateChanged", {});
+    ASSERT_EQ(reported_.size(), 2u);
+    EXPECT_EQ(reported_[1], (MediaPlaybackInfo{"com.spotify.client", "Spotify", MediaPlaybackState::stopped,
+                                               std::nullopt, std::nullopt, std::nullopt}));
+    EXPECT_EQ(monitor_->latestPlayback().at("com.spotify.client").state, MediaPlaybackState::stopped);
+}
+
+TEST_F(MediaPlaybackMonitorTest, MistypedUserInfoNeverBreaksTheMonitor) {
     post("com.spotify.client.PlaybackStateChanged",
          {{"Player State", 1}, {"Name", 42}, {"Artist", platform::PropertyArray{"x"}},
           {"Album", platform::PropertyData{1, 2}}, {"Title", true}});
@@ -83,12 +95,14 @@ TEST_F(MediaPlaybackMonitorTest, MissingOrMistypedUserInfoNeverBreaksTheMonitor)
 }
 
 TEST_F(MediaPlaybackMonitorTest, NotificationsAreHandledOnTheMainQueueAndDroppedOnceTheMonitorIsGone) {
-    center_.post("com.spotify.client.PlaybackStateChanged", nullptr, {{"Player State", "Playing"}});
+    center_.post("com.spotify.client.PlaybackStateChanged", nullptr,
+                 platform::PropertyDictionary{{"Player State", "Playing"}});
     EXPECT_TRUE(reported_.empty());
     dispatcher_.drain();
     EXPECT_EQ(reported_.size(), 1u);
 
-    center_.post("com.spotify.client.PlaybackStateChanged", nullptr, {{"Player State", "Paused"}});
+    center_.post("com.spotify.client.PlaybackStateChanged", nullptr,
+                 platform::PropertyDictionary{{"Player State", "Paused"}});
     monitor_.reset();
     dispatcher_.drain();
     EXPECT_EQ(reported_.size(), 1u);

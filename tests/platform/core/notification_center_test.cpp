@@ -55,8 +55,15 @@ TEST_F(NotificationCenterTest, UserInfoAndSenderReachTheObserver) {
     center.addObserver("N", nullptr, nullptr, [&](const Notification& notification) { received = notification; });
     center.post("N", &sender, PropertyDictionary{{"N", PropertyValue(true)}});
     EXPECT_EQ(received.object, &sender);
-    ASSERT_NE(received.userInfo.find("N"), received.userInfo.end());
-    EXPECT_EQ(received.userInfo.at("N").asBoolean(), true);
+    ASSERT_TRUE(received.userInfo);
+    ASSERT_NE(received.userInfo->find("N"), received.userInfo->end());
+    EXPECT_EQ(received.userInfo->at("N").asBoolean(), true);
+
+    // Without a dictionary the notification carries none, which is not an empty one.
+    center.post("N", &sender);
+    EXPECT_FALSE(received.userInfo);
+    center.post("N", &sender, PropertyDictionary{});
+    EXPECT_EQ(received.userInfo, PropertyDictionary{});
 }
 
 // ---- removal ----------------------------------------------------------------

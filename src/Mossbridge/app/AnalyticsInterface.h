@@ -1,0 +1,56 @@
+#pragma once
+// The two class-level calls the application makes on the analytics
+// interface: switching collection on and logging an event with the origin
+// "app". The public interface itself is not part of the tree yet, so these
+// go through a replaceable slot; until something is installed, an in-memory
+// recorder takes them, and usage events reach the same slot. Thread-safe.
+
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "measurement/storage/APMValue.h"
+
+namespace Mossbridge {
+
+struct AnalyticsInterface {
+    std::function<void(bool enabled)> setAnalyticsCollectionEnabled;
+    // Parameters none and parameters empty are different calls.
+    std::function<void(const std::string& name, const std::optional<APMParameters>& parameters)> logEvent;
+};
+
+// Keeps what the application asked of the analytics interface, so a run
+// without the interface loses nothing silently and tests can read it back.
+class AnalyticsRecorder {
+public:
+    struct Event {
+        std::string name;
+        std::optional<APMParameters> parameters;
+    };
+
+    // The newest events are kept; older ones fall off beyond this many.
+    static constexpr std::size_t capacity = 1000;
+
+    AnalyticsInterface interface();
+    std::vector<Event> events() const;
+    std::optional<bool> collectionEnabled() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Event> events_;
+    std::optional<bool> collectionEnabled_;
+};
+
+// The process's slot. Until setAnalyticsInterface() runs, calls go to
+// defaultAnalyticsRecorder().
+void setAnalyticsInterface(AnalyticsInterface interface);
+AnalyticsInterface analyticsInterface();
+AnalyticsRecorder& defaultAnalyticsRecorder();
+
+// Sends every usage event of the application to the slot's logEvent.
+void routeUsageEventsToAnalytics();
+
+}  // namespace Mossbridge

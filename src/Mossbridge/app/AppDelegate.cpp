@@ -1,0 +1,63 @@
+#include "Mossbridge/app/AppDelegate.h"
+
+#include <exception>
+
+#include "Mossbridge/app/AnalyticsInterface.h"
+#include "Mossbridge/model/DiagnosticLine.h"
+#include "VeredodaCore/DEDOru.h"
+#include "VeredodaCore/VRDException.h"
+
+namespace Mossbridge {
+
+namespace {
+
+std::shared_ptr<AppDelegate>& delegateSlot() {
+    static std::shared_ptr<AppDelegate> delegate;
+    return delegate;
+}
+
+// Configures the default app; on failure says why in one line and answers
+// false, so the application goes on without analytics rather than ending
+// before it has shown anything.
+bool configureAnalytics() {
+    try {
+        DEDOru::configure();
+        return true;
+    } catch (const VRDException& error) {
+        printDiagnosticLine("analytics configuration failed: " + error.reason());
+    } catch (const std::exception& error) {
+        printDiagnosticLine(std::string("analytics configuration failed: ") + error.what());
+    }
+    return false;
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(CoordinatorFactory makeCoordinator) : makeCoordinator_(std::move(makeCoordinator)) {}
+
+void AppDelegate::applicationDidFinishLaunching(platform::Application& application) {
+    if (!DEDOru::defaultApp() && configureAnalytics()) {
+        const AnalyticsInterface analytics = analyticsInterface();
+        if (analytics.setAnalyticsCollectionEnabled) analytics.setAnalyticsCollectionEnabled(true);
+        if (analytics.logEvent) analytics.logEvent("app_start", std::nullopt);
+    }
+    application.setActivationPolicy(platform::ActivationPolicy::regular);
+    coordinator_ = makeCoordinator_();
+    coordinator_->start();
+}
+
+int runApplication(platform::Application& application, AppDelegate::CoordinatorFactory makeCoordinator) {
+    routeUsageEventsToAnalytics();
+    auto delegate = std::make_shared<AppDelegate>(std::move(makeCoordinator));
+    application.setDelegate(delegate);
+    delegateSlot() = std::move(delegate);
+    application.run();
+    // The event loop has ended and the process is ending: let the
+    // coordinator go while the desktop it was built on still exists.
+    delegateSlot().reset();
+    return 0;
+}
+
+std::shared_ptr<AppDelegate> currentAppDelegate() { return delegateSlot(); }
+
+}  // namespace Mossbridge

@@ -1,0 +1,307 @@
+#include "Mossbridge/app/HeadlessRun.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "Mossbridge/app/AppDelegate.h"
+#include "Mossbridge/app/NotificationDatabaseFixture.h"
+#include "Mossbridge/model/AppAssignment.h"
+#include "Mossbridge/model/AssignmentStore.h"
+#include "Mossbridge/model/DiagnosticLine.h"
+#include "Mossbridge/pets/PetAnimationClock.h"
+#include "Mossbridge/system/NotificationDatabaseReader.h"
+#include "VadovaUtilities/VULMainBundle.h"
+#include "platform/core/DeterministicDispatch.h"
+#include "platform/core/Environment.h"
+#include "platform/core/XdgPaths.h"
+#include "platform/desktop/InMemoryCalendarStore.h"
+#include "platform/desktop/InMemoryDesktop.h"
+#include "platform/desktop/Scenario.h"
+#include "platform/desktop/ScenarioEvents.h"
+
+namespace Mossbridge {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kVirtualStepSeconds = 0.25;
+constexpr double kRealSliceSeconds = 3600;
+const platform::Screen kDefaultScreen{{0, 0, 1440, 900}, {0, 0, 1440, 875}, 1};
+
+std::optional<double> number(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+fs::path companion(const fs::path& scenario, const char* suffix) {
+    return scenario.parent_path() / (scenario.stem().string() + suffix);
+}
+
+std::optional<std::string> readText(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The resources folder, checked; none after reporting what was looked for.
+std::optional<fs::path> usableResources(const HeadlessOptions& options, const fs::path& executableFolder) {
+    const auto [folder, source] = resolveResourcesDirectory(options, executableFolder);
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) {
+        printDiagnosticLine("no resources folder at " + folder.string() + " (" + source +
+                            "); set MOSSBRIDGE_RESOURCES or pass --resources DIR");
+        return std::nullopt;
+    }
+    fs::directory_iterator listing(folder, error);
+    if (error) {
+        printDiagnosticLine("cannot read the resources folder " + folder.string() + " (" + source +
+                            "): " + error.message());
+        return std::nullopt;
+    }
+    return folder;
+}
+
+// Writes the stored assignments of the scenario's companion when the user
+// defaults hold none; false after reporting a companion that is unusable.
+bool seedAssignments(const fs::path& scenario, platform::UserDefaults& defaults) {
+    const fs::path seed = companion(scenario, ".assignments.json");
+    std::error_code error;
+    if (!fs::exists(seed, error) || defaults.object(AssignmentStore::defaultsKey)) return true;
+    const auto text = readText(seed);
+    if (!text) {
+        printDiagnosticLine("cannot read " + seed.string());
+        return false;
+    }
+    if (const auto decoded = decodeAssignments(*text); !decoded) {
+        printDiagnosticLine(seed.string() + ": " + decoded.error());
+        return false;
+    }
+    if (!defaults.set(AssignmentStore::defaultsKey, platform::PropertyData(text->begin(), text->end()))) {
+        printDiagnosticLine("could not store the assignments of " + seed.string());
+    }
+    return true;
+}
+
+// Screen pictures every `interval` seconds, numbered, the newest kept.
+class ScreenSnapshots {
+public:
+    ScreenSnapshots(platform::WindowServer& server, fs::path folder) : server_(server), folder_(std::move(folder)) {}
+
+    // Creates the folder and removes the pictures of an earlier run, so the
+    // highest number is always the newest picture.
+    bool prepare() {
+        std::error_code error;
+        fs::create_directories(folder_, error);
+        if (error) {
+            printDiagnosticLine("cannot create the snapshot folder " + folder_.string() + ": " + error.message());
+            return false;
+        }
+        for (const auto& entry : fs::directory_iterator(folder_, error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("screen-", 0) == 0 && entry.path().extension() == ".png") fs::remove(entry.path(), error);
+        }
+        return true;
+    }
+
+    void write() {
+        ++count_;
+        if (!server_.writeScreenPng(path(count_))) {
+            printDiagnosticLine("could not write " + path(count_).string());
+            return;
+        }
+        std::error_code ignored;
+        if (count_ > kSnapshotsKept) fs::remove(path(count_ - kSnapshotsKept), ignored);
+    }
+
+private:
+    fs::path path(int index) const {
+        char name[32];
+        std::snprintf(name, sizeof name, "screen-%04d.png", index);
+        return folder_ / name;
+    }
+
+    platform::WindowServer& server_;
+    fs::path folder_;
+    int count_ = 0;
+};
+
+}  // namespace
+
+std::string usageText() {
+    return "usage: mossbridge [--headless] [--scenario FILE] [--seconds N [--virtual-time]]\n"
+           "                  [--snapshots DIR] [--snapshot-interval SECONDS] [--resources DIR]\n"
+           "  --scenario FILE            the desktop to pretend (default: <resources>/scenarios/desk.json)\n"
+           "  --seconds N                quit after N seconds\n"
+           "  --virtual-time             count those seconds on a virtual clock, running as fast as it can\n"
+           "  --snapshots DIR            where the screen pictures go (default: <caches>/screens)\n"
+           "  --snapshot-interval S      seconds between pictures (default 1; 0: none)\n"
+           "  --resources DIR            the bundle resources (default: MOSSBRIDGE_RESOURCES, else beside\n"
+           "                             the executable)\n"
+           "  --headless                 accepted; every run uses the in-memory desktop\n";
+}
+
+ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
+    HeadlessOptions options;
+    const auto failure = [](std::string message) { return ParsedArguments{std::nullopt, std::move(message)}; };
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& option = arguments[i];
+        const bool takesValue = option == "--scenario" || option == "--resources" || option == "--snapshots" ||
+                                option == "--snapshot-interval" || option == "--seconds";
+        if (takesValue && i + 1 == arguments.size()) return failure(option + " needs a value");
+        const std::string value = takesValue ? arguments[++i] : std::string();
+        if (option == "--headless") {
+        } else if (option == "--virtual-time") {
+            options.virtualTime = true;
+        } else if (option == "--help" || option == "-h") {
+            options.help = true;
+        } else if (option == "--scenario") {
+            options.scenario = value;
+        } else if (option == "--resources") {
+            options.resources = value;
+        } else if (option == "--snapshots") {
+            options.snapshots = value;
+        } else if (option == "--snapshot-interval") {
+            const auto seconds = number(value);
+            if (!seconds || *seconds < 0) return failure("--snapshot-interval: not a number of seconds: " + value);
+            options.snapshotInterval = *seconds;
+        } else if (option == "--seconds") {
+            const auto seconds = number(value);
+            if (!seconds || *seconds <= 0) return failure("--seconds: not a positive number: " + value);
+            options.seconds = seconds;
+        } else {
+            return failure("unknown option " + option);
+        }
+    }
+    if (options.virtualTime && !options.seconds) return failure("--virtual-time needs --seconds");
+    return {options, {}};
+}
+
+std::pair<fs::path, std::string> resolveResourcesDirectory(const HeadlessOptions& options,
+                                                           const fs::path& executableFolder) {
+    if (options.resources) return {*options.resources, "from --resources"};
+    if (const auto value = platform::environmentValue("MOSSBRIDGE_RESOURCES"); value && !value->empty()) {
+        return {*value, "from MOSSBRIDGE_RESOURCES"};
+    }
+    return {executableFolder.parent_path() / "resources", "beside the executable's folder"};
+}
+
+int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder) {
+    const auto resources = usableResources(options, executableFolder);
+    if (!resources) return 2;
+    VULMainBundle::setResourcesDirectory(*resources);
+
+    const fs::path scenarioPath = options.scenario.value_or(*resources / "scenarios" / "desk.json");
+    const platform::ScenarioLoad load = platform::loadScenarioFile(scenarioPath);
+    if (!load.scenario) {
+        printDiagnosticLine("scenario " + scenarioPath.string() + ": " + load.error);
+        return 2;
+    }
+    const platform::Scenario& scenario = *load.scenario;
+
+    const auto defaults = platform::UserDefaults::standard();
+    if (!seedAssignments(scenarioPath, *defaults)) return 2;
+
+    // The dispatcher: the real one, or a virtual clock stepped below.
+    std::unique_ptr<platform::RealDispatcher> real;
+    std::unique_ptr<platform::DeterministicDispatcher> deterministic;
+    if (options.virtualTime) deterministic = std::make_unique<platform::DeterministicDispatcher>();
+    else real = platform::makeRealDispatcher();
+    platform::Dispatcher& dispatcher = real ? static_cast<platform::Dispatcher&>(*real) : *deterministic;
+
+    AppStatusService::Sources statusSources;
+    platform::InMemoryDesktop desktop = platform::InMemoryDesktop::fromScenario(scenario);
+    const fs::path fixture = companion(scenarioPath, ".notifications.json");
+    std::error_code exists;
+    if (fs::exists(fixture, exists)) {
+        const fs::path database = platform::cachesDirectory() / "headless" / scenarioPath.stem() / "db";
+        if (const auto error = buildNotificationDatabase(fixture, database, dispatcher.clock().now())) {
+            printDiagnosticLine("notification fixture " + *error);
+            return 2;
+        }
+        NotificationDatabaseReader::Options readerOptions;
+        readerOptions.defaults = defaults;
+        readerOptions.candidates = std::vector<fs::path>{database};
+        readerOptions.appDisplayName = workspaceAppDisplayName(desktop.workspace);
+        statusSources.notifications = [reader = NotificationDatabaseReader(std::move(readerOptions))](
+                                          const std::vector<AppStatusTarget>& targets) {
+            return reader.readNotificationItems(targets);
+        };
+    }
+
+    platform::WindowServer server(scenario.screens.empty() ? std::vector<platform::Screen>{kDefaultScreen}
+                                                           : scenario.screens);
+    platform::MenuBar menuBar(server);
+    platform::NotificationCenter distributedCenter;
+    platform::NotificationCenter calendarCenter;
+    const auto calendarStore = std::make_shared<platform::InMemoryCalendarStore>(calendarCenter);
+
+    PetAnimationClock::configureShared({&dispatcher, [&server] { return server.createDisplayLinkWithActiveDisplays(); }});
+    platform::scheduleScenarioEvents(scenario.events, dispatcher, distributedCenter, *calendarStore);
+
+    std::optional<ScreenSnapshots> snapshots;
+    platform::TimerRef snapshotTimer;
+    if (options.snapshotInterval > 0) {
+        snapshots.emplace(server, options.snapshots.value_or(platform::cachesDirectory() / "screens"));
+        if (!snapshots->prepare()) return 2;
+        snapshotTimer = dispatcher.mainQueue()->scheduleTimer(options.snapshotInterval, 0, true,
+                                                              [&snapshots] { snapshots->write(); });
+    }
+
+    const auto runEvents = [&](platform::Application& app) {
+        if (deterministic) {
+            double elapsed = 0;
+            while (!app.isTerminated() && elapsed < *options.seconds) {
+                const double step = std::min(kVirtualStepSeconds, *options.seconds - elapsed);
+                deterministic->advance(step);
+                elapsed += step;
+            }
+            return;
+        }
+        const auto done = [&app] { return app.isTerminated(); };
+        if (options.seconds) {
+            real->runMainUntil(done, *options.seconds);
+            return;
+        }
+        while (!real->runMainUntil(done, kRealSliceSeconds)) {
+        }
+    };
+    platform::Application application(menuBar, [&](platform::Application& app) {
+        runEvents(app);
+        // What the screen showed at the end, while everything is still on it.
+        if (snapshotTimer) snapshotTimer->cancel();
+        if (snapshots) snapshots->write();
+    });
+    application.onTerminate = [&real] {
+        if (real) real->stopMain();
+    };
+
+    CoordinatorEnvironment environment;
+    environment.dispatcher = &dispatcher;
+    environment.windowServer = &server;
+    environment.application = &application;
+    environment.defaults = defaults;
+    environment.workspace = desktop.workspace;
+    environment.accessibility = desktop.accessibility;
+    environment.windowList = desktop.windowList;
+    environment.distributedCenter = &distributedCenter;
+    environment.calendarStore = calendarStore;
+    environment.calendarCenter = &calendarCenter;
+    environment.statusSources = std::move(statusSources);
+
+    const int status = runApplication(application, [&environment] { return MossbridgeCoordinator::create(environment); });
+    // The run is over: the shared clock must not outlive the dispatcher it ticks on.
+    PetAnimationClock::resetSharedForTesting();
+    return status;
+}
+
+}  // namespace Mossbridge
