@@ -35,6 +35,9 @@ public:
         };
         server_.Get(".*", handler);
         server_.Post(".*", handler);
+        // One request per connection: a kept-alive connection would hold
+        // stop() for the server's whole keep-alive time-out.
+        server_.set_keep_alive_max_count(1);
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         // stop() only ends a server whose accept loop is running.

@@ -3,6 +3,8 @@
 // parts of a configuration other than settings.
 
 #include <clocale>
+#include <cstdlib>
+#include <filesystem>
 #include <locale>
 
 #include "EngineTestSupport.h"
@@ -95,15 +97,28 @@ TEST_F(RemoteConfigSettings, SpecialReadingsOfIntervalsCountsAndBooleans) {
     }
 }
 
+// Switches the process to a German locale (decimal comma). When the system
+// has not generated it, it is compiled from the installed definitions into
+// this test's own temporary folder.
+bool switchToGermanLocale() {
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8")) return true;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "locales";
+    std::filesystem::create_directories(folder);
+    const std::string command = "localedef -i de_DE -f UTF-8 '" + (folder / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) == -1) return false;
+    setenv("LOCPATH", folder.c_str(), 1);
+    return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+}
+
 TEST_F(RemoteConfigSettings, ParsingIgnoresTheProcessLocale) {
-    const bool cLocaleSet = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    const bool cLocaleSet = switchToGermanLocale();
     bool globalSet = false;
     try {
         std::locale::global(std::locale("de_DE.UTF-8"));
         globalSet = true;
     } catch (const std::runtime_error&) {
     }
-    if (!cLocaleSet && !globalSet) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    if (!cLocaleSet && !globalSet) GTEST_SKIP() << "no German locale definitions (Debian package locales)";
     auto config = configWith({{"measurement.upload.interval", "60000.5"},
                               {"measurement.upload.retry_count", "12,5"},
                               {"measurement.upload.max_batch_size", "1.000"}});
