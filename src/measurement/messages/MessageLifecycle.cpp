@@ -11,10 +11,6 @@ namespace {
 
 bool isRepeated(std::uint32_t flags) { return (flags & FieldFlag::Repeated) != 0; }
 
-bool isScalar(std::uint32_t flags) {
-    return !isRepeated(flags) && (flags & FieldFlag::Numbers) != 0;
-}
-
 [[nodiscard]] bool copyRepeated(const SlotInfo& slot, const RepeatedArray& source, RepeatedArray* destination) {
     if (source.count == 0) {
         return true;
@@ -160,19 +156,26 @@ bool APMMessageInfoFree(const MessageType& type, MessageInfo* info) {
         return false;
     }
     if (info->fields != nullptr) {
+        // One walk over the slots, releasing each value by its kind.
         for (std::uint32_t slot = 0; slot < type.slotCount; ++slot) {
-            const std::uint32_t flags = type.flags[slot];
-            if (isScalar(flags)) {
-                std::free(info->fields[slot]);
-                info->fields[slot] = nullptr;
+            void* value = info->fields[slot];
+            if (value == nullptr) {
                 continue;
             }
-            if (!APMMessageInfoDeallocField(type, info, static_cast<int>(slot))) {
-                return false;
-            }
-            if (isRepeated(flags)) {
-                std::free(info->fields[slot]);
-                info->fields[slot] = nullptr;
+            const SlotInfo& slotInfo = type.slots[slot];
+            if (isRepeated(slotInfo.flags)) {
+                auto* array = static_cast<RepeatedArray*>(value);
+                for (std::uint32_t index = 0; array->items != nullptr && index < array->count; ++index) {
+                    releaseItem(slotInfo.flags, slotInfo.message, array->items[index]);
+                }
+                std::free(array->items);
+                std::free(array);
+            } else if (slotInfo.flags & FieldFlag::StringOrBytes) {
+                freeStringRecord(static_cast<StringRecord*>(value));
+            } else if (slotInfo.flags & FieldFlag::Message) {
+                (void)APMMessageInfoFree(*slotInfo.message, static_cast<MessageInfo*>(value));  // cannot fail: not null
+            } else {
+                std::free(value);
             }
         }
         std::free(info->fields);

@@ -34,9 +34,13 @@ bool NANOMessageBase::adoptDecoded(std::span<const std::uint8_t> bytes) {
     if (decoded == nullptr) {
         return false;
     }
-    const bool ok = APMMessageInfoDecode(*type_, bytes.data(), bytes.size(), decoded) && adoptCopyOf(decoded);
-    (void)APMMessageInfoFree(*type_, decoded);  // cannot fail: not null
-    return ok;
+    // The decoded record is the wrapper's own: no copy is made.
+    if (!APMMessageInfoDecode(*type_, bytes.data(), bytes.size(), decoded)) {
+        (void)APMMessageInfoFree(*type_, decoded);  // cannot fail: not null
+        return false;
+    }
+    messageInfo_ = decoded;
+    return true;
 }
 
 std::optional<APMPBData> NANOMessageBase::protoBuffer() const {

@@ -1,5 +1,6 @@
-// Binding records to nanopb's structures: callbacks and presence flags before
-// a pass, and the decoded scalars and sub-messages moved back afterwards.
+// Binding records to nanopb's structures for the nanopb decoder: callbacks
+// and presence flags before a pass, and the decoded scalars and sub-messages
+// moved back afterwards.
 #include "measurement/messages/WireBinding.h"
 
 #include <cstring>
@@ -38,24 +39,6 @@ std::uint64_t readWireNumber(const pb_field_iter_t& field) {
     }
 }
 
-void writeWireNumber(const pb_field_iter_t& field, std::uint64_t value) {
-    switch (field.data_size) {
-        case 1: {
-            const std::uint8_t narrow = value != 0 ? 1 : 0;
-            std::memcpy(field.pData, &narrow, 1);
-            break;
-        }
-        case 4: {
-            const auto narrow = static_cast<std::uint32_t>(value);
-            std::memcpy(field.pData, &narrow, 4);
-            break;
-        }
-        default:
-            std::memcpy(field.pData, &value, 8);
-            break;
-    }
-}
-
 [[nodiscard]] bool storeDecodedScalar(std::uint32_t flags, const pb_field_iter_t& field, void** slot) {
     if (flags & FieldFlag::Bool) {
         return APMPBSetBoolValue(slot, readWireNumber(field) != 0);
@@ -76,22 +59,7 @@ void writeWireNumber(const pb_field_iter_t& field, std::uint64_t value) {
     return APMPBSetDoubleValue(slot, value);
 }
 
-void loadScalarForEncoding(std::uint32_t flags, const void* cell, const pb_field_iter_t& field) {
-    if (flags & FieldFlag::Bool) {
-        writeWireNumber(field, cellFirstByte(cell));
-    } else if (flags & FieldFlag::Float) {
-        const float value = cellFloat(cell);
-        std::memcpy(field.pData, &value, sizeof value);
-    } else if (flags & FieldFlag::Double) {
-        const double value = cellDouble(cell);
-        std::memcpy(field.pData, &value, sizeof value);
-    } else {
-        writeWireNumber(field, cellUInt64(cell));
-    }
-}
-
 using DecodeCallback = bool (*)(pb_istream_t*, const pb_field_t*, void**);
-using EncodeCallback = bool (*)(pb_ostream_t*, const pb_field_t*, void* const*);
 
 DecodeCallback elementDecoderFor(std::uint32_t flags) {
     if (flags & FieldFlag::Message) {
@@ -101,16 +69,6 @@ DecodeCallback elementDecoderFor(std::uint32_t flags) {
         return APMPBDecodeRepeatedString;
     }
     return APMPBDecodeRepeatedVarint;
-}
-
-EncodeCallback elementEncoderFor(std::uint32_t flags) {
-    if (flags & FieldFlag::Message) {
-        return APMMessageInfoEncodeElement;
-    }
-    if (flags & FieldFlag::StringOrBytes) {
-        return APMPBEncodeRepeatedString;
-    }
-    return APMPBEncodeRepeatedVarint;
 }
 
 }  // namespace
@@ -201,54 +159,6 @@ bool APMMessageInfoApplyDecoded(const MessageType& type, const void* wire, Messa
             if (!storeDecodedScalar(slotInfo.flags, field, &info->fields[slot])) {
                 return false;
             }
-        }
-    } while (pb_field_iter_next(&field));
-    return true;
-}
-
-bool APMMessageInfoSetEncoders(const MessageType& type, const MessageInfo* info, void* wire,
-                               FieldBindings& bindings) {
-    if (info == nullptr || wire == nullptr || info->fields == nullptr) {
-        return false;
-    }
-    pb_field_iter_t field;
-    if (!pb_field_iter_begin(&field, type.descriptor, wire)) {
-        return true;
-    }
-    do {
-        const int slot = type.slotsByTag[field.index];
-        const SlotInfo& slotInfo = type.slots[slot];
-        void* value = info->fields[slot];
-        if (isRepeated(slotInfo.flags)) {
-            auto* array = static_cast<RepeatedArray*>(value);
-            if (array == nullptr) {
-                printRuntimeText("<ERROR> %s Encoder: '%s' should have been allocated\n", type.name,
-                                 slotInfo.name);
-                return false;
-            }
-            if (array->count > 0) {
-                FieldBinding* binding = bindings.add({array, slotInfo.flags, slotInfo.message, 0});
-                if (binding == nullptr) {
-                    return false;
-                }
-                callbackOf(field).funcs.encode = elementEncoderFor(slotInfo.flags);
-                callbackOf(field).arg = binding;
-            }
-        } else if (value == nullptr) {
-            continue;
-        } else if (slotInfo.flags & FieldFlag::StringOrBytes) {
-            callbackOf(field).funcs.encode = APMPBEncodeStringField;
-            callbackOf(field).arg = value;
-        } else if (slotInfo.flags & FieldFlag::Message) {
-            presenceOf(field) = true;
-            // A child that cannot be bound would be written partly: the parent fails with it.
-            if (!APMMessageInfoSetEncoders(*slotInfo.message, static_cast<const MessageInfo*>(value), field.pData,
-                                           bindings)) {
-                return false;
-            }
-        } else {
-            presenceOf(field) = true;
-            loadScalarForEncoding(slotInfo.flags, value, field);
         }
     } while (pb_field_iter_next(&field));
     return true;

@@ -1,12 +1,12 @@
 #pragma once
 // The link between a MessageInfo and nanopb's generated structure of the same
-// message: the callbacks and presence flags set before decoding and encoding,
-// and the nanopb callbacks themselves. Internal to the message runtime.
+// message, which the nanopb decoder uses: the callbacks and presence flags
+// set before decoding, and the nanopb callbacks themselves; and the entry
+// points of the one-pass reader. Internal to the message runtime.
 
 #include <pb.h>
 #include <pb_common.h>
 #include <pb_decode.h>
-#include <pb_encode.h>
 
 #include <cstddef>
 #include <memory>
@@ -26,7 +26,7 @@ struct FieldBinding {
     int depth;
 };
 
-// The bindings of one decode or encode call; addresses stay stable because
+// The bindings of one decode call; addresses stay stable because
 // the capacity is reserved up front from the type's table.
 class FieldBindings {
 public:
@@ -53,11 +53,16 @@ private:
 bool APMMessageInfoSetDecoders(const MessageType& type, MessageInfo* info, void* wire,
                                FieldBindings& bindings, int depth);
 [[nodiscard]] bool APMMessageInfoApplyDecoded(const MessageType& type, const void* wire, MessageInfo* info);
-[[nodiscard]]
-bool APMMessageInfoSetEncoders(const MessageType& type, const MessageInfo* info, void* wire,
-                               FieldBindings& bindings);
 
-// Decodes at a nesting depth (0 for a top-level message).
+// Reads well-formed bytes into a fresh record in one pass per message, as
+// the nanopb decoder below would store them. False, with the record left
+// fresh and nothing printed, for a record that is not fresh and for input
+// that only the nanopb decoder can judge or merge.
+[[nodiscard]]
+bool readWellFormed(const MessageType& type, const std::uint8_t* bytes, std::size_t length, MessageInfo* info);
+
+// The nanopb decoder, which names what is wrong with the input in its
+// "<ERROR>" texts. Decodes at a nesting depth (0 for a top-level message).
 [[nodiscard]]
 bool decodeMessageAtDepth(const MessageType& type, const std::uint8_t* bytes, std::size_t length,
                           MessageInfo* info, int depth);
@@ -72,12 +77,5 @@ bool decodeMessageAtDepth(const MessageType& type, const std::uint8_t* bytes, st
 [[nodiscard]] bool APMPBDecodeStringField(pb_istream_t* stream, const pb_field_t* field, void** arg);
 [[nodiscard]] bool APMPBDecodeRepeatedString(pb_istream_t* stream, const pb_field_t* field, void** arg);
 [[nodiscard]] bool APMPBDecodeRepeatedVarint(pb_istream_t* stream, const pb_field_t* field, void** arg);
-[[nodiscard]] bool APMMessageInfoEncodeElement(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
-[[nodiscard]] bool APMPBEncodeStringField(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
-[[nodiscard]] bool APMPBEncodeRepeatedString(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
-[[nodiscard]] bool APMPBEncodeRepeatedVarint(pb_ostream_t* stream, const pb_field_t* field, void* const* arg);
-
-[[nodiscard]]
-std::uint32_t APMPBEncodeToBuffer(const pb_msgdesc_t* descriptor, const void* wire, std::uint8_t** output);
 
 }  // namespace measurement::messages

@@ -1,7 +1,12 @@
-// Decoding: two nanopb passes over the bytes. The first counts repeated
-// elements and fills strings, the item arrays are then sized exactly, and the
-// second fills the elements; each element of a repeated message is decoded
-// from a private copy of its bytes, one nesting level deeper.
+// Decoding: the one-pass reader (WireReading.cpp) takes well-formed input;
+// whatever it leaves (malformed input, and the few rare forms it does not
+// handle) is decoded again here by nanopb, whose texts name what is wrong.
+//
+// The nanopb decoder: a wire-type scan, then two nanopb passes over the
+// bytes. The first counts repeated elements and fills strings, the item
+// arrays are then sized exactly, and the second fills the elements; each
+// element of a repeated message is decoded from a private copy of its bytes,
+// one nesting level deeper. It runs only on input the reader refused.
 #include <cstdlib>
 
 #include "measurement/messages/MessageLog.h"
@@ -206,5 +211,6 @@ bool APMPBDecodeRepeatedVarint(pb_istream_t* stream, const pb_field_t*, void** a
 
 bool APMMessageInfoDecode(const MessageType& type, const std::uint8_t* bytes, std::size_t length,
                           MessageInfo* info) {
-    return measurement::messages::decodeMessageAtDepth(type, bytes, length, info, 0);
+    using namespace measurement::messages;
+    return readWellFormed(type, bytes, length, info) || decodeMessageAtDepth(type, bytes, length, info, 0);
 }
