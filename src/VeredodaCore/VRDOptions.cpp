@@ -47,5 +47,6 @@ VRDOptions VRDOptions::optionsWithDictionary(const platform::PropertyDictionary&
     options.measurementUploadURL = stringValue(dictionary, kVRDOptionsMeasurementUploadURLKey);
     options.measurementAlternateUploadURL = stringValue(dictionary, kVRDOptionsMeasurementAlternateUploadURLKey);
     options.measurementConfigURL = stringValue(dictionary, kVRDOptionsMeasurementConfigURLKey);
+    options.experimentFetchURL = stringValue(dictionary, kVRDOptionsExperimentFetchURLKey);
     return options;
 }

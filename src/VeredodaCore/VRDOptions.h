@@ -7,6 +7,7 @@
 //   "VEREDODA_MEASUREMENT_UPLOAD_URL"           string, base URL of the measurement upload service
 //   "VEREDODA_MEASUREMENT_ALTERNATE_UPLOAD_URL" string, its alternative (restricted app-data consent)
 //   "VEREDODA_MEASUREMENT_CONFIG_URL"           string, base URL of the measurement configuration service
+//   "VEREDODA_EXPERIMENT_FETCH_URL"             string, base URL of the experiment service
 // A Boolean key also accepts a number (non-zero is true); a value of any
 // other kind is ignored and the default stands.
 
@@ -23,6 +24,7 @@ inline constexpr const char* kVRDOptionsAnalyticsCollectionDeactivatedKey = "VER
 inline constexpr const char* kVRDOptionsMeasurementUploadURLKey = "VEREDODA_MEASUREMENT_UPLOAD_URL";
 inline constexpr const char* kVRDOptionsMeasurementAlternateUploadURLKey = "VEREDODA_MEASUREMENT_ALTERNATE_UPLOAD_URL";
 inline constexpr const char* kVRDOptionsMeasurementConfigURLKey = "VEREDODA_MEASUREMENT_CONFIG_URL";
+inline constexpr const char* kVRDOptionsExperimentFetchURLKey = "VEREDODA_EXPERIMENT_FETCH_URL";
 
 struct VRDOptions {
     std::string vadovaAppID;
@@ -33,6 +35,7 @@ struct VRDOptions {
     std::optional<std::string> measurementUploadURL;
     std::optional<std::string> measurementAlternateUploadURL;
     std::optional<std::string> measurementConfigURL;
+    std::optional<std::string> experimentFetchURL;
 
     // From "VadovaService-Info.plist" in the resources; nullopt when that
     // file is missing or unreadable.
