@@ -102,8 +102,9 @@ void readPlayerNotifications(const Json& section, const std::string& path, Scena
         if (entry.contains("userInfo")) {
             const std::string infoPath = childPath(at, "userInfo");
             requireObject(entry.at("userInfo"), infoPath);
+            notification.userInfo.emplace();
             for (const auto& [key, value] : entry.at("userInfo").items()) {
-                notification.userInfo[key] = readUserInfoValue(value, childPath(infoPath, key));
+                (*notification.userInfo)[key] = readUserInfoValue(value, childPath(infoPath, key));
             }
         }
         events.playerNotifications.push_back(std::move(notification));

@@ -25,7 +25,8 @@ namespace platform {
 struct ScenarioPlayerNotification {
     double at = 0;
     std::string name;
-    PropertyDictionary userInfo;
+    // Absent: the notification carries no user-info at all (not an empty one).
+    std::optional<PropertyDictionary> userInfo;
 };
 
 struct ScenarioCalendarEvent {

@@ -36,6 +36,7 @@ TEST(ScenarioEventsTest, PlayerNotificationsArePostedAtTheirTimes) {
     dispatcher.drain();
     ASSERT_EQ(posted.size(), 1u);
     EXPECT_EQ(posted[0].name, "com.apple.Music.playerInfo");
+    EXPECT_FALSE(posted[0].userInfo) << "no userInfo member posts none, not an empty one";
     dispatcher.advance(2.5);
     ASSERT_EQ(posted.size(), 2u);
     const PropertyDictionary expected{
