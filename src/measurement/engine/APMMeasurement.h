@@ -18,11 +18,21 @@
 // The engine's parts are spread over files by concern: APMMeasurement.cpp
 // (shared instance, construction, enabling, start), APMMeasurementUploadSchedule.cpp,
 // APMConfigFetcher.cpp, APMMeasurementAppState.cpp (notifications, accessors,
-// network log bridge).
+// network log bridge), and the event road: APMMeasurementIntake.cpp (entry,
+// default parameters, backfills), APMMeasurementPipeline.cpp (safelist,
+// sessions, de-duplication, editing rules), APMMeasurementWriting.cpp
+// (blocklist, daily limits, the write transaction), APMMeasurementRawEvents.cpp
+// (metadata, storage cap, raw event), APMMeasurementUserProperties.cpp and
+// APMMeasurementAggregates.cpp (counting at bundling time, purchases).
+//
+// One event's writes (lifetime value, daily counts, aggregates row,
+// metadata, raw event) are one exclusive transaction: they commit together
+// or not at all.
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -33,7 +43,11 @@
 #include "measurement/engine/APMMeasurementSeams.h"
 #include "measurement/engine/APMRemoteConfig.h"
 #include "measurement/engine/APMServiceEndpoints.h"
+#include "measurement/interface/APMEvent.h"
+#include "measurement/interface/APMObjectParameters.h"
+#include "measurement/storage/APMDailyCounts.h"
 #include "measurement/storage/APMError.h"
+#include "measurement/storage/APMUserAttribute.h"
 #include "platform/core/Dispatch.h"
 #include "platform/core/NotificationCenter.h"
 
@@ -44,6 +58,7 @@ class APMMonitor;
 class APMPersistedConfig;
 class APMScheduler;
 class APMTCFClient;
+struct APMRawEventData;
 
 // Application notifications the engine observes.
 inline constexpr const char* kAPMApplicationDidFinishLaunchingNotification = "NSApplicationDidFinishLaunchingNotification";
@@ -181,6 +196,107 @@ public:
     platform::Dispatcher& dispatcher() const { return dispatcher_; }
     APMMeasurementSeams& seams() { return seams_; }
 
+    // MARK: Event intake and default event parameters (APMMeasurementIntake.cpp)
+    using EventInterceptor = std::function<void(const std::string& origin, const std::string& name,
+                                                const APMObjectParameters& parameters, double timestamp)>;
+    // New default parameters in the caller's order; a value of none is the
+    // marker that removes its name.
+    using DefaultParameterEntries = std::vector<std::pair<std::string, std::optional<APMObject>>>;
+    void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                            std::optional<APMObjectParameters> parameters, double timestamp, bool enabled,
+                            bool ignoreEnabled, bool ignoreInterceptor, EventInterceptor interceptor,
+                            std::optional<APMObjectParameters> addedScreenParameters);
+    void logEventOnWorkerQueueWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                                         std::optional<APMObjectParameters> parameters, double timestamp,
+                                         bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
+                                         const EventInterceptor& interceptor,
+                                         const std::optional<APMObjectParameters>& addedScreenParameters);
+    void logEventOnWorkerQueue(APMEvent event, bool notifyEventListeners);
+    void logEvent(std::optional<APMEvent> event);
+    void setDefaultEventParameters(std::optional<DefaultParameterEntries> parameters);
+    void handleSetDefaultEventParametersOnWorkerQueue(const std::optional<DefaultParameterEntries>& parameters,
+                                                      bool backfillEvents);
+    bool shouldBackfillEvents();
+    void backfillEventsWithParameters(const APMParameters& parameters, bool isPublic,
+                                      const std::function<bool(const APMRawEventData&)>& eventFilter);
+    void backfillSessionID(const APMValue& sessionID, const APMValue& sessionNumber);
+    double backfillStartTimestampForSessionID(const APMValue& sessionID);
+    bool shouldBackfillSessionID(const APMValue& sessionID, double startTimestamp,
+                                 std::map<std::int64_t, bool>& fingerprintToSessionIDExistence,
+                                 const APMRawEventData& event);
+    std::optional<APMObjectParameters> parametersWithAddedDefaultEventParameters(
+        const std::optional<APMObjectParameters>& parameters);
+    APMParameters firstOpenConsentedEventParams();
+    APMParameters paramsWithAddedFirstOpenConsentedEventParams(const APMParameters& parameters);
+    std::optional<std::string> previousFirstOpenCount();
+    void setPreviousFirstOpenCount(const std::optional<std::string>& count);
+
+    // MARK: Event handling pipeline (APMMeasurementPipeline.cpp)
+    void handleInternalEventOnWorkerQueue(APMEvent event);
+    // The write path sets its flags ("_c", "_r", "_dbg") on `event` unless a
+    // step replaced it by a copy.
+    void handleEventOnWorkerQueue(APMEvent& event);
+    std::optional<APMEvent> eventAfterSafelistingEvent(const APMEvent& event);
+    void processSessionFromEvent(const APMEvent& event);
+    bool dedupeSubscriptionEvent(const APMEvent& event);
+    bool shouldDropDuplicatedSessionStartWithRolloutEvent(const APMEvent& event);
+    // None when the event stays as it is; else the copy with "_ffr".
+    std::optional<APMEvent> appExceptionEventWithVeredodaFeatureRollouts(const APMEvent& event);
+    void writeSessionStartEventOnWorkerQueue(const APMEvent& event);
+
+    // MARK: Event writing (APMMeasurementWriting.cpp)
+    void writeEventOnWorkerQueue(APMEvent& event);
+    void writeFilteredEventOnWorkerQueue(APMEvent& event);
+    [[nodiscard]] bool updateLifetimeValueWithEvent(const APMEvent& event);
+    bool shouldProcessEvent(const APMEvent& event, APMDailyCounts& dailyCounts, bool isPublicEvent,
+                            bool isNewEventType);
+    bool isRealtimeEvent(APMEvent& event, const APMDailyCounts& dailyCounts);
+    void maybeAddDebugAndRealtimeParameters(APMEvent& event);
+    void incrementOnWorkerQueueDiagnosticsSignal(const std::string& signal, const std::string& metadata);
+    void incrementOnWorkerQueueByCount(std::int64_t count, const std::string& signal, const std::string& metadata);
+    // floor((now - midnight offset) / 86400).
+    std::int32_t currentDayNumber() const;
+
+    // MARK: Raw event storage (APMMeasurementRawEvents.cpp)
+    // Inside the write transaction only; false rolls it back.
+    [[nodiscard]] bool writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime);
+    std::shared_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
+        const std::vector<APMUserAttribute>& userAttributes);
+    void logFirstOpenConsentedEvent(double timestamp);
+
+    // MARK: User properties (APMMeasurementUserProperties.cpp)
+    void setUserAttribute(std::optional<APMUserAttribute> attribute);
+    void removeUserAttribute(std::optional<APMUserAttribute> attribute);
+    void setUserAttributeOnWorkerQueue(const APMUserAttribute& attribute);
+    void removeUserAttributeOnWorkerQueue(const APMUserAttribute& attribute);
+    [[nodiscard]] bool setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribute& attribute);
+    // Answers are delivered on the callback queue, never on the worker queue.
+    void userAttributeWithName(const std::string& name,
+                               std::function<void(std::optional<APMUserAttribute>)> callback);
+    void userPropertiesIncludingInternal(bool includingInternal,
+                                         std::function<void(std::vector<std::pair<std::string, APMValue>>)> callback);
+    void maxUserPropertiesForOrigin(const std::string& origin, std::function<void(std::int64_t)> callback);
+    void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
+    bool hasUserPropertyUserIDOnWorkerQueue();
+    bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
+    void setShouldUpdateNPAUserProperty(bool value) { shouldUpdateNPAUserProperty_ = value; }
+
+    // MARK: Aggregates at bundling time (APMMeasurementAggregates.cpp)
+    bool checkConversion(APMEvent& event, APMDailyCounts& dailyCounts);
+    bool checkRealtime(APMEvent& event, APMDailyCounts& dailyCounts);
+    // None on failure (the bundling transaction is rolled back).
+    std::optional<std::vector<APMEvent>> eventsAfterUpdatingEventAggregates(const std::vector<APMEvent>& events,
+                                                                           bool allowEventFilterEvaluation);
+    void handleAnalyticsStorageConsentTransitions(const APMPBMeasurementBundle& bundle);
+    APMEvent purchaseEventWithCustomerTypeParam(const APMEvent& event);
+    // Purchases at bundling time: each answers the raw event itself when
+    // nothing applies, else one with the same row and fingerprint around
+    // the changed event.
+    APMRawEventData internalEventFromPublicEvent(const APMRawEventData& rawEvent);
+    APMRawEventData processInAppPurchaseEvent(const APMRawEventData& rawEvent);
+    APMRawEventData validateAutomaticInAppPurchaseEvent(const APMRawEventData& rawEvent);
+    APMRawEventData processManualInAppPurchaseEvent(const APMRawEventData& rawEvent);
+
     // Internal: the designated initialiser, reached through create().
     APMMeasurement(const std::string& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
                    std::vector<std::string> safelistedEvents, APMMeasurementConfiguration configuration,
@@ -235,4 +351,13 @@ private:
     std::atomic<bool> isUploadOnAppResignInProgress_{false};
     bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;  // worker queue
     std::vector<platform::NotificationObserverToken> observerTokens_;  // worker queue
+    bool shouldUpdateNPAUserProperty_ = false;                        // worker queue
+    std::once_flag callbackQueueOnce_;
+    platform::QueueRef callbackQueue_;  // set once, then read-only
+
+    // Delivers query answers off the worker queue.
+    void answerOnCallbackQueue(std::function<void()> block);
+    bool isDebugMode() const;
+    void logDropped(const APMEvent& event, const char* metadata);
+    [[nodiscard]] bool writeFilteredEventInTransaction(APMEvent& event);
 };

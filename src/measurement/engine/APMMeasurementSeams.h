@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "measurement/interface/APMEvent.h"
 #include "measurement/messages/APMPBMessages.h"
 
 class APMDatabase;
+class APMEventAggregates;
 class APMTCFClient;
 
 // The audience evaluator over the database (audiences and experiments).
@@ -69,6 +71,31 @@ struct APMMeasurementSeams {
     std::function<bool()> disableZIVMeasurement;
     // Whether the remote-configuration library is linked.
     std::function<bool()> isVeredodaRemoteConfigSDKPresent;
+
+    // The event road.
+    // Conditional user properties react to an event before it is written:
+    // they write their timed-out and expired events themselves (through
+    // writeFilteredEventOnWorkerQueue) and answer the events the name
+    // triggered, or none on failure. Empty: nothing is triggered.
+    std::function<std::optional<std::vector<APMEvent>>(const APMEvent& event)> processConditionalUserProperties;
+    // The facade's event listeners.
+    std::function<void(const APMEvent& event)> notifyEventListeners;
+    // The session reporter and the session-start report.
+    std::function<bool()> isSessionExpired;
+    std::function<void()> extendSession;
+    std::function<void(double timestamp, bool appInBackground)> reportSessionStartOnWorkerQueue;
+    std::function<void()> removeSessionUserPropertiesOnWorkerQueue;
+    std::function<void(double timestamp)> initiateODMSessionStartProtocol;
+    // "_npa" hands its value to the ad-personalization consent.
+    std::function<void(std::int64_t value)> updateAdPersonalizationConsentFromNPAValue;
+    // Consent identifiers and fields of the raw-event metadata.
+    std::function<void(APMPBMeasurementBundle& metadata)> applyConsentToRawEventMetadata;
+    // The metadata's linkage bits: bit 0 when the default identity support
+    // reports an app-data consent status, bits 1-3 for the linked
+    // conversion libraries. Empty: none.
+    std::function<std::int32_t()> metadataLinkageBits;
+    // Audience filters over one counted event; false fails the bundle.
+    std::function<bool(const APMEvent& event, const APMEventAggregates& aggregates)> evaluateFiltersForEvent;
 };
 
 // The facade's persisted state that the engine reads and writes, and its

@@ -159,23 +159,48 @@ bool APMDatabase::deleteOrphanedRawEventMetadata(APMError* error) {
                error);
 }
 
+namespace {
+
+// The number of raw events, kept by this connection in a temporary table that
+// triggers on raw_events maintain. Temporary objects belong to the
+// connection and take part in its transactions: a rolled-back write undoes
+// its count, and a write that created the counter and was rolled back takes
+// the counter with it, so the next call simply creates it again (one full
+// count per connection, then constant cost per write).
+constexpr const char* kRawEventCounterScript = R"sql(
+CREATE TEMP TABLE IF NOT EXISTS raw_events_count (n INTEGER NOT NULL);
+CREATE TEMP TRIGGER IF NOT EXISTS raw_events_count_insert AFTER INSERT ON main.raw_events
+BEGIN UPDATE raw_events_count SET n = n + 1; END;
+CREATE TEMP TRIGGER IF NOT EXISTS raw_events_count_delete AFTER DELETE ON main.raw_events
+BEGIN UPDATE raw_events_count SET n = n - 1; END;
+INSERT INTO raw_events_count (n) SELECT COUNT(*) FROM main.raw_events
+WHERE NOT EXISTS (SELECT 1 FROM raw_events_count);
+)sql";
+
+constexpr const char* kRawEventCountQuery = "SELECT n FROM temp.raw_events_count";
+
+}  // namespace
+
 APMResult<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit() {
     using Result = APMResult<std::int64_t>;
     // A limit of 0 (or less) keeps no old event rather than all of them.
     const std::int64_t keep = std::max<std::int64_t>(storageLimits().maxEventsStored - 1, 0);
-    // Two subqueries: SQLite answers a lone MIN or MAX from the b-tree's edge,
-    // but both in one SELECT scan the whole table.
-    auto span = store_->firstRow(
-        "SELECT (SELECT MIN(rowid) FROM raw_events) AS first, (SELECT MAX(rowid) FROM raw_events) AS last", {});
-    if (span.failed()) return Result::failure(*span.error);
-    auto first = span.value ? span.value->integer("first") : std::nullopt;
-    auto last = span.value ? span.value->integer("last") : std::nullopt;
-    // Row IDs only grow, so a span no longer than the limit holds no more rows.
-    if (!first || !last || *last - *first < keep) return Result::success(0);
+    auto count = queryInteger(kRawEventCountQuery, {});
+    if (!count.value) {
+        APMError error;
+        if (!store_->executeScript(kRawEventCounterScript, &error)) return Result::failure(error);
+        count = queryInteger(kRawEventCountQuery, {});
+        if (!count.value) {
+            return Result::failure(count.error.value_or(
+                APMError::withCode(kAPMDatabaseErrorInvalidData, "Raw event count is unavailable")));
+        }
+    }
+    if (*count.value <= keep) return Result::success(0);
 
+    // Only the rows to delete are stepped over, never the kept ones.
     auto deleted = store_->execute("DELETE FROM raw_events WHERE rowid <= "
-                                   "(SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT 1 OFFSET ?)",
-                                   {keep});
+                                   "(SELECT rowid FROM raw_events ORDER BY rowid ASC LIMIT 1 OFFSET ?)",
+                                   {*count.value - keep - 1});
     if (deleted.failed()) return deleted;
     APMError error;
     if (*deleted.value > 0 && !deleteOrphanedRawEventMetadata(&error)) return Result::failure(error);

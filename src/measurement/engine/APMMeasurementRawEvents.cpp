@@ -1,0 +1,256 @@
+// Raw event storage: the event's metadata (stored once per distinct content
+// under its fingerprint), the storage cap, the raw event row and the
+// bookkeeping that follows a write.
+
+#include <cmath>
+#include <limits>
+#include <map>
+
+#include "measurement/engine/APMMeasurement.h"
+#include "measurement/engine/APMMeasurementEventSupport.h"
+#include "measurement/engine/APMEngineWiring.h"
+#include "measurement/interface/APMConsentSettingsUtil.h"
+#include "measurement/interface/APMIdentity.h"
+#include "measurement/messages/APMPBFieldAccess.h"
+#include "measurement/messages/MessageSlots.h"
+#include "measurement/messages/RepeatedMessages.h"
+#include "measurement/storage/APMDatabase.h"
+#include "measurement/storage/APMDigest.h"
+#include "measurement/storage/APMEnvironmentInfo.h"
+#include "measurement/storage/APMMonitor.h"
+#include "measurement/storage/APMNameMaps.h"
+#include "measurement/storage/APMPersistedConfig.h"
+#include "measurement/storage/APMScheduler.h"
+
+namespace {
+
+// Field tags of the metadata (a partly filled MeasurementBundle).
+enum MetadataTag : int {
+    kProtocolVersion = 1,
+    kUserAttributes = 3,
+    kPlatform = 8,
+    kOSVersion = 9,
+    kDeviceModel = 10,
+    kUserDefaultLanguage = 11,
+    kTimeZoneOffsetMinutes = 12,
+    kInstallSource = 13,
+    kAppID = 14,
+    kAppVersion = 16,
+    kLibraryVersion = 17,
+    kResettableDeviceID = 19,
+    kConfigAppID = 25,
+    kInstallationID = 30,
+    kAppVersionMajor = 31,
+    kAppVersionMinor = 32,
+    kAppVersionRelease = 33,
+    kConsentSignals = 52,
+    kSessionStitchingToken = 63,
+    kOnDeviceMeasurementInfo = 84,
+    kLinkageBits = 87,
+};
+
+int slot(int tag) {
+    static const std::map<int, int> slots = [] {
+        std::map<int, int> found;
+        for (int tag : {kProtocolVersion, kUserAttributes, kPlatform, kOSVersion, kDeviceModel, kUserDefaultLanguage,
+                        kTimeZoneOffsetMinutes, kInstallSource, kAppID, kAppVersion, kLibraryVersion,
+                        kResettableDeviceID, kConfigAppID, kInstallationID, kAppVersionMajor, kAppVersionMinor,
+                        kAppVersionRelease, kConsentSignals, kSessionStitchingToken, kOnDeviceMeasurementInfo,
+                        kLinkageBits}) {
+            found[tag] = APMBundleSlotForTag(tag);
+        }
+        return found;
+    }();
+    return slots.at(tag);
+}
+
+struct ODMRow {
+    const char* name;
+    long code;
+    int level;
+    const char* text;
+    int tag;  // of OnDeviceMeasurementInfo
+};
+
+constexpr ODMRow kODMRows[] = {
+    {"odm1_value", 23287, 4, "Failed to query ODM value. Error", 1},
+    {"odm1_session_value", 23288, 4, "Failed to query ODM session value. Error", 2},
+    {"odm2_value_cohort", 23319, 4, "Failed to query new ODM2 value. Error", 6},
+    {"odm2_value", 23291, 4, "Failed to query ODM2 value. Error", 3},
+    {"odm1_group_id", 23302, 4, "Failed to query ODM group ID. Error", 5},
+    {"odm2_group_id", 23327, 5, "Failed to query ODM2 group ID. Error", 7},
+    {"odf_app_installation_id", 23325, 2, "Failed to query features app installation info. Error", 8},
+    {"odf_matching_id", 23326, 2, "Failed to query features matching info. Error", 9},
+};
+
+std::shared_ptr<APMPBOnDeviceMeasurementValue> onDeviceMeasurementValueFromRecord(const APMODMValue& record) {
+    auto value = APMPBOnDeviceMeasurementValue::initWithBuffer({});
+    if (!value) return nullptr;
+    const double milliseconds = record.setTimestamp * 1000;
+    const bool fits = std::isfinite(milliseconds) && milliseconds < 9223372036854775808.0 &&
+                      milliseconds >= -9223372036854775808.0;
+    APMPBSetInt64(*value, OnDeviceMeasurementValueSlot::SetTimestamp, fits ? static_cast<std::int64_t>(milliseconds) : 0);
+    APMPBSetString(*value, OnDeviceMeasurementValueSlot::Value, record.value);
+    return value;
+}
+
+}  // namespace
+
+std::shared_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWithUserAttributes(
+    const std::vector<APMUserAttribute>& userAttributes) {
+    auto metadata = APMPBMeasurementBundle::initWithBuffer({});
+    if (!metadata) return nullptr;
+    APMPBMeasurementBundle& m = *metadata;
+    APMPBSetString(m, slot(kPlatform), "macos");
+    APMPBSetInt32(m, slot(kProtocolVersion), 1);
+    const auto identity = this->identity();
+    if (identity) {
+        if (identity->appID()) APMPBSetString(m, slot(kAppID), *identity->appID());
+        if (!identity->isFromAppStore()) APMPBSetString(m, slot(kInstallSource), "manual_install");
+        if (identity->appVersion()) APMPBSetString(m, slot(kAppVersion), *identity->appVersion());
+        if (auto fromVAZ = identity->appIDFromVAZ(); fromVAZ && !fromVAZ->empty()) {
+            APMPBSetString(m, slot(kConfigAppID), *fromVAZ);
+        }
+    }
+    APMPBSetInt64(m, slot(kLibraryVersion), APMIdentity::varUradazaduroLibraryVersion());
+    if (identity) {
+        if (auto installation = identity->veredodaInstallationID()) APMPBSetString(m, slot(kInstallationID), *installation);
+        const bool expired = seams_.isSessionExpired && seams_.isSessionExpired();
+        auto token = identity->sessionStitchingTokenWithSessionNumber(persistedConfig_->sessionNumber(), expired,
+                                                                      hasUserPropertyUserIDOnWorkerQueue());
+        if (token && !token->empty()) APMPBSetString(m, slot(kSessionStitchingToken), *token);
+        if (auto major = identity->appVersionMajor()) APMPBSetInt32(m, slot(kAppVersionMajor), static_cast<std::int32_t>(*major));
+        if (auto minor = identity->appVersionMinor()) APMPBSetInt32(m, slot(kAppVersionMinor), static_cast<std::int32_t>(*minor));
+        if (auto release = identity->appVersionRelease()) {
+            APMPBSetInt32(m, slot(kAppVersionRelease), static_cast<std::int32_t>(*release));
+        }
+    }
+    if (seams_.applyConsentToRawEventMetadata) {
+        seams_.applyConsentToRawEventMetadata(m);
+    } else {
+        APMPBSetString(m, slot(kConsentSignals), APMConsentSettingsUtil::consentSignals());
+    }
+    const APMEnvironmentInfo& environment = APMEnvironmentInfo::sharedInstance();
+    APMPBSetString(m, slot(kDeviceModel), environment.deviceModel());
+    APMPBSetString(m, slot(kOSVersion), environment.deviceOSVersion());
+    APMPBSetInt32(m, slot(kTimeZoneOffsetMinutes), static_cast<std::int32_t>(environment.timeZoneOffsetMinutes()));
+    APMPBSetString(m, slot(kUserDefaultLanguage), environment.userDefaultLanguage());
+
+    if (userAttributes.empty()) return metadata;
+    APMPBArray protos;
+    bool hasNPA = false;
+    for (const APMUserAttribute& attribute : userAttributes) {
+        hasNPA = hasNPA || attribute.name() == "_npa";
+        if (auto proto = protoUserAttribute(attribute)) protos.emplace_back(std::shared_ptr<NANOMessageBase>(proto));
+    }
+    if (!hasNPA) {
+        if (const auto database = this->database()) {
+            auto stored = database->userAttributeWithName("_npa");
+            if (stored.value) {
+                if (auto proto = protoUserAttribute(*stored.value)) protos.emplace_back(std::shared_ptr<NANOMessageBase>(proto));
+            }
+        }
+    }
+    APMPBSetArray(m, slot(kUserAttributes), protos);
+    return metadata;
+}
+
+bool APMMeasurement::writeEvent(const APMEvent& event, bool, bool isRealtime) {
+    const auto database = this->database();
+    const auto& log = monitor();
+    const std::string displayName = APMEventDisplayName(event.name());
+    auto aggregates = database->eventAggregatesWithName(event.name());
+    if (!aggregates.value && aggregates.error) {
+        log->log(1, 23063, "Cannot query event aggregates. Name, error", displayName, *aggregates.error);
+        return false;
+    }
+    if (!aggregates.value) {
+        APMError error;
+        if (!database->updateEventAggregates(APMEventAggregates(event.name(), 0, 0, 0, 0), &error)) {
+            log->log(1, 23066, "Data loss. Cannot record event aggregates. Error", error);
+            return false;
+        }
+    }
+    const auto identity = this->identity();
+    if (identity && identity->shouldSetLastAdvertisingIDResetUserProperty()) {
+        setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
+    }
+    auto attributes = database->userAttributesIncludingInternal(true);
+    if (!attributes.value && attributes.error) {
+        log->log(1, 23067, "Data loss. Cannot query user properties. Error", *attributes.error);
+        return false;
+    }
+    auto metadata = createRawEventMetadataWithUserAttributes(attributes.value.value_or(std::vector<APMUserAttribute>{}));
+    if (!metadata) return false;
+
+    auto info = APMPBOnDeviceMeasurementInfo::initWithBuffer({});
+    bool hasODMValue = false;
+    const bool readCohort = configuration()->ODM2SessionStartEnabled();
+    for (const ODMRow& row : kODMRows) {
+        if (std::string_view(row.name) == "odm2_value_cohort" && !readCohort) continue;
+        auto record = database->ODMValueWithName(row.name);
+        if (!record.value) {
+            if (record.error) log->log(row.level, row.code, row.text, *record.error);
+            continue;
+        }
+        if (auto value = onDeviceMeasurementValueFromRecord(*record.value); value && info) {
+            APMPBSetMessage(*info, row.tag - 1, value.get());
+            hasODMValue = true;
+        }
+    }
+    if (hasODMValue) APMPBSetMessage(*metadata, slot(kOnDeviceMeasurementInfo), info.get());
+    APMPBSetInt32(*metadata, slot(kLinkageBits), seams_.metadataLinkageBits ? seams_.metadataLinkageBits() : 0);
+
+    if (APMPBHasField(*metadata, slot(kResettableDeviceID))) {
+        if (persistedConfig_->unmatchedFirstOpenWithoutIDFA()) logFirstOpenConsentedEvent(event.timestamp());
+    } else if (event.name() == "_f") {
+        persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true);
+    }
+
+    // Encoded once: the same bytes give the stored metadata and the fingerprint.
+    const APMBytes encodedMetadata = APMEncodedMessage(*metadata);
+    APMError error;
+    if (!database->insertIfNotExistsRawEventMetadata(encodedMetadata, &error)) {
+        log->log(1, 23068, "Data loss. Cannot record event metadata. Error", error);
+        return false;
+    }
+    auto deleted = database->deleteRawEventsOverAbsoluteLimit();
+    if (!deleted.value) {
+        log->log(1, 23069, "Data loss. Unable to check raw event storage limit. Error",
+                 deleted.error ? APMLogContext(*deleted.error) : APMLogContext("(null)"));
+        return false;
+    }
+    if (*deleted.value != 0) log->log(4, 23070, "Data loss. Too many events stored on disk. Deleted count", *deleted.value);
+    const std::int64_t fingerprint = APM64LSBMD5(encodedMetadata.data(), encodedMetadata.size());
+    if (!database->insertRawEvent(event.name(), event.timestamp(), APMEncodedEvent(event), fingerprint, isRealtime,
+                                  &error)) {
+        log->log(1, 23071, "Data loss. Cannot record raw event. Error", error);
+        return false;
+    }
+    for (const auto& [name, count] : event.diagnosticsCounts().allCounts()) {
+        incrementOnWorkerQueueByCount(static_cast<std::int64_t>(count), "param_dropped_count", name);
+    }
+    if (event.name() == "_f") {
+        const std::int64_t previous = std::max<std::int64_t>(persistedConfig_->previousFirstOpenCount(), 0);
+        const std::int64_t next = previous == std::numeric_limits<std::int64_t>::max() ? previous : previous + 1;
+        setPreviousFirstOpenCount(std::to_string(next));
+    }
+    if (log->isLoggable(7)) {
+        log->log(7, 23072, "Event logged. Event name, event params", displayName, APMObjectDescription(event.parameters()));
+    }
+    return true;
+}
+
+void APMMeasurement::logFirstOpenConsentedEvent(double timestamp) {
+    persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(false);
+    const APMParameters parameters = firstOpenConsentedEventParams();
+    scheduler_->scheduleOnWorkerQueue("APMMeasurement:1153", [weak = weak_from_this(), timestamp, parameters] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::optional<APMEvent> event =
+            APMEvent::initWithOrigin("auto", false, "_fx", timestamp, 0, APMObjectParametersFrom(parameters));
+        if (!event) return;
+        event->setRealtime(true);
+        self->writeEventOnWorkerQueue(*event);
+    });
+}
