@@ -43,9 +43,11 @@ FUZZ_FLAGS = -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMOSSBRIDGE_FUZZ=ON \
 	  -DCMAKE_C_FLAGS="$(FUZZ_FLAGS)" -DCMAKE_CXX_FLAGS="$(FUZZ_FLAGS)" >/dev/null
-	@cmake --build build-fuzz --target measurement_messages_fuzz measurement_rules_fuzz -j $(JOBS)
-	@mkdir -p build-fuzz/corpus/decode_messages build-fuzz/corpus/run_program
+	@cmake --build build-fuzz --target measurement_messages_fuzz measurement_rules_fuzz measurement_receipt_fuzz -j $(JOBS)
+	@mkdir -p build-fuzz/corpus/decode_messages build-fuzz/corpus/run_program build-fuzz/corpus/parse_receipt
 	@build-fuzz/fuzz/measurement_messages_fuzz -max_total_time=$(FUZZ_SECONDS) \
 	  build-fuzz/corpus/decode_messages fuzz/corpus/decode_messages
 	@build-fuzz/fuzz/measurement_rules_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=4096 \
 	  build-fuzz/corpus/run_program fuzz/corpus/run_program
+	@build-fuzz/fuzz/measurement_receipt_fuzz -max_total_time=$(FUZZ_SECONDS) \
+	  build-fuzz/corpus/parse_receipt fuzz/corpus/parse_receipt

@@ -48,5 +48,6 @@ VRDOptions VRDOptions::optionsWithDictionary(const platform::PropertyDictionary&
     options.measurementAlternateUploadURL = stringValue(dictionary, kVRDOptionsMeasurementAlternateUploadURLKey);
     options.measurementConfigURL = stringValue(dictionary, kVRDOptionsMeasurementConfigURLKey);
     options.experimentFetchURL = stringValue(dictionary, kVRDOptionsExperimentFetchURLKey);
+    options.searchAdAttributionURL = stringValue(dictionary, kVRDOptionsSearchAdAttributionURLKey);
     return options;
 }

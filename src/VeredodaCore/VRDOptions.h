@@ -8,6 +8,7 @@
 //   "VEREDODA_MEASUREMENT_ALTERNATE_UPLOAD_URL" string, its alternative (restricted app-data consent)
 //   "VEREDODA_MEASUREMENT_CONFIG_URL"           string, base URL of the measurement configuration service
 //   "VEREDODA_EXPERIMENT_FETCH_URL"             string, base URL of the experiment service
+//   "VEREDODA_SEARCH_AD_ATTRIBUTION_URL"        string, base URL of the search-ad attribution service
 // A Boolean key also accepts a number (non-zero is true); a value of any
 // other kind is ignored and the default stands.
 
@@ -25,6 +26,7 @@ inline constexpr const char* kVRDOptionsMeasurementUploadURLKey = "VEREDODA_MEAS
 inline constexpr const char* kVRDOptionsMeasurementAlternateUploadURLKey = "VEREDODA_MEASUREMENT_ALTERNATE_UPLOAD_URL";
 inline constexpr const char* kVRDOptionsMeasurementConfigURLKey = "VEREDODA_MEASUREMENT_CONFIG_URL";
 inline constexpr const char* kVRDOptionsExperimentFetchURLKey = "VEREDODA_EXPERIMENT_FETCH_URL";
+inline constexpr const char* kVRDOptionsSearchAdAttributionURLKey = "VEREDODA_SEARCH_AD_ATTRIBUTION_URL";
 
 struct VRDOptions {
     std::string vadovaAppID;
@@ -36,6 +38,7 @@ struct VRDOptions {
     std::optional<std::string> measurementAlternateUploadURL;
     std::optional<std::string> measurementConfigURL;
     std::optional<std::string> experimentFetchURL;
+    std::optional<std::string> searchAdAttributionURL;
 
     // From "VadovaService-Info.plist" in the resources; nullopt when that
     // file is missing or unreadable.
