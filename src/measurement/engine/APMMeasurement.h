@@ -49,6 +49,7 @@
 #include "measurement/storage/APMError.h"
 #include "measurement/storage/APMUserAttribute.h"
 #include "platform/core/Dispatch.h"
+#include "platform/core/PaymentStore.h"
 #include "platform/core/NotificationCenter.h"
 
 class APMAlarm;
@@ -195,6 +196,18 @@ public:
     bool shouldRequestDeferredDeepLinkAfterConfigFetch() const { return shouldRequestDeferredDeepLinkAfterConfigFetch_; }
     platform::Dispatcher& dispatcher() const { return dispatcher_; }
     APMMeasurementSeams& seams() { return seams_; }
+
+    // MARK: Purchase de-duplication (APMMeasurementPurchases.cpp)
+    // Keeps, in order, the purchased transactions whose fingerprint is not
+    // stored yet (a transaction without a fingerprint, or one the store
+    // cannot check, is kept: a purchase is never lost to a failing store;
+    // a second one with the same fingerprint in one call is dropped). Runs on
+    // the worker queue and answers on the callback queue. Nothing is
+    // recorded here: the reporter records a fingerprint once its event is
+    // logged, so a report dropped on the way cannot block a later one.
+    using PurchaseTransactions = std::vector<platform::PaymentTransaction>;
+    void filterPurchaseTransactions(PurchaseTransactions transactions, std::function<void(PurchaseTransactions)> callback);
+    void recordPurchaseFingerprint(const std::string& fingerprint);
 
     // MARK: Event intake and default event parameters (APMMeasurementIntake.cpp)
     using EventInterceptor = std::function<void(const std::string& origin, const std::string& name,

@@ -167,6 +167,8 @@ public:
     APMResult<std::int64_t> deleteSubscriptionsOverLimit();
     // True when stored now, false for a known fingerprint; keeps the newest 1000.
     APMResult<bool> insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint);
+    // Whether the fingerprint is already stored (nothing is written).
+    APMResult<bool> containsPurchaseFingerprint(const std::string& fingerprint);
 
     // On-device measurement values (table "odm_values").
     APMResult<APMODMValue> ODMValueWithName(const std::string& name);

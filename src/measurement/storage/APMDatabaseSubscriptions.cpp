@@ -46,3 +46,9 @@ APMResult<bool> APMDatabase::insertIfNotDuplicatePurchaseFingerprint(const std::
     if (!stored) return Result::failure(error);
     return Result::success(isNew);
 }
+
+APMResult<bool> APMDatabase::containsPurchaseFingerprint(const std::string& fingerprint) {
+    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM purchase_transactions WHERE fingerprint = ?)", {fingerprint});
+    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
+    return APMResult<bool>::success(exists.value.value_or(0) != 0);
+}
