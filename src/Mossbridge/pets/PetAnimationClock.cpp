@@ -46,6 +46,17 @@ std::vector<std::shared_ptr<AnimatedView>> WeakViewTable::allObjects() const {
     return live;
 }
 
+void WeakViewTable::collectLive(std::vector<std::shared_ptr<AnimatedView>>& live) {
+    live.clear();
+    std::erase_if(views_, [](const auto& weak) { return weak.expired(); });
+    for (const auto& weak : views_)
+        if (auto view = weak.lock()) live.push_back(std::move(view));
+}
+
+bool WeakViewTable::isEmpty() const {
+    return std::none_of(views_.begin(), views_.end(), [](const auto& weak) { return !weak.expired(); });
+}
+
 std::shared_ptr<PetAnimationClock> PetAnimationClock::make(Environment environment) {
     if (!environment.dispatcher) throw std::invalid_argument("PetAnimationClock needs a dispatcher");
     return std::shared_ptr<PetAnimationClock>(new PetAnimationClock(std::move(environment)));
@@ -111,16 +122,20 @@ void PetAnimationClock::tick() {
     }
     lastTick_ = now;
 
-    const auto views = views_.allObjects();
-    if (views.empty()) {
+    // A view may register or go away while the others advance: the views
+    // of this tick are taken first and held until it ends.
+    views_.collectLive(tickViews_);
+    if (tickViews_.empty()) {
         stopIfIdle();
         isTickPending_ = false;
         return;
     }
-    for (const auto& view : views) view->advanceAnimation(dt);
+    for (const auto& view : tickViews_) view->advanceAnimation(dt);
+    const std::size_t advanced = tickViews_.size();
+    tickViews_.clear();
 
     const double elapsedMs = double(clock.monotonicNanos() - now) / 1e6;
-    if (elapsedMs > slowTickAboveMs) logPerformanceTickSlow(elapsedMs, views.size());
+    if (elapsedMs > slowTickAboveMs) logPerformanceTickSlow(elapsedMs, advanced);
     isTickPending_ = false;
 }
 

@@ -46,6 +46,7 @@ const PetSpriteManifest* PetView::manifest() const {
     if (manifestKind_ != assignment.petKind) {
         manifestKind_ = assignment.petKind;
         manifest_ = spriteManifest(assignment.petKind);
+        resolvedClips_.clear();
     }
     return manifest_ ? &*manifest_ : nullptr;
 }
@@ -102,26 +103,37 @@ PetAnimationState PetView::displayedAnimationState() const {
     return PetAnimationState::idle;
 }
 
-PetAnimationClip PetView::currentAnimationClip() const {
-    if (const PetSpriteManifest* m = manifest()) {
-        auto chain = spriteClipsForCurrentAnimation(*m);
-        if (!chain.empty()) return std::move(chain.front());
-    }
-    return builtInClip();
+PetAnimationClip PetView::currentAnimationClip() const { return currentClip(); }
+
+const PetAnimationClip& PetView::currentClip() const {
+    const PetAnimationClip* first = nullptr;
+    if (const PetSpriteManifest* m = manifest())
+        forEachClipInChain(*m, displayedAnimationState(), [&first](const PetAnimationClip& clip) {
+            first = &clip;
+            return true;
+        });
+    return first ? *first : builtInClip();
 }
 
-PetView::AnimationDrawState PetView::currentAnimationDrawState() const {
-    const PetAnimationClip clip = currentAnimationClip();
-    AnimationDrawState state;
+PetView::DrawStateRef PetView::currentDrawStateRef() const {
+    static const std::string noSheet;
+    const PetAnimationClip& clip = currentClip();
+    DrawStateRef state;
     if (!clip.frames.empty()) {
         const auto& frame = clip.frames[spriteFrameIndex(spriteFrameTick_, clip.frames.size())];
         state.row = frame.row;
         state.column = frame.column;
     }
     state.fps = clip.framesPerSecond;
-    if (clip.sheetName) state.sheetName = *clip.sheetName;
-    else if (const PetSpriteManifest* m = manifest()) state.sheetName = m->sheetName;
+    state.sheetName = &noSheet;
+    if (clip.sheetName) state.sheetName = &*clip.sheetName;
+    else if (const PetSpriteManifest* m = manifest()) state.sheetName = &m->sheetName;
     return state;
+}
+
+PetView::AnimationDrawState PetView::currentAnimationDrawState() const {
+    const DrawStateRef ref = currentDrawStateRef();
+    return {*ref.sheetName, ref.row, ref.column, ref.fps};
 }
 
 std::optional<StatusBadgeLayout> PetView::statusBadgeLayout(const platform::Rect& badge) const {
@@ -131,14 +143,19 @@ std::optional<StatusBadgeLayout> PetView::statusBadgeLayout(const platform::Rect
 void PetView::advanceAnimation(double dt) {
     const platform::Panel* panel = window();
     if (!isAnimationActive_ || !panel || !panel->isVisible()) return;
-    const AnimationDrawState before = currentAnimationDrawState();
+    // Runs for every pet on every tick: nothing here copies a clip or a
+    // name, so a tick allocates nothing unless the frame changes.
+    const DrawStateRef before = currentDrawStateRef();
     animationTick_ += animationTickRate * dt;
-    const double fps = currentAnimationClip().framesPerSecond;
-    spriteFrameTick_ += dt * fps;
-    const AnimationDrawState after = currentAnimationDrawState();
+    spriteFrameTick_ += dt * currentClip().framesPerSecond;
+    const DrawStateRef after = currentDrawStateRef();
     if (isSpritePet()) {
-        if (before == after && lastAnimationDrawState_ == after) return;
-        lastAnimationDrawState_ = after;
+        if (before == after && lastAnimationDrawState_ && after == *lastAnimationDrawState_) return;
+        if (!lastAnimationDrawState_) lastAnimationDrawState_.emplace();
+        lastAnimationDrawState_->sheetName = *after.sheetName;  // reuses the storage
+        lastAnimationDrawState_->row = after.row;
+        lastAnimationDrawState_->column = after.column;
+        lastAnimationDrawState_->fps = after.fps;
         updateSpriteLayer();
         return;
     }

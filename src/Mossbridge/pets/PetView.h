@@ -10,6 +10,7 @@
 //
 // The pet window writes the public fields and then calls refreshAppearance().
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -120,6 +121,26 @@ public:
 
 private:
     const PetSpriteManifest* manifest() const;
+    // What currentAnimationClip() and currentAnimationDrawState() answer,
+    // without copying: the tick compares these.
+    struct DrawStateRef {
+        const std::string* sheetName = nullptr;
+        int row = 0;
+        int column = 0;
+        double fps = 0;
+        bool operator==(const DrawStateRef& other) const {
+            return *sheetName == *other.sheetName && row == other.row && column == other.column && fps == other.fps;
+        }
+        bool operator==(const AnimationDrawState& other) const {
+            return *sheetName == other.sheetName && row == other.row && column == other.column && fps == other.fps;
+        }
+    };
+    const PetAnimationClip& currentClip() const;
+    DrawStateRef currentDrawStateRef() const;
+    // The cut shown for `clip` at the current frame tick, kept per clip and
+    // frame once found (null when the cut failed); none when the clip yields
+    // no frame, which is looked up again next time.
+    std::optional<platform::BitmapRef> cachedSpriteFrame(const PetAnimationClip& clip, const PetSpriteManifest& m);
     std::weak_ptr<PetView> weakSelf() { return std::static_pointer_cast<PetView>(shared_from_this()); }
     // The window's backing scale, else the main screen's, else 2.0.
     double backingScale() const;
@@ -147,6 +168,12 @@ private:
     Layers layers_;
     mutable std::optional<PetKind> manifestKind_;
     mutable std::optional<PetSpriteManifest> manifest_;
+    struct ResolvedClip {
+        const PetAnimationClip* clip = nullptr;  // in manifest_
+        std::vector<std::optional<platform::BitmapRef>> frames;
+    };
+    mutable std::vector<ResolvedClip> resolvedClips_;  // emptied with every new manifest
+    std::uint64_t resolvedGeneration_ = 0;
 
     double animationTick_ = 0;
     double spriteFrameTick_ = 0;

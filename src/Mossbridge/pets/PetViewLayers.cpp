@@ -47,6 +47,9 @@ void PetView::configureLayers() {
     l.sprite->actions = {"contents", "bounds", "position", "hidden"};
     l.overlay = quietLayer<platform::Layer>();
     l.overlay->zPosition = 1;
+    // The badges change far less often than the sprite frame beneath them:
+    // kept as one picture, a new frame does not set their text again.
+    l.overlay->shouldRasterize = true;
     layer().addSublayer(l.sprite);
     layer().addSublayer(l.overlay);
 
@@ -93,13 +96,33 @@ void PetView::updateSpriteLayer() {
         layers_.sprite->contents = nullptr;
         return;
     }
-    for (const auto& clip : spriteClipsForCurrentAnimation(*m)) {
-        if (auto frame = spriteFrame(clip, *m, spriteFrameTick_)) {
-            layers_.sprite->contents = frame->croppedFrame;  // null when the cut failed
-            return;
-        }
+    platform::BitmapRef shown;  // null when the cut failed or no clip yields a frame
+    forEachClipInChain(*m, displayedAnimationState(), [&](const PetAnimationClip& clip) {
+        auto frame = cachedSpriteFrame(clip, *m);
+        if (frame) shown = std::move(*frame);
+        return frame.has_value();
+    });
+    layers_.sprite->contents = std::move(shown);
+}
+
+std::optional<platform::BitmapRef> PetView::cachedSpriteFrame(const PetAnimationClip& clip,
+                                                              const PetSpriteManifest& m) {
+    if (resolvedGeneration_ != spriteSheetCacheGeneration()) {
+        resolvedClips_.clear();
+        resolvedGeneration_ = spriteSheetCacheGeneration();
     }
-    layers_.sprite->contents = nullptr;
+    auto resolved = std::find_if(resolvedClips_.begin(), resolvedClips_.end(),
+                                 [&clip](const ResolvedClip& r) { return r.clip == &clip; });
+    const std::size_t index = spriteFrameIndex(spriteFrameTick_, clip.frames.size());
+    if (resolved != resolvedClips_.end() && resolved->frames[index]) return resolved->frames[index];
+    auto frame = spriteFrame(clip, m, spriteFrameTick_);
+    if (!frame) return std::nullopt;  // a clip that yields a frame has frames
+    if (resolved == resolvedClips_.end()) {
+        resolvedClips_.push_back({&clip, std::vector<std::optional<platform::BitmapRef>>(clip.frames.size())});
+        resolved = std::prev(resolvedClips_.end());
+    }
+    resolved->frames[index] = frame->croppedFrame;
+    return frame->croppedFrame;
 }
 
 void PetView::updateOverlayLayers() {

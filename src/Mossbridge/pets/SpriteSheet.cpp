@@ -137,6 +137,15 @@ SpriteSheetCacheCounts spriteSheetCacheCounts() {
     return {c.sheetImages.size(), c.grids.size(), c.frames.size(), c.cuts};
 }
 
-void resetSpriteSheetCachesForTesting() { caches() = SpriteSheetCaches{}; }
+namespace {
+std::uint64_t cacheGeneration = 0;
+}  // namespace
+
+void resetSpriteSheetCachesForTesting() {
+    caches() = SpriteSheetCaches{};
+    ++cacheGeneration;
+}
+
+std::uint64_t spriteSheetCacheGeneration() { return cacheGeneration; }
 
 }  // namespace Mossbridge

@@ -6,6 +6,7 @@
 // too and not retried). Main thread only.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -72,6 +73,27 @@ void prepareSpriteFrames(PetKind kind);
 std::optional<SpriteFrameData> spriteFrame(const PetAnimationClip& clip, const PetSpriteManifest& manifest,
                                            double spriteFrameTick);
 
+// Calls `visit` with each clip of manifest.clipChain(state), in that order,
+// without copying them, until `visit` answers true; answers whether it did.
+template <typename Visit>
+bool forEachClipInChain(const PetSpriteManifest& manifest, PetAnimationState state, Visit&& visit) {
+    const auto bit = [](PetAnimationState s) { return 1u << static_cast<unsigned>(s); };
+    unsigned visited = 0;
+    std::optional<PetAnimationState> next = state;
+    while (next && !(visited & bit(*next))) {
+        visited |= bit(*next);
+        const auto found = manifest.clips.find(*next);
+        if (found == manifest.clips.end()) break;
+        if (visit(found->second)) return true;
+        next = found->second.fallbackState;
+    }
+    if (!(visited & bit(PetAnimationState::idle))) {
+        const auto idle = manifest.clips.find(PetAnimationState::idle);
+        if (idle != manifest.clips.end()) return visit(idle->second);
+    }
+    return false;
+}
+
 // The seven keys whose implicit layer action is disabled.
 platform::LayerActions disabledLayerActions();
 
@@ -84,5 +106,8 @@ struct SpriteSheetCacheCounts {
 SpriteSheetCacheCounts spriteSheetCacheCounts();
 // Test hook: empties every cache and the set of prepared kinds.
 void resetSpriteSheetCachesForTesting();
+// Changes with every reset above: whoever keeps frames taken from the caches
+// drops them when it changes.
+std::uint64_t spriteSheetCacheGeneration();
 
 }  // namespace Mossbridge

@@ -1,6 +1,7 @@
 #include "Mossbridge/pets/VectorPetDrawing.h"
 
 #include <cmath>
+#include <functional>
 
 #include "Mossbridge/pets/PetBadgeLayout.h"
 #include "platform/drawing/SystemColors.h"
@@ -98,6 +99,17 @@ void drawWindowDots(platform::Canvas& canvas, const WindowDotsLayout& layout) {
     canvas.restore();
 }
 
+// The body in its accent colour, with the ring when focused (state left set).
+void drawBodyShape(platform::Canvas& canvas, const Rect& r, const VectorPetAppearance& pet) {
+    canvas.setFillColor(accentColor(pet.kind));
+    canvas.fillPath(Path::roundedRect(r, bodyCornerRadius, bodyCornerRadius), platform::FillRule::nonZero);
+    if (pet.isFocused) {
+        canvas.setStrokeColor(colors::withAlpha(colors::white, 0.95));
+        canvas.setLineWidth(4);
+        canvas.strokePath(Path::roundedRect(grown(r, 4), 28, 28));
+    }
+}
+
 void drawKindAccents(platform::Canvas& canvas, const Rect& r, const VectorPetAppearance& pet) {
     switch (pet.kind) {
     case PetKind::cat:
@@ -130,7 +142,11 @@ void drawKindAccents(platform::Canvas& canvas, const Rect& r, const VectorPetApp
 }  // namespace
 
 Rect vectorBodyRect(const Rect& bounds, double animationTick, bool isFocused) {
-    const double bob = std::sin(animationTick) * (isFocused ? 4 : 2);
+    // The bob is kept on a grid of 1/32 point (at most 1/64 point off, far
+    // below what anti-aliasing shows), so that the body lands on a few
+    // sub-pixel phases only and its picture can be kept for each.
+    constexpr double bobGrid = 32;
+    const double bob = std::round(std::sin(animationTick) * (isFocused ? 4 : 2) * bobGrid) / bobGrid;
     return {bounds.minX() + 16, 40 + bob, bounds.width() - 32, bodyHeight};
 }
 
@@ -143,27 +159,69 @@ bool isVectorPetWinking(double animationTick, bool isFocused) {
 
 void drawVectorPet(platform::Canvas& canvas, const VectorPetAppearance& pet) {
     const Rect body = vectorBodyRect(pet.bounds, pet.animationTick, pet.isFocused);
-    canvas.save();
-    canvas.setFillColor(colors::withAlpha(colors::black, 0.16));
-    canvas.fillPath(Path::ellipse({22, 30, pet.bounds.width() - 44, 10}));
-    canvas.restore();
-    drawVectorBody(canvas, body, pet);
-    drawVectorFace(canvas, body, pet);
+    // The shadow stays where it is while the body bobs over it: a picture
+    // too, as filling an anti-aliased ellipse costs as much as a body.
+    const Rect shadow{22, 30, pet.bounds.width() - 44, 10};
+    platform::PictureKey shadowKey = pictureKey("shadow");
+    appendToKey(shadowKey.description, shadow);
+    const Rect shadowExtent{pet.bounds.minX() - 2, shadow.minY() - 2, pet.bounds.width() + 4, shadow.height() + 4};
+    canvas.drawPicture(shadowKey, shadowExtent, [&shadow](platform::Canvas& c) {
+        c.save();
+        c.setFillColor(colors::withAlpha(colors::black, 0.16));
+        c.fillPath(Path::ellipse(shadow));
+        c.restore();
+    });
+    drawVectorBodyAndFace(canvas, body, pet);
     drawVectorAppBadge(canvas, pet);
     drawVectorNameLabel(canvas, pet);
     drawVectorWindowDots(canvas, pet);
     drawVectorResizeGrip(canvas, pet);
 }
 
-void drawVectorBody(platform::Canvas& canvas, const Rect& r, const VectorPetAppearance& pet) {
+void drawVectorBodyAndFace(platform::Canvas& canvas, const Rect& body, const VectorPetAppearance& pet) {
+    // Body and face only move up and down with the bob: drawn at rest as
+    // pictures that move along, so the same image serves every frame whose
+    // bob has the same sub-pixel phase.
+    const Rect rest{body.minX(), 40, body.width(), body.height()};
+    // The ring reaches 6 points around the body; ears, stem and leaves up to
+    // 20 points above it.
+    const Rect extent{pet.bounds.minX() - 2, rest.minY() - 8, pet.bounds.width() + 4, rest.height() + 8 + 24};
+    auto drawMoving = [&](std::string_view step, const std::function<void(platform::Canvas&)>& draw) {
+        platform::PictureKey key = pictureKey(step);
+        appendToKey(key.description, rest);
+        platform::appendToKey(key.description, rawValue(pet.kind));
+        platform::appendToKey(key.description, double(pet.isFocused));
+        platform::appendToKey(key.description, double(isVectorPetWinking(pet.animationTick, pet.isFocused)));
+        key.wholePixelShifts = true;
+        canvas.save();
+        canvas.translate(0, body.minY() - rest.minY());
+        canvas.drawPicture(key, extent, draw);
+        canvas.restore();
+    };
+    if (pet.kind != PetKind::ghost) {
+        drawMoving("body and face", [&](platform::Canvas& c) {
+            drawVectorBody(c, rest, pet);
+            drawVectorFace(c, rest, pet);
+        });
+        return;
+    }
+    // The ghost's hem clears what lies behind the body, the shadow too, so
+    // it is cut in place between the body and the face (which lies above it).
+    drawMoving("ghost body", [&](platform::Canvas& c) {
+        c.save();
+        drawBodyShape(c, rest, pet);
+        c.restore();
+    });
     canvas.save();
     canvas.setFillColor(accentColor(pet.kind));
-    canvas.fillPath(Path::roundedRect(r, bodyCornerRadius, bodyCornerRadius), platform::FillRule::nonZero);
-    if (pet.isFocused) {
-        canvas.setStrokeColor(colors::withAlpha(colors::white, 0.95));
-        canvas.setLineWidth(4);
-        canvas.strokePath(Path::roundedRect(grown(r, 4), 28, 28));
-    }
+    drawKindAccents(canvas, body, pet);
+    canvas.restore();
+    drawMoving("face", [&](platform::Canvas& c) { drawVectorFace(c, rest, pet); });
+}
+
+void drawVectorBody(platform::Canvas& canvas, const Rect& r, const VectorPetAppearance& pet) {
+    canvas.save();
+    drawBodyShape(canvas, r, pet);
     canvas.setFillColor(accentColor(pet.kind));
     drawKindAccents(canvas, r, pet);
     canvas.restore();

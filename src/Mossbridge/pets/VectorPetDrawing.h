@@ -4,10 +4,11 @@
 // eye winks on the frontmost application's pet), accents for cat, sprout and
 // ghost, then the application badge with its status badge, the application's
 // name, the window dots and the resize grip. Each step saves and restores
-// the graphics state it changes. The application badge, the name and the
-// window dots do not move with the body: they are drawn as canvas pictures
-// (Canvas::drawPicture), so that a canvas can keep them between frames and
-// a redraw only draws the body and face afresh.
+// the graphics state it changes. The shadow, the application badge, the name
+// and the window dots do not move with the body: they are drawn as canvas
+// pictures (Canvas::drawPicture), so that a canvas can keep them between
+// frames. Body and face move together: they are drawn as a picture that
+// moves with the bob and is kept per sub-pixel phase.
 
 #include <string>
 
@@ -32,7 +33,8 @@ struct VectorPetAppearance {
     const AppStatus* status = nullptr;  // none: no status badge
 };
 
-// The body rectangle R: bobbing by 4 points when focused, 2 when not.
+// The body rectangle R: bobbing by 4 points when focused, 2 when not, on a
+// grid of 1/32 point.
 platform::Rect vectorBodyRect(const platform::Rect& bounds, double animationTick, bool isFocused);
 // The left eye is closed when focused and floor(tick x 3) is a multiple of 20.
 bool isVectorPetWinking(double animationTick, bool isFocused);
@@ -40,6 +42,10 @@ bool isVectorPetWinking(double animationTick, bool isFocused);
 // The whole pass: the shadow, then the six steps below in order.
 void drawVectorPet(platform::Canvas& canvas, const VectorPetAppearance& pet);
 
+// Body and face as a picture moving with the bob; for the ghost, whose hem
+// clears what lies behind, the body and the face are two such pictures with
+// the hem cut in place between them.
+void drawVectorBodyAndFace(platform::Canvas& canvas, const platform::Rect& body, const VectorPetAppearance& pet);
 void drawVectorBody(platform::Canvas& canvas, const platform::Rect& body, const VectorPetAppearance& pet);
 void drawVectorFace(platform::Canvas& canvas, const platform::Rect& body, const VectorPetAppearance& pet);
 void drawVectorAppBadge(platform::Canvas& canvas, const VectorPetAppearance& pet);

@@ -40,6 +40,10 @@ public:
     [[nodiscard]] bool writePng(const std::filesystem::path& path) const;
 
 private:
+    // Draws into the pixels of bitmaps it made, only while no one else holds
+    // them: a bitmap once seen never changes.
+    friend class CairoCanvas;
+
     int width_ = 0;
     int height_ = 0;
     std::vector<std::uint32_t> pixels_;

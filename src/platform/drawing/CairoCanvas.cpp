@@ -132,8 +132,8 @@ struct PlacedPictureKeyHash {
 
 struct PlacedPicture {
     BitmapRef pixels;
-    int x = 0;  // device position of the image's top-left pixel
-    int y = 0;
+    int x = 0;  // device position of the image's top-left pixel (for a picture kept
+    int y = 0;  // by its phase, from the transform's whole-pixel offset)
 };
 
 // Least recently drawn pictures are dropped once the images exceed the
@@ -200,27 +200,50 @@ PictureCache& pictureCache() {
 }  // namespace
 
 struct CairoCanvas::Impl {
-    std::vector<std::uint32_t> pixels;
+    std::shared_ptr<Bitmap> store;  // the surface's pixels; handed out by share()
     int width = 0;
     int height = 0;
+    double scale = 1;
     cairo_surface_t* surface = nullptr;
     cairo_t* cr = nullptr;
     std::vector<State> states{State{}};
+    // share() handed out the pixels: the next use starts a new picture.
+    bool newPicturePending = false;
 
-    void open(int w, int h, double scale) {
+    void open(int w, int h, double s) {
         width = w;
         height = h;
-        pixels.assign(static_cast<std::size_t>(w) * h, 0);
-        surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels.data()),
+        scale = s;
+        store = std::make_shared<Bitmap>(w, h, std::vector<std::uint32_t>(static_cast<std::size_t>(w) * h, 0));
+        surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(writablePixels(*store)),
                                                       CAIRO_FORMAT_ARGB32, w, h, w * 4);
+        startContext();
+    }
+    void startContext() {
         cr = cairo_create(surface);
         // Unflip: one point is `scale` pixels and y grows upwards.
-        cairo_translate(cr, 0, h);
+        cairo_translate(cr, 0, height);
         cairo_scale(cr, scale, -scale);
+        states.assign(1, State{});
     }
     void close() {
         cairo_destroy(cr);
         cairo_surface_destroy(surface);
+    }
+    // A new transparent picture: on the same pixels and surface when nobody
+    // holds the picture handed out any more, else on new ones.
+    void startNewPicture() {
+        newPicturePending = false;
+        if (store.use_count() > 1) {
+            close();
+            open(width, height, scale);
+            return;
+        }
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        std::fill_n(writablePixels(*store), static_cast<std::size_t>(width) * height, 0u);
+        cairo_surface_mark_dirty(surface);
+        startContext();
     }
 
     State& state() { return states.back(); }
@@ -242,69 +265,86 @@ CairoCanvas::CairoCanvas(Size size, double scale) : impl_(std::make_unique<Impl>
 
 CairoCanvas::~CairoCanvas() { impl_->close(); }
 
+std::uint32_t* CairoCanvas::writablePixels(Bitmap& bitmap) { return bitmap.pixels_.data(); }
+
+CairoCanvas::Impl& CairoCanvas::impl() const {
+    if (impl_->newPicturePending) impl_->startNewPicture();
+    return *impl_;
+}
+
 BitmapRef CairoCanvas::makeBitmap() const {
-    cairo_surface_flush(impl_->surface);
-    return Bitmap::make(impl_->width, impl_->height, impl_->pixels);
+    Impl& d = impl();
+    cairo_surface_flush(d.surface);
+    const std::uint32_t* pixels = d.store->data();
+    return Bitmap::make(d.width, d.height,
+                        std::vector<std::uint32_t>(pixels, pixels + static_cast<std::size_t>(d.width) * d.height));
 }
 
 BitmapRef CairoCanvas::finish() {
-    cairo_surface_flush(impl_->surface);
-    impl_->close();
-    auto bitmap = Bitmap::make(impl_->width, impl_->height, std::move(impl_->pixels));
-    impl_->states.assign(1, State{});
-    impl_->open(0, 0, 1);
+    Impl& d = impl();
+    cairo_surface_flush(d.surface);
+    d.close();
+    BitmapRef bitmap = std::move(d.store);
+    d.open(0, 0, 1);
     return bitmap;
 }
 
-int CairoCanvas::pixelWidth() const { return impl_->width; }
-int CairoCanvas::pixelHeight() const { return impl_->height; }
+BitmapRef CairoCanvas::share() {
+    Impl& d = impl();
+    cairo_surface_flush(d.surface);
+    d.newPicturePending = true;
+    return d.store;
+}
+
+int CairoCanvas::pixelWidth() const { return impl().width; }
+int CairoCanvas::pixelHeight() const { return impl().height; }
 
 void CairoCanvas::save() {
-    cairo_save(impl_->cr);
-    impl_->states.push_back(impl_->state());
+    cairo_save(impl().cr);
+    impl().states.push_back(impl().state());
 }
 
 void CairoCanvas::restore() {
-    if (impl_->states.size() < 2) return;  // unbalanced restore: ignored, as Cairo would be put in an error state
-    cairo_restore(impl_->cr);
-    impl_->states.pop_back();
+    if (impl().states.size() < 2) return;  // unbalanced restore: ignored, as Cairo would be put in an error state
+    cairo_restore(impl().cr);
+    impl().states.pop_back();
 }
 
-void CairoCanvas::setFillColor(const Color& color) { impl_->state().fill = color; }
-void CairoCanvas::setStrokeColor(const Color& color) { impl_->state().stroke = color; }
+void CairoCanvas::setFillColor(const Color& color) { impl().state().fill = color; }
+void CairoCanvas::setStrokeColor(const Color& color) { impl().state().stroke = color; }
 void CairoCanvas::setLineWidth(double width) {
-    if (std::isfinite(width) && width >= 0) cairo_set_line_width(impl_->cr, width);
+    if (std::isfinite(width) && width >= 0) cairo_set_line_width(impl().cr, width);
 }
-void CairoCanvas::setBlendMode(BlendMode mode) { cairo_set_operator(impl_->cr, cairoOperator(mode)); }
+void CairoCanvas::setBlendMode(BlendMode mode) { cairo_set_operator(impl().cr, cairoOperator(mode)); }
 void CairoCanvas::setAlpha(double alpha) {
-    if (std::isfinite(alpha)) impl_->state().alpha = std::clamp(alpha, 0.0, 1.0);
+    if (std::isfinite(alpha)) impl().state().alpha = std::clamp(alpha, 0.0, 1.0);
 }
 void CairoCanvas::translate(double dx, double dy) {
-    if (std::isfinite(dx) && std::isfinite(dy)) cairo_translate(impl_->cr, dx, dy);
+    if (std::isfinite(dx) && std::isfinite(dy)) cairo_translate(impl().cr, dx, dy);
 }
 void CairoCanvas::clipToRect(const Rect& rect) {
     if (!finite(rect)) return;
-    cairo_new_path(impl_->cr);
-    cairo_rectangle(impl_->cr, rect.minX(), rect.minY(), rect.width(), rect.height());
-    cairo_clip(impl_->cr);
+    cairo_new_path(impl().cr);
+    cairo_rectangle(impl().cr, rect.minX(), rect.minY(), rect.width(), rect.height());
+    cairo_clip(impl().cr);
 }
 
 void CairoCanvas::fillPath(const Path& path, FillRule rule) {
-    impl_->appendPath(path);
-    cairo_set_fill_rule(impl_->cr, rule == FillRule::evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
-    impl_->setSource(impl_->state().fill);
-    cairo_fill(impl_->cr);
+    impl().appendPath(path);
+    cairo_set_fill_rule(impl().cr, rule == FillRule::evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+    impl().setSource(impl().state().fill);
+    cairo_fill(impl().cr);
 }
 
 void CairoCanvas::strokePath(const Path& path) {
-    impl_->appendPath(path);
-    impl_->setSource(impl_->state().stroke);
-    cairo_stroke(impl_->cr);
+    impl().appendPath(path);
+    impl().setSource(impl().state().stroke);
+    cairo_stroke(impl().cr);
 }
 
 void CairoCanvas::drawBitmap(const BitmapRef& bitmap, const Rect& destination, Interpolation interpolation) {
     if (!bitmap || bitmap->width() == 0 || bitmap->height() == 0 || !hasArea(destination)) return;
-    cairo_t* cr = impl_->cr;
+    cairo_t* cr = impl().cr;
     cairo_surface_t* source = cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(bitmap->data())), CAIRO_FORMAT_ARGB32,
         bitmap->width(), bitmap->height(), bitmap->width() * 4);
@@ -319,7 +359,7 @@ void CairoCanvas::drawBitmap(const BitmapRef& bitmap, const Rect& destination, I
     cairo_new_path(cr);
     cairo_rectangle(cr, 0, 0, bitmap->width(), bitmap->height());
     cairo_clip(cr);
-    cairo_paint_with_alpha(cr, impl_->state().alpha);
+    cairo_paint_with_alpha(cr, impl().state().alpha);
     cairo_restore(cr);
     cairo_surface_destroy(source);
 }
@@ -327,13 +367,13 @@ void CairoCanvas::drawBitmap(const BitmapRef& bitmap, const Rect& destination, I
 void CairoCanvas::drawText(std::string_view text, const TextStyle& style, const Rect& box) {
     if (!finite(box)) return;
     TextStyle faded = style;
-    faded.foreground.alpha *= impl_->state().alpha;
-    if (faded.strokeColor) faded.strokeColor->alpha *= impl_->state().alpha;
-    cairo_save(impl_->cr);
-    cairo_translate(impl_->cr, box.minX(), box.maxY());
-    cairo_scale(impl_->cr, 1, -1);
-    showText(impl_->cr, text, faded, {0, 0, box.width(), box.height()});
-    cairo_restore(impl_->cr);
+    faded.foreground.alpha *= impl().state().alpha;
+    if (faded.strokeColor) faded.strokeColor->alpha *= impl().state().alpha;
+    cairo_save(impl().cr);
+    cairo_translate(impl().cr, box.minX(), box.maxY());
+    cairo_scale(impl().cr, 1, -1);
+    showText(impl().cr, text, faded, {0, 0, box.width(), box.height()});
+    cairo_restore(impl().cr);
 }
 
 }  // namespace platform
@@ -341,7 +381,7 @@ void CairoCanvas::drawText(std::string_view text, const TextStyle& style, const 
 namespace platform {
 
 void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const std::function<void(Canvas&)>& draw) {
-    cairo_t* cr = impl_->cr;
+    cairo_t* cr = impl().cr;
     cairo_matrix_t m;
     cairo_get_matrix(cr, &m);
     // An image can stand in for the drawing only where it is painted pixel
@@ -349,8 +389,8 @@ void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const s
     // transform, the normal blend mode and no extra transparency.
     const bool paintable = hasArea(extent) && m.xy == 0 && m.yx == 0 && std::isfinite(m.xx) &&
                            std::isfinite(m.yy) && std::isfinite(m.x0) && std::isfinite(m.y0) &&
-                           cairo_get_operator(cr) == CAIRO_OPERATOR_OVER && impl_->state().alpha == 1 &&
-                           impl_->width > 0 && impl_->height > 0;
+                           cairo_get_operator(cr) == CAIRO_OPERATOR_OVER && impl().state().alpha == 1 &&
+                           impl().width > 0 && impl().height > 0;
     if (!paintable) {
         draw(*this);
         return;
@@ -365,8 +405,12 @@ void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const s
         return;
     }
 
+    // A picture that may move by whole pixels is kept by its sub-pixel phase
+    // alone, its place counted from the transform's whole-pixel offset.
+    const double shiftX = key.wholePixelShifts ? std::floor(m.x0) : 0;
+    const double shiftY = key.wholePixelShifts ? std::floor(m.y0) : 0;
     PictureCache& cache = pictureCache();
-    PlacedPictureKey placed{key, {m.xx, m.yx, m.xy, m.yy, m.x0, m.y0}, extent};
+    PlacedPictureKey placed{key, {m.xx, m.yx, m.xy, m.yy, m.x0 - shiftX, m.y0 - shiftY}, extent};
     const PlacedPicture* picture = cache.find(placed);
     if (!picture) {
         // The same transform shifted by whole pixels, so the picture has the
@@ -378,7 +422,7 @@ void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const s
         cairo_set_matrix(offscreen.impl_->cr, &shifted);
         offscreen.clipToRect(extent);
         draw(offscreen);
-        PlacedPicture made{offscreen.finish(), static_cast<int>(left), static_cast<int>(top)};
+        PlacedPicture made{offscreen.finish(), static_cast<int>(left - shiftX), static_cast<int>(top - shiftY)};
         picture = cache.insert(std::move(placed), std::move(made));
         if (!picture) {  // larger than the whole budget: drawn directly every time
             draw(*this);
@@ -390,12 +434,13 @@ void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const s
     cairo_surface_t* source = cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(pixels.data())), CAIRO_FORMAT_ARGB32,
         pixels.width(), pixels.height(), pixels.width() * 4);
+    const double x = picture->x + shiftX, y = picture->y + shiftY;
     cairo_save(cr);
     cairo_identity_matrix(cr);
-    cairo_set_source_surface(cr, source, picture->x, picture->y);
+    cairo_set_source_surface(cr, source, x, y);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_new_path(cr);
-    cairo_rectangle(cr, picture->x, picture->y, pixels.width(), pixels.height());
+    cairo_rectangle(cr, x, y, pixels.width(), pixels.height());
     cairo_fill(cr);
     cairo_restore(cr);
     cairo_surface_destroy(source);

@@ -24,6 +24,12 @@ public:
     BitmapRef makeBitmap() const;
     // The pixels drawn, without a copy; the canvas is empty (0 x 0) after.
     BitmapRef finish();
+    // The pixels drawn, without a copy; the canvas then starts a new,
+    // transparent picture of the same size in its initial state. It draws it
+    // into the same pixels and Cairo surface when the bitmap answered here is
+    // no longer held by then, so a canvas redrawn again and again allocates
+    // nothing.
+    BitmapRef share();
     int pixelWidth() const;
     int pixelHeight() const;
 
@@ -55,6 +61,9 @@ public:
 
 private:
     struct Impl;
+    // The state, after starting the new picture share() left pending.
+    Impl& impl() const;
+    static std::uint32_t* writablePixels(Bitmap& bitmap);
     std::unique_ptr<Impl> impl_;
 };
 

@@ -29,6 +29,10 @@ enum class Interpolation { none, linear, high };
 struct PictureKey {
     std::string description;
     std::vector<std::shared_ptr<const void>> objects;
+    // The drawing moves with the transform and looks the same wherever it is
+    // put, up to a shift by whole device pixels: one image serves every
+    // place with the same sub-pixel phase.
+    bool wholePixelShifts = false;
     bool operator==(const PictureKey&) const = default;
 };
 

@@ -14,6 +14,19 @@ Rect contentsRect(const Rect& bounds, const Bitmap& bitmap, ContentsGravity grav
     return {bounds.midX() - width / 2, bounds.midY() - height / 2, width, height};
 }
 
+void appendToKey(std::string& key, const Rect& r) {
+    for (double v : {r.minX(), r.minY(), r.width(), r.height()}) platform::appendToKey(key, v);
+}
+
+void appendToKey(std::string& key, const Color& c) {
+    for (double v : {c.red, c.green, c.blue, c.alpha}) platform::appendToKey(key, v);
+}
+
+void appendToKey(std::string& key, const std::optional<Color>& c) {
+    platform::appendToKey(key, double(c.has_value()));
+    if (c) appendToKey(key, *c);
+}
+
 }  // namespace
 
 Layer::~Layer() {
@@ -41,6 +54,19 @@ void Layer::render(Canvas& canvas) const {
     canvas.save();
     canvas.translate(frame.minX(), frame.minY());
     if (opacity < 1) canvas.setAlpha(opacity);
+    if (shouldRasterize) {
+        rasterKey_.description.clear();
+        rasterKey_.objects.clear();
+        describe(rasterKey_);
+        canvas.clipToRect(bounds());
+        canvas.drawPicture(rasterKey_, bounds(), [this](Canvas& c) { drawSelfAndSublayers(c); });
+    } else {
+        drawSelfAndSublayers(canvas);
+    }
+    canvas.restore();
+}
+
+void Layer::drawSelfAndSublayers(Canvas& canvas) const {
     if (contents) {
         const bool magnified = contents->width() < frame.width() * contentsScale;
         const LayerFilter filter = magnified ? magnificationFilter : minificationFilter;
@@ -49,15 +75,55 @@ void Layer::render(Canvas& canvas) const {
     }
     drawContent(canvas);
     renderSublayers(canvas);
-    canvas.restore();
+}
+
+void Layer::describe(PictureKey& key) const {
+    std::string& d = key.description;
+    appendToKey(d, double(hidden));
+    if (hidden) return;
+    appendToKey(d, frame);
+    for (double v : {opacity, zPosition, contentsScale, double(contentsGravity), double(magnificationFilter),
+                     double(minificationFilter), double(contents != nullptr), double(sublayers_.size())})
+        appendToKey(d, v);
+    if (contents) key.objects.push_back(contents);
+    describeContent(key);
+    for (const auto& sublayer : sublayers_) sublayer->describe(key);
+}
+
+void Layer::describeContent(PictureKey&) const {}
+
+void ShapeLayer::describeContent(PictureKey& key) const {
+    std::string& d = key.description;
+    appendToKey(d, fillColor);
+    appendToKey(d, strokeColor);
+    appendToKey(d, lineWidth);
+    appendToKey(d, double(path.elements().size()));
+    for (const auto& e : path.elements()) {
+        for (double v : {double(e.kind), e.point.x, e.point.y, e.control.x, e.control.y, e.radiusX, e.radiusY})
+            appendToKey(d, v);
+        appendToKey(d, e.rect);
+    }
+}
+
+void TextLayer::describeContent(PictureKey& key) const {
+    std::string& d = key.description;
+    appendToKey(d, string);
+    for (double v : {font.pointSize, double(font.weight), double(alignment), double(truncateTail)}) appendToKey(d, v);
+    appendToKey(d, foregroundColor);
 }
 
 void Layer::renderSublayers(Canvas& canvas) const {
+    const auto byZ = [](const Layer* a, const Layer* b) { return a->zPosition < b->zPosition; };
+    const bool inOrder = std::is_sorted(sublayers_.begin(), sublayers_.end(),
+                                        [&byZ](const auto& a, const auto& b) { return byZ(a.get(), b.get()); });
+    if (inOrder) {  // the usual case, drawn without sorting a copy
+        for (const auto& sublayer : sublayers_) sublayer->render(canvas);
+        return;
+    }
     std::vector<const Layer*> ordered;
     ordered.reserve(sublayers_.size());
     for (const auto& sublayer : sublayers_) ordered.push_back(sublayer.get());
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const Layer* a, const Layer* b) { return a->zPosition < b->zPosition; });
+    std::stable_sort(ordered.begin(), ordered.end(), byZ);
     for (const Layer* sublayer : ordered) sublayer->render(canvas);
 }
 

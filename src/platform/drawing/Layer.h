@@ -44,6 +44,11 @@ public:
     LayerFilter minificationFilter = LayerFilter::linear;
     double contentsScale = 1;
     LayerActions actions;
+    // Draw this layer and its sublayers, clipped to its bounds, as one canvas
+    // picture (Canvas::drawPicture) named by every property they draw with:
+    // while none of them changes, a canvas that keeps pictures paints the
+    // kept image instead of drawing shapes and text again.
+    bool shouldRasterize = false;
 
     Rect bounds() const { return {0, 0, frame.width(), frame.height()}; }
 
@@ -63,10 +68,17 @@ protected:
     Layer() = default;
     // Draws this layer's own content in its bounds (after `contents`).
     virtual void drawContent(Canvas& canvas) const;
+    // Appends to `key` every property drawContent() reads.
+    virtual void describeContent(PictureKey& key) const;
 
 private:
+    void drawSelfAndSublayers(Canvas& canvas) const;
+    // This layer's and its sublayers' drawing, for a picture key.
+    void describe(PictureKey& key) const;
+
     std::vector<std::shared_ptr<Layer>> sublayers_;
     Layer* superlayer_ = nullptr;
+    mutable PictureKey rasterKey_;  // rebuilt on every render, its storage kept
 };
 
 // Fills and then strokes `path`, given in the layer's own coordinates; the
@@ -83,6 +95,7 @@ public:
 private:
     ShapeLayer() = default;
     void drawContent(Canvas& canvas) const override;
+    void describeContent(PictureKey& key) const override;
 };
 
 // One line of text set from the top of the bounds.
@@ -99,6 +112,7 @@ public:
 private:
     TextLayer() = default;
     void drawContent(Canvas& canvas) const override;
+    void describeContent(PictureKey& key) const override;
 };
 
 }  // namespace platform

@@ -52,9 +52,14 @@ double Panel::backingScaleFactor() const {
 }
 
 BitmapRef Panel::render() const {
-    CairoCanvas canvas(frame_.size, backingScaleFactor());
-    renderContent(canvas);
-    return canvas.finish();
+    const double scale = backingScaleFactor();
+    if (!backing_ || backingSize_ != frame_.size || backingScale_ != scale) {
+        backing_ = std::make_unique<CairoCanvas>(frame_.size, scale);
+        backingSize_ = frame_.size;
+        backingScale_ = scale;
+    }
+    renderContent(*backing_);
+    return backing_->share();
 }
 
 void Panel::renderContent(Canvas& canvas) const {

@@ -13,6 +13,7 @@
 
 namespace platform {
 
+class CairoCanvas;
 class WindowServer;
 
 class Panel : public std::enable_shared_from_this<Panel> {
@@ -47,7 +48,9 @@ public:
     double backingScaleFactor() const;
 
     // The panel's content at its backing scale, transparent where nothing
-    // is drawn.
+    // is drawn. Drawn each time into the panel's own canvas, which is kept
+    // while the size and scale stay: once the caller lets go of the bitmap,
+    // the next render reuses its pixels and surface.
     BitmapRef render() const;
     void renderContent(Canvas& canvas) const;
 
@@ -66,6 +69,9 @@ private:
     std::shared_ptr<View> contentView_;
     std::weak_ptr<View> pressedView_;
     std::vector<std::weak_ptr<View>> viewsUnderPointer_;
+    mutable std::unique_ptr<CairoCanvas> backing_;
+    mutable Size backingSize_;
+    mutable double backingScale_ = 0;
 };
 
 }  // namespace platform

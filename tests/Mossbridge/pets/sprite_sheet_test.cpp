@@ -162,3 +162,30 @@ TEST(DisabledLayerActions, ExactlyTheSevenKeys) {
 
 }  // namespace
 }  // namespace Mossbridge
+
+namespace Mossbridge {
+namespace {
+
+// The walk the tick uses must visit exactly the clips clipChain() copies.
+TEST(ClipChainWalk, VisitsTheClipsOfClipChainInOrder) {
+    for (PetKind kind : everyPetKind()) {
+        const auto manifest = spriteManifest(kind);
+        if (!manifest) continue;
+        for (PetAnimationState state : allPetAnimationStates) {
+            std::vector<PetAnimationClip> walked;
+            const bool stopped = forEachClipInChain(*manifest, state, [&walked](const PetAnimationClip& clip) {
+                walked.push_back(clip);
+                return false;
+            });
+            EXPECT_FALSE(stopped);
+            EXPECT_EQ(walked, manifest->clipChain(state)) << rawValue(kind) << " " << int(state);
+            int visits = 0;
+            EXPECT_EQ(forEachClipInChain(*manifest, state, [&visits](const PetAnimationClip&) { return ++visits; }),
+                      !walked.empty());
+            EXPECT_EQ(visits, walked.empty() ? 0 : 1);  // stops at the first clip that answers true
+        }
+    }
+}
+
+}  // namespace
+}  // namespace Mossbridge

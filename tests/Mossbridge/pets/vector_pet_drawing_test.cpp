@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 #include "PetViewFixture.h"
 #include "platform/drawing/CairoCanvas.h"
@@ -166,8 +167,8 @@ TEST(VectorPetDrawing, WindowDotsAndGripFollowCountAndHover) {
     EXPECT_EQ(n, drawn(pet(PetKind::blob)).size() + 1 + 5 + 1 + 3);
 }
 
-// The badges, the name and the window dots are drawn as pictures the canvas
-// may keep between frames. What they draw is checked above; here, that the
+// The shadow, the badges, the name and the window dots are drawn as pictures
+// the canvas may keep between frames, and so are body and face, moving. What they draw is checked above; here, that the
 // keys change exactly when that drawing does, and that every shape stays
 // inside its picture's extent (what lies outside would be lost).
 
@@ -190,31 +191,79 @@ std::vector<platform::RecordedPicture> pictures(const VectorPetAppearance& appea
     return canvas.pictures();
 }
 
+// The pictures that stay in place (not the body's, which moves).
 std::vector<platform::PictureKey> keys(const VectorPetAppearance& appearance) {
     std::vector<platform::PictureKey> result;
-    for (const auto& picture : pictures(appearance)) result.push_back(picture.key);
+    for (const auto& picture : pictures(appearance))
+        if (!picture.key.wholePixelShifts) result.push_back(picture.key);
     return result;
 }
 
-TEST(VectorPetPictures, BadgeNameAndDotsArePicturesOverTheMovingBody) {
+TEST(VectorPetPictures, ShadowBadgeNameAndDotsArePicturesAroundTheMovingBody) {
     AppStatus status;
     status.badgeText = "12";
     auto busy = pet(PetKind::cat, &status);
     busy.windowCount = 7;
     platform::RecordingCanvas canvas;
     drawVectorPet(canvas, busy);
-    ASSERT_EQ(canvas.pictures().size(), 3u);
+    ASSERT_EQ(canvas.pictures().size(), 5u);
     const auto& commands = canvas.commands();
-    const auto& badge = canvas.pictures()[0];
+    const auto& shadow = canvas.pictures()[0];
+    EXPECT_EQ(shadow.firstCommand, 0u);
+    EXPECT_EQ(shadow.endCommand, 1u);
+    const auto& body = canvas.pictures()[1];  // body, two ears, the face
+    EXPECT_EQ(body.firstCommand, 1u);
+    EXPECT_EQ(body.endCommand, 1u + 1u + 2u + 3u);
+    EXPECT_TRUE(body.key.wholePixelShifts);
+    const auto& badge = canvas.pictures()[2];
     EXPECT_EQ(commands[badge.firstCommand].path.elements()[0].rect, (platform::Rect{33, 2, 26, 26}));
     EXPECT_EQ(commands[badge.endCommand - 1].text, "12");
-    const auto& name = canvas.pictures()[1];
+    const auto& name = canvas.pictures()[3];
     EXPECT_EQ(name.endCommand - name.firstCommand, 1u);
     EXPECT_EQ(commands[name.firstCommand].text, "Notes");
-    const auto& dots = canvas.pictures()[2];
+    const auto& dots = canvas.pictures()[4];
     EXPECT_EQ(commands[dots.endCommand - 1].text, "+2");
-    // The shadow, the body, the ears and the face are drawn before them.
-    EXPECT_EQ(badge.firstCommand, 1u + 1u + 2u + 3u);
+    EXPECT_EQ(badge.firstCommand, body.endCommand);
+}
+
+TEST(VectorPetPictures, BodyAndFaceAreOnePictureThatMovesWithTheBob) {
+    auto bodyKey = [](const VectorPetAppearance& appearance) {
+        for (const auto& picture : pictures(appearance))
+            if (picture.key.wholePixelShifts) return std::optional(picture.key);
+        return std::optional<platform::PictureKey>();
+    };
+    auto resting = pet(PetKind::blob);
+    auto risen = resting;
+    risen.animationTick = 0.3;
+    ASSERT_TRUE(bodyKey(resting));
+    EXPECT_EQ(bodyKey(risen), bodyKey(resting));  // the same drawing, moved
+    const double minY = vectorBodyRect(risen.bounds, 0.3, false).minY();
+    EXPECT_GT(minY, 40);
+    EXPECT_EQ(minY * 32, std::round(minY * 32));  // on the 1/32-point grid
+    EXPECT_EQ(drawn(risen)[1].path.elements()[0].rect.minY(), minY);
+
+    auto focused = resting;
+    focused.isFocused = true;
+    focused.animationTick = 0.5;  // no wink
+    auto winking = focused;
+    winking.animationTick = 0;
+    auto cat = resting;
+    cat.kind = PetKind::cat;
+    for (const auto* other : {&focused, &winking, &cat}) EXPECT_NE(bodyKey(*other), bodyKey(resting));
+    EXPECT_NE(bodyKey(winking), bodyKey(focused));
+    // The ghost's hem clears what lies behind: cut in place between its body
+    // and its face, each a moving picture.
+    auto ghost = resting;
+    ghost.kind = PetKind::ghost;
+    platform::RecordingCanvas canvas;
+    drawVectorPet(canvas, ghost);
+    ASSERT_GE(canvas.pictures().size(), 3u);
+    const auto& body = canvas.pictures()[1];
+    const auto& face = canvas.pictures()[2];
+    EXPECT_TRUE(body.key.wholePixelShifts && face.key.wholePixelShifts);
+    EXPECT_EQ(face.firstCommand, body.endCommand + 3);
+    for (std::size_t i = body.endCommand; i < face.firstCommand; ++i)
+        EXPECT_EQ(canvas.commands()[i].blendMode, platform::BlendMode::clear) << i;
 }
 
 TEST(VectorPetPictures, KeysIgnoreTheMotionAndFollowWhatIsDrawn) {
@@ -223,7 +272,7 @@ TEST(VectorPetPictures, KeysIgnoreTheMotionAndFollowWhatIsDrawn) {
     auto base = pet(PetKind::blob, &status);
     base.windowCount = 2;
     const auto reference = keys(base);
-    ASSERT_EQ(reference.size(), 3u);
+    ASSERT_EQ(reference.size(), 4u);  // shadow, badge, name, dots
 
     auto moved = base;
     moved.animationTick = 1.3;
@@ -233,43 +282,44 @@ TEST(VectorPetPictures, KeysIgnoreTheMotionAndFollowWhatIsDrawn) {
 
     auto renamed = base;
     renamed.appName = "Mail";
-    EXPECT_NE(keys(renamed)[0], reference[0]);  // another initial
-    EXPECT_NE(keys(renamed)[1], reference[1]);
-    EXPECT_EQ(keys(renamed)[2], reference[2]);
+    EXPECT_NE(keys(renamed)[1], reference[1]);  // another initial
+    EXPECT_NE(keys(renamed)[2], reference[2]);
+    EXPECT_EQ(keys(renamed)[3], reference[3]);
+    EXPECT_EQ(keys(renamed)[0], reference[0]);  // the shadow follows the width alone
 
     AppStatus more;
     more.badgeText = "4";
     auto recounted = base;
     recounted.status = &more;
-    EXPECT_NE(keys(recounted)[0], reference[0]);
-    EXPECT_EQ(keys(recounted)[1], reference[1]);
+    EXPECT_NE(keys(recounted)[1], reference[1]);
+    EXPECT_EQ(keys(recounted)[2], reference[2]);
 
     auto quiet = base;
     quiet.displayBadges = false;
-    EXPECT_NE(keys(quiet)[0], reference[0]);
+    EXPECT_NE(keys(quiet)[1], reference[1]);
 
     auto larger = base;
     larger.appIconSizeScale = 1.5;
-    EXPECT_NE(keys(larger)[0], reference[0]);
+    EXPECT_NE(keys(larger)[1], reference[1]);
 
     auto wider = base;
     wider.bounds = {0, 0, 120, 104};
     const auto widerKeys = keys(wider);
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_NE(widerKeys[i], reference[i]) << i;
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_NE(widerKeys[i], reference[i]) << i;
 
     auto moreWindows = base;
     moreWindows.windowCount = 3;
-    EXPECT_NE(keys(moreWindows)[2], reference[2]);
-    EXPECT_EQ(keys(moreWindows)[0], reference[0]);
+    EXPECT_NE(keys(moreWindows)[3], reference[3]);
+    EXPECT_EQ(keys(moreWindows)[1], reference[1]);
 
     // An icon is the same picture only while it is the same bitmap.
     auto withIcon = base;
     withIcon.appIcon = std::make_shared<platform::Image>(platform::Bitmap::make(1, 1, {0xff00ff00}));
     auto otherIcon = base;
     otherIcon.appIcon = std::make_shared<platform::Image>(platform::Bitmap::make(1, 1, {0xff00ff00}));
-    EXPECT_EQ(keys(withIcon)[0], keys(withIcon)[0]);
-    EXPECT_NE(keys(withIcon)[0], keys(otherIcon)[0]);
-    EXPECT_NE(keys(withIcon)[0], reference[0]);
+    EXPECT_EQ(keys(withIcon)[1], keys(withIcon)[1]);
+    EXPECT_NE(keys(withIcon)[1], keys(otherIcon)[1]);
+    EXPECT_NE(keys(withIcon)[1], reference[1]);
 }
 
 // Draws into a CairoCanvas but every picture directly, as the pass did

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "platform/drawing/CairoCanvas.h"
 #include "platform/drawing/RecordingCanvas.h"
 
@@ -105,6 +108,45 @@ TEST(LayerRender, TextLayerSetsItsStringInItsBounds) {
     EXPECT_EQ(canvas.commands()[0].text, "99+");
     EXPECT_EQ(canvas.commands()[0].rect, (Rect{5, 5, 30, 12}));
     EXPECT_EQ(canvas.commands()[0].textStyle.alignment, TextAlignment::center);
+}
+
+TEST(LayerRender, ARasterizedLayerIsOnePictureUntilWhatItDrawsChanges) {
+    CairoCanvas::clearPictureCache();
+    auto root = Layer::make();
+    root->frame = {0, 0, 40, 20};
+    auto text = TextLayer::make();
+    text->frame = {0, 0, 40, 20};
+    text->string = "7";
+    root->addSublayer(square({2, 2, 6, 6}, {1, 0, 0, 1}));
+    root->addSublayer(text);
+    auto render = [&root](bool rasterize) {
+        root->shouldRasterize = rasterize;
+        CairoCanvas canvas({40, 20}, 2);
+        root->render(canvas);
+        return canvas.finish();
+    };
+    auto largestDifference = [](const Bitmap& a, const Bitmap& b) {
+        int largest = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                for (int shift : {0, 8, 16, 24})
+                    largest = std::max(largest, std::abs(int(a.pixel(x, y) >> shift & 0xff) -
+                                                         int(b.pixel(x, y) >> shift & 0xff)));
+        return largest;
+    };
+    const auto direct = render(false);
+    const auto first = render(true);
+    const auto again = render(true);
+    EXPECT_LE(largestDifference(*direct, *first), 2);  // one more rounding
+    EXPECT_EQ(largestDifference(*first, *again), 0);
+    EXPECT_EQ(CairoCanvas::pictureCacheStats().misses, 1u);
+    EXPECT_EQ(CairoCanvas::pictureCacheStats().hits, 1u);
+
+    text->string = "8";  // a sublayer's property is part of the picture's name
+    const auto changed = render(true);
+    EXPECT_EQ(CairoCanvas::pictureCacheStats().misses, 2u);
+    EXPECT_GT(largestDifference(*first, *changed), 100);
+    CairoCanvas::clearPictureCache();
 }
 
 TEST(LayerRender, HalfOpaqueLayerBlendsWithWhatIsBelow) {

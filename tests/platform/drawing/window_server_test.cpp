@@ -118,6 +118,25 @@ TEST_F(Desktop, PanelKnowsItsScreenScaleAndRendersAtIt) {
     EXPECT_DOUBLE_EQ(panel->backingScaleFactor(), 1);
 }
 
+TEST_F(Desktop, PanelRedrawsInItsOwnPixelsOnlyOnceTheLastPictureIsLetGo) {
+    std::shared_ptr<ProbeView> view;
+    auto panel = makePanel({0, 0, 20, 10}, {1, 0, 0, 1}, &view);
+    BitmapRef red = panel->render();
+    view->setHidden(true);
+    BitmapRef empty = panel->render();  // `red` is still held: drawn elsewhere
+    EXPECT_EQ(pixelComponents(red->pixel(5, 5)).red, 255);
+    EXPECT_EQ(empty->pixel(5, 5), 0u);  // nothing left of the earlier picture
+    const Bitmap* storage = empty.get();
+    empty.reset();
+    view->setHidden(false);
+    const BitmapRef again = panel->render();
+    EXPECT_EQ(again.get(), storage);
+    EXPECT_EQ(pixelComponents(again->pixel(5, 5)).red, 255);
+    EXPECT_EQ(pixelComponents(red->pixel(5, 5)).red, 255);
+    panel->setFrame({0, 0, 30, 10}, true);
+    EXPECT_EQ(panel->render()->width(), 30);
+}
+
 TEST_F(Desktop, FrameChangesResizeTheContentAndNotify) {
     std::shared_ptr<ProbeView> view;
     auto panel = makePanel({0, 0, 40, 40}, {1, 0, 0, 1}, &view);
