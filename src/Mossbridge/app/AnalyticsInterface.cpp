@@ -1,6 +1,7 @@
 #include "Mossbridge/app/AnalyticsInterface.h"
 
 #include "Mossbridge/model/UsageEvents.h"
+#include "VeredodaAnalytics/RADOdodavazi.h"
 
 namespace Mossbridge {
 
@@ -58,6 +59,18 @@ AnalyticsInterface analyticsInterface() {
         if (slot().installed) return *slot().installed;
     }
     return defaultAnalyticsRecorder().interface();
+}
+
+void installPublicAnalyticsInterface() {
+    RADOdodavazi::registerClass();
+    AnalyticsInterface calls;
+    calls.setAnalyticsCollectionEnabled = [](bool enabled) { RADOdodavazi::setAnalyticsCollectionEnabled(enabled); };
+    calls.logEvent = [](const std::string& name, const std::optional<APMParameters>& parameters) {
+        std::optional<APMObjectParameters> objects;
+        if (parameters) objects = APMObjectParametersFrom(*parameters);
+        RADOdodavazi::logEventWithName(name, std::move(objects));
+    };
+    setAnalyticsInterface(std::move(calls));
 }
 
 void routeUsageEventsToAnalytics() {

@@ -1,9 +1,10 @@
 #pragma once
 // The two class-level calls the application makes on the analytics
 // interface: switching collection on and logging an event with the origin
-// "app". The public interface itself is not part of the tree yet, so these
-// go through a replaceable slot; until something is installed, an in-memory
-// recorder takes them, and usage events reach the same slot. Thread-safe.
+// "app". They go through a replaceable slot: the application installs the
+// public interface (installPublicAnalyticsInterface); until something is
+// installed, and in tests, an in-memory recorder takes them. Usage events
+// reach the same slot. Thread-safe.
 
 #include <cstddef>
 #include <functional>
@@ -49,6 +50,11 @@ private:
 void setAnalyticsInterface(AnalyticsInterface interface);
 AnalyticsInterface analyticsInterface();
 AnalyticsRecorder& defaultAnalyticsRecorder();
+
+// Puts the public analytics interface into the slot: RADOdodavazi's class
+// object is registered (so configuring the default app starts it by name)
+// and both calls go to it.
+void installPublicAnalyticsInterface();
 
 // Sends every usage event of the application to the slot's logEvent.
 void routeUsageEventsToAnalytics();

@@ -47,6 +47,7 @@ void AppDelegate::applicationDidFinishLaunching(platform::Application& applicati
 }
 
 int runApplication(platform::Application& application, AppDelegate::CoordinatorFactory makeCoordinator) {
+    installPublicAnalyticsInterface();
     routeUsageEventsToAnalytics();
     auto delegate = std::make_shared<AppDelegate>(std::move(makeCoordinator));
     application.setDelegate(delegate);

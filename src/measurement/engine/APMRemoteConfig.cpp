@@ -116,8 +116,9 @@ APMRemoteConfig::APMRemoteConfig(const std::string& appID, std::shared_ptr<APMDa
         experimentClient_ = experimentManager_->registerMeasurementClient(APMIdentity::varUradazaduroLibraryVersion());
     }
     if (experimentClient_) {
+        // No pending snapshot answers false without an error: nothing to say.
         APMError error;
-        if (!experimentClient_->activateLatestSnapshot(&error)) {
+        if (!experimentClient_->activateLatestSnapshot(&error) && error != APMError{}) {
             APMMonitor::shared()->log(2, 29023, "Cannot activate stale snapshot. Error", error);
         }
         updateCachedExperimentFlags();

@@ -1,0 +1,175 @@
+#pragma once
+// APMAnalytics: the facade between the public interface (RADOdodavazi) and
+// the measurement engine. Used through static members; its state is one per
+// process (resetForTesting builds a fresh one).
+//
+// Queues, all serial:
+//  - "APMAnalyticsOperationQueue": an operation queue, suspended until the
+//    start; its operations only hand their block on to the serial queue, so
+//    every call made before the start runs after the engine's creation, in
+//    call order.
+//  - "APMAnalyticsQueue" (the serial queue): every operation's work. The
+//    enabled flag, the interceptor, the listener table and the open-URL
+//    listener are read and written only here.
+//  - "APMAnalyticsTimestampQueue": entered synchronously to stamp an event
+//    and queue it as one step, so events are queued in timestamp order.
+// The load timestamp has its own lock; the deactivated flag and the started
+// flag are atomics written once by the start.
+//
+// The shared instance also answers the calls that consent and validation
+// make of the facade (APMConsentFacade, the internal-event logger); the
+// start installs it there.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "VeredodaAnalytics/APMAnalyticsEngineBridge.h"
+#include "VeredodaCore/RADOdodavaziConfiguration.h"
+#include "measurement/interface/APMConsentFacade.h"
+#include "measurement/interface/APMConsentTypes.h"
+#include "measurement/interface/APMEvent.h"
+#include "measurement/interface/APMObjectParameters.h"
+#include "measurement/storage/APMError.h"
+#include "measurement/storage/APMValue.h"
+#include "platform/core/Dispatch.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/core/PropertyList.h"
+
+class APMConsentSettingsStore;
+class APMUserDefaults;
+
+inline constexpr const char* kAPMAnalyticsOperationQueueLabel = "APMAnalyticsOperationQueue";
+inline constexpr const char* kAPMAnalyticsQueueLabel = "APMAnalyticsQueue";
+inline constexpr const char* kAPMAnalyticsTimestampQueueLabel = "APMAnalyticsTimestampQueue";
+inline constexpr const char* kRADOdodavaziWillStartNotification = "kRADOdodavaziWillStartNotification";
+
+inline constexpr const char* kAPMStartOptionLogTag = "app_measurement_log_tag";
+inline constexpr const char* kAPMStartOptionCollectionEnabled = "VEREDODA_ANALYTICS_COLLECTION_ENABLED";
+inline constexpr const char* kAPMStartOptionCollectionDeactivated = "VEREDODA_ANALYTICS_COLLECTION_DEACTIVATED";
+inline constexpr const char* kAPMStartOptionConfiguration = "VEREDODA_ANALYTICS_CONFIGURATION";
+inline constexpr const char* kAPMStartOptionSafelistedEvents = "safelisted_events";
+
+// The start options: the property-list entries by key, and the
+// configuration object (kept apart: it is no property-list value).
+struct APMAnalyticsStartOptions {
+    platform::PropertyDictionary values;
+    std::shared_ptr<RADOdodavaziConfiguration> configuration;
+    bool empty() const { return values.empty() && !configuration; }
+};
+
+// Where the facade runs; empty members take the process's defaults.
+struct APMAnalyticsEnvironment {
+    platform::Dispatcher* dispatcher = nullptr;
+    platform::NotificationCenter* notificationCenter = nullptr;
+    std::shared_ptr<APMUserDefaults> suite;  // "APMAnalyticsSuiteName"
+};
+
+using APMLogEventListener = std::function<void(const APMEvent& event)>;
+using APMLogEventListenerToken = std::uint64_t;
+using APMLogEventInterceptor =
+    std::function<void(const std::string& origin, const std::string& name, const APMObjectParameters& parameters,
+                       double timestamp)>;
+
+class APMAnalytics final : public APMConsentFacade, public std::enable_shared_from_this<APMAnalytics> {
+public:
+    static std::shared_ptr<APMAnalytics> sharedInstance();
+    // Test hook: a fresh state (queues suspended, not started) in `environment`.
+    static void resetForTesting(APMAnalyticsEnvironment environment = {});
+    // Makes the facade the receiver of the lower layers' internal events
+    // (error events); they wait in the operation queue until the start.
+    static void installIntoLowerLayers();
+
+    // MARK: Queues and start (APMAnalytics.cpp)
+    static platform::QueueRef queue();
+    static void dispatchAsyncOnSerialQueue(platform::Block block);
+    static void queueOperationWithBlock(platform::Block block);
+    // As queueOperationWithBlock; after the start, the operation queue then
+    // holds later operations until 0.5 s after everything before it reached
+    // the serial queue.
+    static void queueOperationWithBlockThenWait(platform::Block block);
+    static void unsuspendOperationQueue();
+    static bool isCurrentQueueSerialQueue();
+    static double loadTimestamp();
+    static void setLoadTimestamp(double seconds);
+    static double now();
+    static platform::Dispatcher& dispatcher();
+    static void startWithAppID(const std::string& appID, const std::string& origin,
+                               const APMAnalyticsStartOptions& options);
+    static void observeNotificationsForAnalyticsConfiguration(
+        const std::shared_ptr<RADOdodavaziConfiguration>& configuration);
+    static void handleSetEnabled(const platform::Notification& notification);
+    static bool isEnabled();
+    static bool isDeactivated();
+    static std::shared_ptr<APMUserDefaults> suiteDefaults();
+
+    // MARK: Event road, listeners, links (APMAnalyticsEvents.cpp)
+    static void logEventWithName(const std::string& name, std::optional<APMObjectParameters> parameters);
+    static void logEventWithOrigin(const std::string& origin, const std::string& name,
+                                   std::optional<APMObjectParameters> parameters);
+    static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
+                                           std::optional<APMObjectParameters> parameters);
+    static void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                                   std::optional<APMObjectParameters> parameters);
+    static void logInternalEventWithOrigin(const std::string& origin, const std::string& name, double timestamp,
+                                           std::optional<APMObjectParameters> parameters);
+    static void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                                   std::optional<APMObjectParameters> parameters, double timestamp,
+                                   bool ignoreEnabled, bool ignoreInterceptor);
+    static void logEventOnSerialQueueWithOrigin(const std::string& origin, bool isPublicEvent,
+                                                const std::string& name,
+                                                std::optional<APMObjectParameters> parameters, double timestamp,
+                                                bool ignoreEnabled, bool ignoreInterceptor,
+                                                std::optional<APMObjectParameters> addedScreenParameters);
+    // The ad library's entry: origin "am" turns a decimal "_aeid" into an integer.
+    void logInternalEvent(const std::string& origin, const std::string& name,
+                          std::optional<APMObjectParameters> parameters);
+
+    static void setLogEventInterceptor(APMLogEventInterceptor interceptor);
+    // None (after 25012) for an empty listener.
+    static std::optional<APMLogEventListenerToken> addLogEventListener(APMLogEventListener listener);
+    static void removeLogEventListener(std::optional<APMLogEventListenerToken> token);
+    static void notifyEventListeners(const APMEvent& event);
+    static void notifyEventListenersOnSerialQueue(const APMEvent& event);
+    static void setOpenURLListener(std::function<void(const std::string& url)> listener);
+    static void handleOpenURL(const std::string& url, std::optional<std::string> metadata);
+
+    // MARK: User state (APMAnalyticsUserState.cpp)
+    static void setUserPropertyString(const std::optional<std::string>& value, const std::string& name);
+    static void setUserAttributeNumber(const platform::PropertyValue& number, const std::string& name);
+    static void removeUserAttributeForName(const std::string& name);
+    void setInternalUserProperty(const std::optional<APMObject>& value, const std::string& name,
+                                 const std::string& origin);
+    static void removeInternalUserAttributeForName(const std::string& name);
+    static void setUserID(const std::optional<platform::PropertyValue>& userID);
+    // `queue` null: the answer (empty) goes to the main queue after 25007.
+    static void userPropertiesIncludingInternal(bool includingInternal, platform::QueueRef queue,
+                                                std::function<void(APMUserPropertyList)> callback);
+    void maxUserPropertiesForOrigin(const std::string& origin, platform::QueueRef queue,
+                                    std::function<void(std::int64_t)> callback);
+    static void setAnalyticsEnabled(bool enabled) { setAnalyticsEnabled(enabled, false); }
+    static void setAnalyticsEnabled(bool enabled, bool persistSetting);
+    static void setSessionTimeoutInterval(double seconds);
+    static void sessionIDWithCompletion(std::function<void(std::int64_t, std::optional<APMError>)> completion);
+    static std::optional<std::string> appInstanceID();
+    static void resetAnalyticsData();
+    static void setUserData(const platform::PropertyDictionary& userData);
+    static void setDefaultEventParameters(std::optional<APMDefaultParameterEntries> parameters);
+
+    // MARK: Consent (APMAnalyticsConsent.cpp)
+    static std::shared_ptr<APMConsentSettingsStore> consentStore();
+    static void setConsent(const platform::PropertyDictionary& settings, const std::string& key);
+    // Makes the persisted consent current, the last full snapshot first.
+    static void loadPersistedConsentSettings();
+
+    // APMConsentFacade
+    void logInternalEvent(const std::string& origin, const std::string& name,
+                          const APMParameters& parameters) override;
+    void setUserPropertyString(const std::string& value, const std::string& name) override;
+    void incrementDiagnosticsSignal(const std::string& name) override;
+    bool hasRemoteConsentDefaults() const override;
+
+    APMAnalytics() = default;
+};

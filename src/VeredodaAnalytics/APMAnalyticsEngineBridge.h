@@ -1,0 +1,116 @@
+#pragma once
+// APMAnalyticsEngineBridge: the only place where this library reaches the
+// measurement engine. Every engine call the facade and the connector make
+// goes through one function here, so a change of an engine signature is
+// one edit in APMAnalyticsEngineBridge.cpp.
+//
+// Calls the engine does not offer yet are seams (`engineSeams()`): each is
+// a function that the engine's owner (or a test) fills in; an empty one
+// answers as an absent engine would.
+//
+// Threads: every function may be called from any thread; engine work is
+// handed to the engine's worker queue by the engine itself. The seams and
+// the configuration provider are set before the start and then only read.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "measurement/engine/APMMeasurement.h"
+#include "measurement/interface/APMEvent.h"
+#include "measurement/interface/APMObjectParameters.h"
+#include "measurement/storage/APMError.h"
+#include "measurement/storage/APMUserAttribute.h"
+#include "measurement/storage/APMValue.h"
+
+class APMPersistedConfig;
+
+using APMEventInterceptor = APMMeasurement::EventInterceptor;
+using APMDefaultParameterEntries = APMMeasurement::DefaultParameterEntries;
+using APMUserPropertyList = std::vector<std::pair<std::string, APMValue>>;
+
+// A conditional user property as the connector hands it on: only the
+// known fields, each already of its type.
+struct APMConditionalUserPropertyFields {
+    std::string name;
+    std::optional<std::string> origin;
+    std::optional<APMValue> value;
+    std::optional<std::string> triggerEventName;
+    std::optional<double> triggerTimeout;
+    std::optional<double> timeToLive;
+    std::optional<double> creationTimestamp;
+    std::optional<double> triggeredTimestamp;
+    std::optional<bool> active;
+    std::optional<APMEvent> triggeredEvent;
+    std::optional<APMEvent> timedOutEvent;
+    std::optional<APMEvent> expiredEvent;
+};
+
+// Engine entries that do not exist yet. Empty: nothing happens, and the
+// queries answer "no engine".
+struct APMAnalyticsEngineSeams {
+    // (session ID, error); none when the engine cannot answer.
+    std::function<void(std::function<void(std::int64_t, std::optional<APMError>)>)> sessionIDWithCompletion;
+    std::function<void(double seconds)> setSessionTimeoutInterval;
+    // True when the engine reset its data.
+    std::function<bool(const std::optional<std::string>& appInstanceID)> resetAnalyticsDataWithAppInstanceID;
+    std::function<void(const platform::PropertyDictionary& userData)> setUserData;
+    std::function<std::optional<std::int64_t>()> shouldDisableAdPersonalization;
+    // The screen-view reporter.
+    std::function<void(const APMObjectParameters& parameters, double timestamp)> trackScreenWithParameters;
+    std::function<std::optional<APMObjectParameters>()> screenParameters;
+    // Links.
+    std::function<void(const std::string& url)> handleSVTMDebugModeWithURL;
+    std::function<void(const std::string& url, double timestamp)> handleNonFirstOpenEventURL;
+    // Conditional user properties (the connector's entries).
+    std::function<void(const APMConditionalUserPropertyFields& property)> setConditionalUserProperty;
+    std::function<void(const APMEvent& clearEvent, const std::string& name)> clearConditionalUserProperty;
+    std::function<std::vector<std::pair<std::string, std::string>>(const std::string& prefix,
+                                                                   const std::string& origin)>
+        conditionalUserProperties;
+};
+
+class APMAnalyticsEngineBridge {
+public:
+    APMAnalyticsEngineBridge() = delete;
+
+    // What the engine is built from; tests give their dispatcher, folders
+    // and stores. Empty: the process's defaults.
+    using ConfigurationProvider = std::function<APMMeasurementConfiguration()>;
+    static void setConfigurationProvider(ConfigurationProvider provider);
+    static APMAnalyticsEngineSeams& engineSeams();
+
+    // Creation of the engine's shared instance; the facade hands in its
+    // persisted state and its listeners.
+    static void createEngine(const std::string& appID, bool enabled, bool deactivated,
+                             const std::vector<std::string>& safelistedEvents,
+                             std::shared_ptr<APMMeasurementFacadeState> facade, platform::Dispatcher* dispatcher,
+                             std::function<void(const APMEvent&)> notifyEventListeners,
+                             std::function<std::shared_ptr<APMTCFClient>()> makeTCFClient);
+    static bool hasEngine();
+    static bool wasEnabledDuringInitialization();
+    static bool didInitializeComponents();
+    static void setEnabled(bool enabled);
+    // The engine's persisted configuration, else the one it will be built with.
+    static std::shared_ptr<APMPersistedConfig> persistedConfig();
+    static bool hasRemoteConsentDefaults();
+
+    static void logEvent(const std::string& origin, bool isPublicEvent, const std::string& name,
+                         std::optional<APMObjectParameters> parameters, double timestamp, bool enabled,
+                         bool ignoreEnabled, bool ignoreInterceptor, APMEventInterceptor interceptor,
+                         std::optional<APMObjectParameters> addedScreenParameters);
+    static void incrementDiagnosticsSignal(const std::string& signal, const std::string& metadata);
+    static void setUserAttribute(const APMUserAttribute& attribute);
+    static void removeUserAttribute(const APMUserAttribute& attribute);
+    // False (and no call) when no engine exists.
+    static bool userProperties(bool includingInternal, std::function<void(APMUserPropertyList)> callback);
+    static bool maxUserProperties(const std::string& origin, std::function<void(std::int64_t)> callback);
+    static void setDefaultEventParameters(std::optional<APMDefaultParameterEntries> parameters);
+
+    // Test hook: forgets the provider and the seams.
+    static void resetForTesting();
+};

@@ -1,0 +1,52 @@
+#pragma once
+// The facade's process state, shared by its source files (not for use
+// outside this library). Which queue or lock owns each member is said
+// beside it.
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "VeredodaAnalytics/APMAnalytics.h"
+
+namespace apm_analytics {
+
+struct FacadeState {
+    explicit FacadeState(APMAnalyticsEnvironment environment);
+
+    platform::Dispatcher& dispatcher;
+    platform::NotificationCenter& center;
+    const std::shared_ptr<APMUserDefaults> suite;
+    const std::shared_ptr<APMConsentSettingsStore> consent;
+
+    const platform::QueueRef serialQueue;
+    const platform::QueueRef timestampQueue;
+    // Stands for the global queue on which answers without a queue of their own arrive.
+    const platform::QueueRef completionQueue;
+    platform::OperationQueue operations;
+
+    std::mutex loadTimestampMutex;
+    double loadTimestampValue = 0;  // loadTimestampMutex
+
+    std::atomic<bool> started{false};
+    std::atomic<bool> deactivated{false};
+    std::atomic<bool> enabled{false};  // written on the serial queue
+
+    // Serial queue only.
+    APMLogEventInterceptor interceptor;
+    bool hasListenerTable = false;
+    std::vector<std::pair<APMLogEventListenerToken, APMLogEventListener>> listeners;
+    std::function<void(const std::string&)> openURLListener;
+
+    std::atomic<APMLogEventListenerToken> nextToken{1};
+    std::mutex observerMutex;
+    platform::NotificationObserverToken configurationObserver;  // observerMutex
+};
+
+// The current state; blocks hold the state they were queued on.
+std::shared_ptr<FacadeState> state();
+
+}  // namespace apm_analytics

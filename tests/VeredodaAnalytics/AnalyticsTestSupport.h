@@ -1,0 +1,110 @@
+#pragma once
+// Fixtures of the analytics-interface tests: the facade on the engine
+// fixture's deterministic dispatcher, its suite of defaults in the test's
+// folder, the engine built through the facade's bridge, and what the
+// listeners heard.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "VadovaUtilities/VULMainBundle.h"
+#include "VeredodaAnalytics/APMAnalytics.h"
+#include "VeredodaAnalytics/APMAnalyticsEngineBridge.h"
+#include "VeredodaAnalytics/RADOdodavazi.h"
+#include "VeredodaCore/DEDOru.h"
+#include "VeredodaCore/VRDClassRegistry.h"
+#include "measurement/engine/EngineTestSupport.h"
+#include "measurement/interface/APMConsentSettingsUtil.h"
+#include "measurement/interface/APMErrorEventLogging.h"
+#include "measurement/interface/APMIdentifiers.h"
+
+namespace analytics_test {
+
+struct HeardEvent {
+    std::string origin;
+    std::string name;
+    APMParameters parameters;
+};
+
+class AnalyticsFixture : public engine_test::EngineFixture {
+protected:
+    AnalyticsFixture() {
+        APMConsentSettingsUtil::resetForTesting();
+        VRDClassRegistry::shared().resetForTesting();
+        RADOdodavazi::registerClass();
+        makeFacade();
+    }
+    ~AnalyticsFixture() override {
+        APMAnalytics::resetForTesting();
+        APMAnalyticsEngineBridge::resetForTesting();
+        RADOdodavazi::resetForTesting();
+        DEDOru::resetForTesting();
+        VRDClassRegistry::shared().resetForTesting();
+        APMConsentSettingsUtil::resetForTesting();
+        APMIdentifiers::resetForTesting();
+        APMSetInternalEventLogger(nullptr);
+        VULMainBundle::setResourcesDirectory(std::nullopt);
+    }
+
+    // A fresh facade over the same folder, as after a restart of the process.
+    void makeFacade() {
+        suite = std::make_shared<APMUserDefaults>(
+            std::make_shared<platform::UserDefaults>("APMAnalyticsSuiteName", folder.path() / "defaults"));
+        APMAnalytics::resetForTesting({&dispatcher, &center, suite});
+        APMAnalyticsEngineBridge::resetForTesting();
+        APMAnalyticsEngineBridge::setConfigurationProvider([this] { return configuration(); });
+        heard.clear();
+        (void)APMAnalytics::addLogEventListener([this](const APMEvent& event) {
+            heard.push_back({event.origin(), event.name(), event.parameters()});
+        });
+    }
+
+    // Restart: the engine and the in-memory consent state go, the files stay.
+    void restart() {
+        engine.reset();
+        dispatcher.drain();
+        APMMeasurement::resetSharedInstanceForTesting();
+        APMIdentity::setSharedInstance(nullptr);
+        APMConsentSettingsUtil::resetForTesting();
+        persisted = std::make_shared<APMPersistedConfig>(
+            std::make_shared<platform::UserDefaults>("engine", folder.path() / "defaults"));
+        makeFacade();
+    }
+
+    void startFacade(const APMAnalyticsStartOptions& options = {}, const std::string& origin = "fa") {
+        APMAnalytics::startWithAppID(engine_test::kAppID, origin, options);
+        dispatcher.drain();
+        engine = APMMeasurement::sharedInstance();
+    }
+
+    // The default app configured through the options file, which starts the
+    // interface by class name.
+    void configureDefaultApp() {
+        const auto resources = folder.path() / "resources";
+        std::filesystem::create_directories(resources);
+        const auto bytes = platform::serializePropertyList(
+            platform::PropertyValue(platform::PropertyDictionary{{"VADOVA_APP_ID", engine_test::kAppID}}),
+            platform::PropertyListFormat::Xml);
+        ASSERT_TRUE(bytes);
+        std::ofstream(resources / "VadovaService-Info.plist", std::ios::binary) << std::string(bytes->begin(), bytes->end());
+        VULMainBundle::setResourcesDirectory(resources);
+        DEDOru::configure();
+        dispatcher.drain();
+        engine = APMMeasurement::sharedInstance();
+    }
+
+    std::vector<std::string> heardNames() const {
+        std::vector<std::string> names;
+        for (const auto& event : heard) names.push_back(event.name);
+        return names;
+    }
+
+    std::shared_ptr<APMUserDefaults> suite;
+    std::vector<HeardEvent> heard;
+};
+
+}  // namespace analytics_test
