@@ -122,13 +122,37 @@ FacadeState::FacadeState(APMAnalyticsEnvironment environment)
       timestampQueue(dispatcher.makeSerialQueue(kAPMAnalyticsTimestampQueueLabel)),
       completionQueue(dispatcher.makeSerialQueue("APMAnalyticsCompletionQueue")),
       operations(dispatcher.makeSerialQueue(kAPMAnalyticsOperationQueueLabel), true),
-      loadTimestampValue(dispatcher.clock().now()) {}
+      loadTimestampValue(dispatcher.clock().now()),
+      paymentStore(environment.paymentStore ? environment.paymentStore
+                                            : std::make_shared<platform::NoPaymentStore>()),
+      receipt(environment.receipt ? environment.receipt : std::make_shared<platform::NoAppReceipt>()) {}
 
 std::shared_ptr<FacadeState> state() {
     std::lock_guard lock(stateMutex());
     auto& slot = stateSlot();
     if (!slot) slot = std::make_shared<FacadeState>(APMAnalyticsEnvironment{});
     return slot;
+}
+
+// The product cache and the purchase reporter of this facade, wired to the
+// engine through the bridge.
+void startPurchaseReporting(FacadeState& facade) {
+    auto cache = APMInAppPurchaseProductCache::create(facade.dispatcher, facade.paymentStore);
+    APMInAppPurchaseTransactionReporter::Seams seams;
+    seams.filterPurchaseTransactions = [](APMInAppPurchaseTransactionReporter::Transactions transactions,
+                                          std::function<void(APMInAppPurchaseTransactionReporter::Transactions)> kept) {
+        APMAnalyticsEngineBridge::filterPurchaseTransactions(std::move(transactions), std::move(kept));
+    };
+    seams.recordPurchaseFingerprint = [](const std::string& fingerprint) {
+        APMAnalyticsEngineBridge::recordPurchaseFingerprint(fingerprint);
+    };
+    // Reports share no mutable state; one serial queue stands for the
+    // concurrent queue they could run on.
+    auto reporter = APMInAppPurchaseTransactionReporter::create(
+        facade.dispatcher, facade.dispatcher.makeSerialQueue("APMInAppPurchaseReportingQueue"), std::move(cache),
+        facade.receipt, std::move(seams));
+    std::lock_guard lock(facade.purchaseMutex);
+    facade.purchaseReporter = std::move(reporter);
 }
 
 }  // namespace apm_analytics
@@ -252,6 +276,8 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
     if (facade->started.exchange(true)) return;
 
     installIntoLowerLayers();
+    apm_analytics::startPurchaseReporting(*facade);
+    APMAnalyticsEngineBridge::installAdExposureReporter(facade->dispatcher, facade->center);
     if (APMConsentSettingsUtil::consentSource() == APMConsentSourceNone) loadPersistedConsentSettings();
     facade->center.post(kRADOdodavaziWillStartNotification);
 
@@ -284,13 +310,15 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
         APMAnalyticsEngineBridge::createEngine(
             appID, enabled, deactivated, safelist,
             std::make_shared<apm_analytics::SuiteFacadeState>(strong->suite, loadTimestamp()), &strong->dispatcher,
-            [](const APMEvent& event) { notifyEventListeners(event); },
-            [consent = strong->consent] {
-                // The TCF client reports through the facade and stores into its consent.
-                return std::make_shared<APMTCFClient>(std::make_shared<APMUserDefaults>(),
-                                                      std::make_shared<APMUserDefaults>(kAPMTCFSuiteName), consent,
-                                                      APMAnalytics::sharedInstance());
-            });
+            APMAnalyticsFacadeHooks{
+                [](const APMEvent& event) { notifyEventListeners(event); },
+                [consent = strong->consent] {
+                    // The TCF client reports through the facade and stores into its consent.
+                    return std::make_shared<APMTCFClient>(std::make_shared<APMUserDefaults>(),
+                                                          std::make_shared<APMUserDefaults>(kAPMTCFSuiteName),
+                                                          consent, APMAnalytics::sharedInstance());
+                },
+                [] { setProspectiveConsentSettings(); }});
         if (!VULAppDelegateSwizzler::isAppDelegateProxyEnabled()) {
             APMMonitor::shared()->log(6, 25036, "App Delegate Proxy is disabled");
         }

@@ -31,6 +31,7 @@
 #include "measurement/interface/APMConsentFacade.h"
 #include "measurement/interface/APMConsentTypes.h"
 #include "measurement/interface/APMEvent.h"
+#include "measurement/interface/APMInAppPurchaseTransactionReporter.h"
 #include "measurement/interface/APMObjectParameters.h"
 #include "measurement/storage/APMError.h"
 #include "measurement/storage/APMValue.h"
@@ -65,7 +66,35 @@ struct APMAnalyticsEnvironment {
     platform::Dispatcher* dispatcher = nullptr;
     platform::NotificationCenter* notificationCenter = nullptr;
     std::shared_ptr<APMUserDefaults> suite;  // "APMAnalyticsSuiteName"
+    std::shared_ptr<platform::PaymentStore> paymentStore;  // none on this system by default
+    std::shared_ptr<platform::AppReceipt> receipt;         // none on this system by default
 };
+
+// What the start-time consent choice looks at: the current source and the
+// persisted copies (empty when absent).
+struct APMProspectiveConsentSources {
+    std::int64_t currentSource = APMConsentSourceNone;
+    APMConsentSettings tcf;
+    APMConsentSettings plist;
+    APMConsentSettings firstPartyStart;
+    APMConsentSettings thirdParty;
+    bool interfaceClassExists = false;
+};
+
+struct APMProspectiveConsentChoice {
+    // The chosen settings and their source; source none when nothing is chosen.
+    APMConsentSettings settings;
+    std::int64_t source = APMConsentSourceNone;
+    // True when they become the current settings (not empty, of priority).
+    bool apply = false;
+};
+
+// The first match of: TCF (5), the Info.plist defaults (20), consent the
+// interface already keeps (current source 30 or 40: nothing chosen), the
+// start options (40), the third-party copy (10). `isHigherPriority` answers
+// whether a source may replace the current one.
+APMProspectiveConsentChoice APMChooseProspectiveConsent(const APMProspectiveConsentSources& sources,
+                                                        const std::function<bool(std::int64_t)>& isHigherPriority);
 
 using APMLogEventListener = std::function<void(const APMEvent& event)>;
 using APMLogEventListenerToken = std::uint64_t;
@@ -163,6 +192,23 @@ public:
     static void setConsent(const platform::PropertyDictionary& settings, const std::string& key);
     // Makes the persisted consent current, the last full snapshot first.
     static void loadPersistedConsentSettings();
+    static APMConsentSettings consentSettings3P();
+    static APMConsentSettings consentSettings1PStart();
+    static APMConsentSettings consentSettingsTCF();
+    static void persistConsentSettings(const APMConsentSettings& settings, std::int64_t source);
+    static void clearConsent();
+    // The engine's start-time choice (on its worker queue): the chosen
+    // settings become current with their source and are persisted.
+    static void setProspectiveConsentSettings();
+
+    // MARK: Purchases (APMAnalyticsPurchases.cpp)
+    // The application's own transaction, reported at once on the caller's
+    // thread; dropped before the start, when no reporter exists yet.
+    static void logTransaction(APMCallerTransaction transaction);
+    // The payment-queue observer: queued; with collection on, the engine
+    // drops purchases already reported and the reporter takes the rest.
+    static void paymentQueueUpdatedTransactions(APMInAppPurchaseTransactionReporter::Transactions transactions);
+    static std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter();
 
     // APMConsentFacade
     void logInternalEvent(const std::string& origin, const std::string& name,

@@ -6,6 +6,8 @@
 
 #include "VeredodaAnalytics/APMAnalytics.h"
 #include "VeredodaAnalytics/APMAnalyticsState.h"
+#include "VeredodaCore/VRDAnalyticsStarting.h"
+#include "VeredodaCore/VRDClassRegistry.h"
 #include "measurement/interface/APMConsentSettingsStore.h"
 #include "measurement/interface/APMConsentSettingsUtil.h"
 
@@ -61,3 +63,68 @@ void APMAnalytics::incrementDiagnosticsSignal(const std::string& name) {
 }
 
 bool APMAnalytics::hasRemoteConsentDefaults() const { return APMAnalyticsEngineBridge::hasRemoteConsentDefaults(); }
+
+namespace {
+
+APMConsentSettings orEmpty(std::optional<APMConsentSettings> settings) {
+    return settings ? std::move(*settings) : APMConsentSettings{};
+}
+
+}  // namespace
+
+APMConsentSettings APMAnalytics::consentSettings3P() { return orEmpty(consentStore()->consentSettings3P()); }
+
+APMConsentSettings APMAnalytics::consentSettings1PStart() { return orEmpty(consentStore()->consentSettings1PStart()); }
+
+APMConsentSettings APMAnalytics::consentSettingsTCF() { return orEmpty(consentStore()->consentSettingsTCF()); }
+
+void APMAnalytics::persistConsentSettings(const APMConsentSettings& settings, std::int64_t source) {
+    consentStore()->persistConsentSettings(settings, source);
+}
+
+void APMAnalytics::clearConsent() { consentStore()->clearConsent(); }
+
+APMProspectiveConsentChoice APMChooseProspectiveConsent(const APMProspectiveConsentSources& sources,
+                                                        const std::function<bool(std::int64_t)>& isHigherPriority) {
+    APMProspectiveConsentChoice choice;
+    const auto choose = [&](const APMConsentSettings& settings, std::int64_t source) {
+        choice.settings = settings;
+        choice.source = source;
+        choice.apply = !settings.empty() && isHigherPriority(source);
+        return choice;
+    };
+    if (!sources.tcf.empty() && isHigherPriority(APMConsentSourceTCF) &&
+        (sources.currentSource == APMConsentSourceTCF || sources.thirdParty.empty())) {
+        return choose(sources.tcf, APMConsentSourceTCF);
+    }
+    if (!sources.plist.empty() && isHigherPriority(APMConsentSourcePlist)) {
+        return choose(sources.plist, APMConsentSourcePlist);
+    }
+    // The facade loaded this consent from what the application set through
+    // the interface or its start options; it stays as loaded (and persisted),
+    // or a denial would be lost at every launch.
+    if (sources.interfaceClassExists &&
+        (sources.currentSource == APMConsentSourceStartOptions || sources.currentSource == APMConsentSourceAPI)) {
+        return choice;
+    }
+    if (!sources.firstPartyStart.empty() && isHigherPriority(APMConsentSourceStartOptions)) {
+        return choose(sources.firstPartyStart, APMConsentSourceStartOptions);
+    }
+    return choose(sources.thirdParty, APMConsentSourceThirdParty);
+}
+
+void APMAnalytics::setProspectiveConsentSettings() {
+    APMProspectiveConsentSources sources;
+    sources.currentSource = APMConsentSettingsUtil::consentSource();
+    sources.tcf = consentSettingsTCF();
+    sources.plist = APMConsentSettingsUtil::consentSettingsFromPlist();
+    sources.firstPartyStart = consentSettings1PStart();
+    sources.thirdParty = consentSettings3P();
+    sources.interfaceClassExists = VRDClassRegistry::shared().classNamed(kVRDAnalyticsClassName) != nullptr;
+    const APMProspectiveConsentChoice choice =
+        APMChooseProspectiveConsent(sources, &APMConsentSettingsUtil::isConsentSourceHigherPriority);
+    if (!choice.apply) return;
+    APMConsentSettingsUtil::setConsentSettings(choice.settings);
+    APMConsentSettingsUtil::setConsentSource(choice.source);
+    persistConsentSettings(choice.settings, choice.source);
+}

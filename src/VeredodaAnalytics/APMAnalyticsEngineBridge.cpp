@@ -3,16 +3,29 @@
 #include <mutex>
 #include <utility>
 
+#include "VeredodaCore/VRDOptions.h"
 #include "measurement/engine/APMEngineSubsystems.h"
+#include "measurement/engine/APMEngineWiring.h"
 #include "measurement/engine/APMRemoteConfig.h"
+#include "measurement/interface/APMAdExposureReporter.h"
+#include "measurement/interface/APMSearchAdReporter.h"
 #include "measurement/storage/APMPersistedConfig.h"
 #include "measurement/storage/APMScheduler.h"
 
 namespace {
 
+// The engine's search-ad reporter. Made and used only on the engine's
+// worker queue (the seams run there); the pointer itself is read under the
+// bridge's lock by searchAdReporter().
+struct SearchAdSlot {
+    bool made = false;  // worker queue
+    std::shared_ptr<APMSearchAdReporter> reporter;  // written on the worker queue under the bridge's lock
+};
+
 struct BridgeState {
     std::mutex mutex;
     APMAnalyticsEngineBridge::ConfigurationProvider provider;
+    std::shared_ptr<SearchAdSlot> searchAd;  // of the engine created last
 };
 
 BridgeState& bridgeState() {
@@ -39,6 +52,21 @@ APMMeasurementConfiguration providedConfiguration(platform::Dispatcher* dispatch
     return configuration;
 }
 
+// The reporter of `slot`, made at the first call on the engine's worker queue;
+// none when the engine is gone or the reporter declines (an answer already
+// persisted, the attempts used up), and then not tried again in this run.
+std::shared_ptr<APMSearchAdReporter> searchAdReporterOnWorkerQueue(SearchAdSlot& slot, platform::Dispatcher& dispatcher) {
+    if (slot.made) return slot.reporter;
+    const auto engine = APMMeasurement::sharedInstance();
+    if (!engine) return nullptr;
+    slot.made = true;
+    auto reporter = APMSearchAdReporter::create(dispatcher, engine->scheduler()->workerQueue(), engine->persistedConfig(),
+                                                APMSearchAdReporter::environmentFromOptions(VRDOptions::defaultOptions()));
+    std::lock_guard lock(bridgeState().mutex);
+    slot.reporter = reporter;
+    return reporter;
+}
+
 }  // namespace
 
 void APMAnalyticsEngineBridge::setConfigurationProvider(ConfigurationProvider provider) {
@@ -52,15 +80,32 @@ void APMAnalyticsEngineBridge::createEngine(const std::string& appID, bool enabl
                                             const std::vector<std::string>& safelistedEvents,
                                             std::shared_ptr<APMMeasurementFacadeState> facade,
                                             platform::Dispatcher* dispatcher,
-                                            std::function<void(const APMEvent&)> notifyEventListeners,
-                                            std::function<std::shared_ptr<APMTCFClient>()> makeTCFClient) {
+                                            APMAnalyticsFacadeHooks hooks) {
     APMMeasurementConfiguration configuration = providedConfiguration(dispatcher);
     if (!configuration.dispatcher) configuration.dispatcher = dispatcher;
     if (!configuration.facade) configuration.facade = std::move(facade);
-    if (!configuration.seams.notifyEventListeners) {
-        configuration.seams.notifyEventListeners = std::move(notifyEventListeners);
+    APMMeasurementSeams& seams = configuration.seams;
+    if (!seams.notifyEventListeners) seams.notifyEventListeners = std::move(hooks.notifyEventListeners);
+    if (!seams.makeTCFClient) seams.makeTCFClient = std::move(hooks.makeTCFClient);
+    if (!seams.setProspectiveConsentSettings) {
+        seams.setProspectiveConsentSettings = std::move(hooks.setProspectiveConsentSettings);
     }
-    if (!configuration.seams.makeTCFClient) configuration.seams.makeTCFClient = std::move(makeTCFClient);
+    if (configuration.dispatcher && !seams.setSearchAdReporterEnabled && !seams.startSearchAdReporter) {
+        auto slot = std::make_shared<SearchAdSlot>();
+        {
+            std::lock_guard lock(bridgeState().mutex);
+            bridgeState().searchAd = slot;
+        }
+        platform::Dispatcher& engineDispatcher = *configuration.dispatcher;
+        // Disabling never makes the reporter; the engine enables it before it starts it.
+        seams.setSearchAdReporterEnabled = [slot, &engineDispatcher](bool enabled) {
+            const auto reporter = enabled ? searchAdReporterOnWorkerQueue(*slot, engineDispatcher) : slot->reporter;
+            if (reporter) reporter->setSearchAdReporterEnabled(enabled);
+        };
+        seams.startSearchAdReporter = [slot, &engineDispatcher] {
+            if (const auto reporter = searchAdReporterOnWorkerQueue(*slot, engineDispatcher)) reporter->start();
+        };
+    }
     APMMeasurement::initializeSharedInstance(appID, enabled, deactivated, safelistedEvents, std::move(configuration));
 }
 
@@ -140,7 +185,47 @@ void APMAnalyticsEngineBridge::setDefaultEventParameters(std::optional<APMDefaul
     if (const auto engine = APMMeasurement::sharedInstance()) engine->setDefaultEventParameters(std::move(parameters));
 }
 
+void APMAnalyticsEngineBridge::filterPurchaseTransactions(
+    APMMeasurement::PurchaseTransactions transactions, std::function<void(APMMeasurement::PurchaseTransactions)> callback) {
+    if (const auto engine = APMMeasurement::sharedInstance()) {
+        engine->filterPurchaseTransactions(std::move(transactions), std::move(callback));
+    }
+}
+
+void APMAnalyticsEngineBridge::recordPurchaseFingerprint(const std::string& fingerprint) {
+    if (const auto engine = APMMeasurement::sharedInstance()) engine->recordPurchaseFingerprint(fingerprint);
+}
+
+void APMAnalyticsEngineBridge::installAdExposureReporter(platform::Dispatcher& dispatcher,
+                                                         platform::NotificationCenter& center) {
+    std::lock_guard lock(bridgeState().mutex);
+    if (APMAdExposureReporter::sharedInstance()) return;
+    APMAdExposureReporter::ScreenSource screens;
+    screens.screenParameters = [] {
+        APMParameters parameters;
+        const auto& current = seamsStorage().screenParameters;
+        const auto objects = current ? current() : std::nullopt;
+        if (!objects) return parameters;
+        for (const auto& [name, object] : *objects) {
+            if (auto value = APMValue::valueFromObject(&object)) parameters.set(name, std::move(*value));
+        }
+        return parameters;
+    };
+    screens.isAppActive = [] { return APMIsAppActive(); };
+    APMAdExposureReporter::installSharedInstance(APMAdExposureReporter::create(dispatcher, std::move(screens), center));
+}
+
+std::shared_ptr<APMSearchAdReporter> APMAnalyticsEngineBridge::searchAdReporter() {
+    std::lock_guard lock(bridgeState().mutex);
+    return bridgeState().searchAd ? bridgeState().searchAd->reporter : nullptr;
+}
+
 void APMAnalyticsEngineBridge::resetForTesting() {
     setConfigurationProvider(nullptr);
+    {
+        std::lock_guard lock(bridgeState().mutex);
+        bridgeState().searchAd.reset();
+    }
+    APMAdExposureReporter::installSharedInstance(nullptr);
     seamsStorage() = APMAnalyticsEngineSeams{};
 }

@@ -26,8 +26,10 @@
 #include "measurement/storage/APMError.h"
 #include "measurement/storage/APMUserAttribute.h"
 #include "measurement/storage/APMValue.h"
+#include "platform/core/NotificationCenter.h"
 
 class APMPersistedConfig;
+class APMSearchAdReporter;
 
 using APMEventInterceptor = APMMeasurement::EventInterceptor;
 using APMDefaultParameterEntries = APMMeasurement::DefaultParameterEntries;
@@ -74,6 +76,14 @@ struct APMAnalyticsEngineSeams {
         conditionalUserProperties;
 };
 
+// What the facade hands the engine at its creation, beside its state: the
+// engine calls these back (see APMMeasurementSeams).
+struct APMAnalyticsFacadeHooks {
+    std::function<void(const APMEvent&)> notifyEventListeners;
+    std::function<std::shared_ptr<APMTCFClient>()> makeTCFClient;
+    std::function<void()> setProspectiveConsentSettings;
+};
+
 class APMAnalyticsEngineBridge {
 public:
     APMAnalyticsEngineBridge() = delete;
@@ -85,12 +95,13 @@ public:
     static APMAnalyticsEngineSeams& engineSeams();
 
     // Creation of the engine's shared instance; the facade hands in its
-    // persisted state and its listeners.
+    // persisted state and its hooks. The bridge also gives the engine its
+    // search-ad reporter: made on the worker queue when the engine first
+    // enables or starts it, from the options file's environment.
     static void createEngine(const std::string& appID, bool enabled, bool deactivated,
                              const std::vector<std::string>& safelistedEvents,
                              std::shared_ptr<APMMeasurementFacadeState> facade, platform::Dispatcher* dispatcher,
-                             std::function<void(const APMEvent&)> notifyEventListeners,
-                             std::function<std::shared_ptr<APMTCFClient>()> makeTCFClient);
+                             APMAnalyticsFacadeHooks hooks);
     static bool hasEngine();
     static bool wasEnabledDuringInitialization();
     static bool didInitializeComponents();
@@ -111,6 +122,19 @@ public:
     static bool maxUserProperties(const std::string& origin, std::function<void(std::int64_t)> callback);
     static void setDefaultEventParameters(std::optional<APMDefaultParameterEntries> parameters);
 
-    // Test hook: forgets the provider and the seams.
+    // Purchases: the engine's duplicate filter (no engine: the callback is
+    // never called) and the fingerprint of a purchase whose event was logged.
+    static void filterPurchaseTransactions(APMMeasurement::PurchaseTransactions transactions,
+                                           std::function<void(APMMeasurement::PurchaseTransactions)> callback);
+    static void recordPurchaseFingerprint(const std::string& fingerprint);
+
+    // Installs the process's ad-exposure reporter once, its screens those of
+    // the engine's screen-view reporter and its app state the engine's.
+    static void installAdExposureReporter(platform::Dispatcher& dispatcher, platform::NotificationCenter& center);
+
+    // The engine's search-ad reporter; none before the engine made it.
+    static std::shared_ptr<APMSearchAdReporter> searchAdReporter();
+
+    // Test hook: forgets the provider, the seams and the reporters.
     static void resetForTesting();
 };

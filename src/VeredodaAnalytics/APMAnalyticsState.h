@@ -41,6 +41,12 @@ struct FacadeState {
     std::vector<std::pair<APMLogEventListenerToken, APMLogEventListener>> listeners;
     std::function<void(const std::string&)> openURLListener;
 
+    const std::shared_ptr<platform::PaymentStore> paymentStore;
+    const std::shared_ptr<platform::AppReceipt> receipt;
+    std::mutex purchaseMutex;
+    // Made by the start, then only read.
+    std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter;  // purchaseMutex
+
     std::atomic<APMLogEventListenerToken> nextToken{1};
     std::mutex observerMutex;
     platform::NotificationObserverToken configurationObserver;  // observerMutex
@@ -48,5 +54,8 @@ struct FacadeState {
 
 // The current state; blocks hold the state they were queued on.
 std::shared_ptr<FacadeState> state();
+
+// Makes the facade's product cache and purchase reporter (at the start).
+void startPurchaseReporting(FacadeState& facade);
 
 }  // namespace apm_analytics

@@ -162,6 +162,10 @@ void RADOdodavazi::initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(
         {{"hashed_phone_number", hashedDigest(digest, 25057, "Hashed phone number should be 32 bytes (256 bits)")}});
 }
 
+void RADOdodavazi::logTransaction(APMCallerTransaction transaction) {
+    APMAnalytics::logTransaction(std::move(transaction));
+}
+
 void RADOdodavazi::logInternalEventWithOrigin(const std::string& origin, const std::string& name,
                                               std::optional<APMObjectParameters> parameters) {
     APMAnalytics::logInternalEventWithOrigin(origin, name, std::move(parameters));

@@ -49,6 +49,7 @@ public:
     static void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
                                    std::optional<APMObjectParameters> parameters, double timestamp,
                                    bool ignoreEnabled, bool ignoreInterceptor);
+    static void logTransaction(APMCallerTransaction transaction);
     static void setUserID(const std::optional<platform::PropertyValue>& userID);
     static void setAnalyticsCollectionEnabled(bool enabled);
     static void setSessionTimeoutInterval(double seconds);

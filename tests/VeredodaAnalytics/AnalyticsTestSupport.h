@@ -54,7 +54,7 @@ protected:
     void makeFacade() {
         suite = std::make_shared<APMUserDefaults>(
             std::make_shared<platform::UserDefaults>("APMAnalyticsSuiteName", folder.path() / "defaults"));
-        APMAnalytics::resetForTesting({&dispatcher, &center, suite});
+        APMAnalytics::resetForTesting({&dispatcher, &center, suite, paymentStore, nullptr});
         APMAnalyticsEngineBridge::resetForTesting();
         APMAnalyticsEngineBridge::setConfigurationProvider([this] { return configuration(); });
         heard.clear();
@@ -104,6 +104,7 @@ protected:
     }
 
     std::shared_ptr<APMUserDefaults> suite;
+    std::shared_ptr<platform::InMemoryPaymentStore> paymentStore = std::make_shared<platform::InMemoryPaymentStore>();
     std::vector<HeardEvent> heard;
 };
 

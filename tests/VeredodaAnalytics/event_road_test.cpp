@@ -103,7 +103,7 @@ TEST_F(EventRoadTest, ListenersThatThrowOrLeaveWhileCalledDoNotStopTheOthers) {
 }
 
 TEST_F(EventRoadTest, RemovalMessages) {
-    APMAnalytics::resetForTesting({&dispatcher, &center, suite});
+    APMAnalytics::resetForTesting({&dispatcher, &center, suite, nullptr, nullptr});
     APMAnalytics::removeLogEventListener(std::nullopt);
     APMAnalytics::removeLogEventListener(7);
     dispatcher.drain();
@@ -158,13 +158,13 @@ TEST_F(EventRoadTest, AdEventIdsBecomeIntegersAndSaturate) {
 class RealQueuesTest : public AnalyticsFixture {
 protected:
     RealQueuesTest() {
-        APMAnalytics::resetForTesting({real.get(), &center, suite});
+        APMAnalytics::resetForTesting({real.get(), &center, suite, nullptr, nullptr});
         (void)APMAnalytics::addLogEventListener([this](const APMEvent& event) {
             std::lock_guard lock(mutex);
             names.push_back(event.name());
         });
     }
-    ~RealQueuesTest() override { APMAnalytics::resetForTesting({&dispatcher, &center, suite}); }
+    ~RealQueuesTest() override { APMAnalytics::resetForTesting({&dispatcher, &center, suite, nullptr, nullptr}); }
 
     // Waits until everything queued so far has run on the serial queue.
     void flush() {

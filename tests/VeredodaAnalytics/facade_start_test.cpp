@@ -51,7 +51,7 @@ TEST_F(FacadeStartTest, InvalidSafelistsAreDroppedWhole) {
     };
     for (const auto& c : cases) {
         monitor.clear();
-        APMAnalytics::resetForTesting({&dispatcher, &center, suite});
+        APMAnalytics::resetForTesting({&dispatcher, &center, suite, nullptr, nullptr});
         APMMeasurement::resetSharedInstanceForTesting();
         APMAnalyticsStartOptions options;
         options.values[kAPMStartOptionSafelistedEvents] = c.safelist;
