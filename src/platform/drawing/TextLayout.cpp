@@ -143,11 +143,15 @@ void showText(cairo_t* cr, std::string_view text, const TextStyle& style, const 
 }  // namespace platform
 
 // Fontconfig, Pango and GLib keep process-lifetime caches of fonts and types
-// that LeakSanitizer would report as leaks in any program that sets text.
-// This object is linked into every such program, so they all get these
-// suppressions (the function is ignored without the sanitizer).
+// that LeakSanitizer would report as leaks in any program that sets text;
+// OpenSSL keeps its configuration and a random generator per thread for the
+// life of the process (the application's analytics draws identifiers from
+// it on its queue threads). This object is linked into every program that
+// draws, so they all get these suppressions (the function is ignored without
+// the sanitizer).
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n"
+    return "leak:libcrypto.so\n"
+           "leak:libfontconfig.so\n"
            "leak:libpango-1.0.so\n"
            "leak:libpangoft2-1.0.so\n"
            "leak:libpangocairo-1.0.so\n"
