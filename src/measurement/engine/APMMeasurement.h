@@ -273,6 +273,9 @@ public:
     // MARK: Raw event storage (APMMeasurementRawEvents.cpp)
     // Inside the write transaction only; false rolls it back.
     [[nodiscard]] bool writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime);
+    // The same, for a caller that has already found the event's aggregates
+    // row in this transaction (`aggregatesRowFound`), so it is not read again.
+    [[nodiscard]] bool writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime, bool aggregatesRowFound);
     std::shared_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
         const std::vector<APMUserAttribute>& userAttributes);
     void logFirstOpenConsentedEvent(double timestamp);
@@ -293,6 +296,14 @@ public:
     bool hasUserPropertyUserIDOnWorkerQueue();
     bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
     void setShouldUpdateNPAUserProperty(bool value) { shouldUpdateNPAUserProperty_ = value; }
+    // Worker queue. 1 disables, 0 allows, none when no source answers; the
+    // sources in order: the stored switch, the current consent, the
+    // Info.plist switch (noted in foundAdPersonalizationPlistFlag), the
+    // default consent.
+    std::optional<std::int64_t> shouldDisableAdPersonalization();
+    bool foundAdPersonalizationPlistFlag() const { return foundAdPersonalizationPlistFlag_; }
+    // Any thread: the Info.plist switch when it is a number, else true.
+    bool shouldAllowAdNetworkRegistration() const;
 
     // MARK: Aggregates at bundling time (APMMeasurementAggregates.cpp)
     bool checkConversion(APMEvent& event, APMDailyCounts& dailyCounts);
@@ -365,6 +376,7 @@ private:
     bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;  // worker queue
     std::vector<platform::NotificationObserverToken> observerTokens_;  // worker queue
     bool shouldUpdateNPAUserProperty_ = false;                        // worker queue
+    std::atomic<bool> foundAdPersonalizationPlistFlag_{false};
     std::once_flag callbackQueueOnce_;
     platform::QueueRef callbackQueue_;  // set once, then read-only
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <span>
 
 #include "measurement/engine/APMMeasurement.h"
 #include "measurement/engine/APMMeasurementEventSupport.h"
@@ -155,16 +156,23 @@ std::shared_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     return metadata;
 }
 
-bool APMMeasurement::writeEvent(const APMEvent& event, bool, bool isRealtime) {
+bool APMMeasurement::writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime) {
+    return writeEvent(event, isPublicEvent, isRealtime, false);
+}
+
+bool APMMeasurement::writeEvent(const APMEvent& event, bool, bool isRealtime, bool aggregatesRowFound) {
     const auto database = this->database();
     const auto& log = monitor();
     const std::string displayName = APMEventDisplayName(event.name());
-    auto aggregates = database->eventAggregatesWithName(event.name());
+    // A row found earlier in the same transaction is still there: nothing
+    // between deletes aggregates rows.
+    auto aggregates = aggregatesRowFound ? APMResult<APMEventAggregates>::none()
+                                         : database->eventAggregatesWithName(event.name());
     if (!aggregates.value && aggregates.error) {
         log->log(1, 23063, "Cannot query event aggregates. Name, error", displayName, *aggregates.error);
         return false;
     }
-    if (!aggregates.value) {
+    if (!aggregatesRowFound && !aggregates.value) {
         APMError error;
         if (!database->updateEventAggregates(APMEventAggregates(event.name(), 0, 0, 0, 0), &error)) {
             log->log(1, 23066, "Data loss. Cannot record event aggregates. Error", error);
@@ -186,7 +194,10 @@ bool APMMeasurement::writeEvent(const APMEvent& event, bool, bool isRealtime) {
     auto info = APMPBOnDeviceMeasurementInfo::initWithBuffer({});
     bool hasODMValue = false;
     const bool readCohort = configuration()->ODM2SessionStartEnabled();
-    for (const ODMRow& row : kODMRows) {
+    // Most stores hold no value at all: one look spares the eight reads,
+    // which would each find nothing. A failed look reads them one by one.
+    const bool mayHoldValues = database->containsODMValues().value.value_or(true);
+    for (const ODMRow& row : mayHoldValues ? std::span<const ODMRow>(kODMRows) : std::span<const ODMRow>()) {
         if (std::string_view(row.name) == "odm2_value_cohort" && !readCohort) continue;
         auto record = database->ODMValueWithName(row.name);
         if (!record.value) {

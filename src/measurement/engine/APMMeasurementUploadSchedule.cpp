@@ -67,13 +67,24 @@ void APMMeasurement::updateSchedule() {
         }
         suspendedUploadTimestamp_ = 0;
     }
-    if (!hasDataToUpload()) {
+    // The plan follows every event: its reads share one snapshot of the store.
+    bool hasData = false;
+    double next = 0;
+    auto readPlan = [&] {
+        hasData = hasDataToUpload();
+        if (hasData) next = nextUploadingTime();
+    };
+    if (const auto database = this->database()) {
+        database->performReadTransaction(readPlan);
+    } else {
+        readPlan();
+    }
+    if (!hasData) {
         if (auto config = remoteConfigInstance()) (void)config->activateNewSnapshot();  // false: none was waiting
         log->log(8, 23024, "No data to upload. Upload task will not be scheduled");
         standDown();
         return;
     }
-    double next = nextUploadingTime();
     if (isZero(next)) {
         log->log(8, 23025, "No next uploading time. Upload task will not be scheduled");
         standDown();

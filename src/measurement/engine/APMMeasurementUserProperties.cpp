@@ -1,17 +1,29 @@
 // User properties: per-origin limits, the user-ID side effects, "_npa", and
 // the queries of the analytics interface.
 
+#include "VadovaUtilities/VULMainBundle.h"
 #include "measurement/engine/APMMeasurement.h"
+#include "measurement/interface/APMConsentSettingsUtil.h"
 #include "measurement/interface/APMErrorEvents.h"
 #include "measurement/interface/APMIdentity.h"
 #include "measurement/storage/APMDatabase.h"
 #include "measurement/storage/APMMonitor.h"
 #include "measurement/storage/APMNameMaps.h"
+#include "measurement/storage/APMPersistedConfig.h"
 #include "measurement/storage/APMScheduler.h"
+#include "platform/core/Unicode.h"
 
 namespace {
 
 constexpr std::int64_t kMaxInternalUserPropertiesPerOrigin = 25;
+
+// An Info.plist switch read as a number (a Boolean, an integer or a real);
+// none for any other kind.
+std::optional<bool> numberSwitch(const platform::PropertyValue& value) {
+    if (const auto flag = value.asBoolean()) return flag;
+    if (value.isNumber()) return value.asReal().value_or(0) != 0;
+    return std::nullopt;
+}
 
 APMLogContext errorContext(const std::optional<APMError>& error) {
     return error ? APMLogContext(*error) : APMLogContext("(null)");
@@ -200,4 +212,38 @@ bool APMMeasurement::hasUserPropertyUserIDOnWorkerQueue() {
     const auto database = this->database();
     if (!database) return false;
     return database->containsUserAttributeWithName("_id").value.value_or(false);
+}
+
+std::optional<std::int64_t> APMMeasurement::shouldDisableAdPersonalization() {
+    if (const auto allow = persistedConfig_ ? persistedConfig_->allowPersonalizedAds() : std::nullopt) {
+        return *allow ? 0 : 1;
+    }
+    if (const auto current = APMConsentSettingsUtil::consentSettings();
+        current && current->count(kAPMConsentTypeAdPersonalization)) {
+        return APMConsentSettingsUtil::adPersonalization() == 1 ? 0 : 1;
+    }
+    if (const auto plist =
+            VULMainBundle::objectForInfoDictionaryKey("VADOVA_ANALYTICS_DEFAULT_ALLOW_AD_PERSONALIZATION_SIGNALS")) {
+        const auto allow = numberSwitch(*plist);
+        if (!allow) return 0;
+        foundAdPersonalizationPlistFlag_ = true;
+        return *allow ? 0 : 1;
+    }
+    const auto defaults = APMConsentSettingsUtil::defaultSettings();
+    const std::string* text = nullptr;
+    if (defaults) {
+        if (const auto entry = defaults->find(kAPMConsentTypeAdPersonalization); entry != defaults->end()) {
+            text = entry->second.asString();
+        }
+    }
+    if (!text) return std::nullopt;
+    const std::string lowered = platform::toLowerCase(*text);
+    if (lowered == kAPMConsentStatusDenied) return 1;
+    if (lowered == kAPMConsentStatusGranted) return 0;
+    return std::nullopt;
+}
+
+bool APMMeasurement::shouldAllowAdNetworkRegistration() const {
+    const auto value = VULMainBundle::objectForInfoDictionaryKey("VADOVA_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED");
+    return value ? numberSwitch(*value).value_or(true) : true;
 }

@@ -98,7 +98,7 @@ bool APMMeasurement::writeFilteredEventInTransaction(APMEvent& event) {
                  APMEventDisplayName(event.name()), error);
         return false;
     }
-    return process ? writeEvent(event, isPublic, realtime) : true;
+    return process ? writeEvent(event, isPublic, realtime, !isNewEventType) : true;
 }
 
 bool APMMeasurement::updateLifetimeValueWithEvent(const APMEvent& event) {

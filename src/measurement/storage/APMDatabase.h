@@ -57,6 +57,8 @@ public:
     // false, or a failure to begin or end, rolls back, logs 12056 (level 1)
     // and answers false. An exception rolls back and is rethrown.
     [[nodiscard]] bool performTransaction(const std::function<bool()>& block);
+    // Runs the block's reads against one snapshot (see APMSqliteStore).
+    void performReadTransaction(const std::function<void()>& block) { store_->performReadTransaction(block); }
     // Rewrites the row whose `column` equals `value`; a new row is inserted
     // only while the table holds fewer than `tableLimit` rows.
     [[nodiscard]]
@@ -172,6 +174,8 @@ public:
 
     // On-device measurement values (table "odm_values").
     APMResult<APMODMValue> ODMValueWithName(const std::string& name);
+    // Whether any value is stored.
+    APMResult<bool> containsODMValues();
     [[nodiscard]]
     bool updateODMValue(const std::string& value, const std::string& name, double setTimestamp, APMError* error);
     [[nodiscard]] bool deleteODMValueWithName(const std::string& name, APMError* error);

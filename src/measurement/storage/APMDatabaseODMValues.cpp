@@ -16,6 +16,12 @@ APMResult<APMODMValue> APMDatabase::ODMValueWithName(const std::string& name) {
     return Result::success(APMODMValue{std::move(*value), *timestamp});
 }
 
+APMResult<bool> APMDatabase::containsODMValues() {
+    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM odm_values)", {});
+    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
+    return APMResult<bool>::success(exists.value.value_or(0) != 0);
+}
+
 bool APMDatabase::updateODMValue(const std::string& value, const std::string& name, double setTimestamp,
                                  APMError* error) {
     if (name.empty()) {

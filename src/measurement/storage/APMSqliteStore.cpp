@@ -317,6 +317,22 @@ std::int64_t APMSqliteStore::lastInsertRowID() const { return db_ ? sqlite3_last
 
 bool APMSqliteStore::isInTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
 
+void APMSqliteStore::performReadTransaction(const std::function<void()>& block) {
+    // A failure to begin leaves every read in its own snapshot, as without
+    // this call; nothing is lost but the saving.
+    if (isInTransaction() || execute("BEGIN DEFERRED TRANSACTION", {}).failed()) {
+        block();
+        return;
+    }
+    try {
+        block();
+    } catch (...) {
+        (void)executeScript("ROLLBACK TRANSACTION", nullptr);
+        throw;
+    }
+    if (execute("END TRANSACTION", {}).failed()) (void)executeScript("ROLLBACK TRANSACTION", nullptr);
+}
+
 bool APMSqliteStore::performTransaction(APMError* error, const std::function<bool()>& block) {
     // Inside an open transaction the block becomes a savepoint, so nested
     // work rolls back on its own without ending the outer transaction.

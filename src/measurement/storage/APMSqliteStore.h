@@ -69,6 +69,11 @@ public:
     // rethrown.
     [[nodiscard]] bool performTransaction(APMError* error, const std::function<bool()>& block);
     bool isInTransaction() const;
+    // Runs the block's reads against one snapshot of the file (a deferred
+    // transaction that is ended, never committed with changes); inside an
+    // open transaction the block just runs. Several reads in a row cost one
+    // snapshot instead of one each.
+    void performReadTransaction(const std::function<void()>& block);
 
     // All rows of the query, in the order SQLite gives them.
     APMResult<std::vector<APMSqliteRow>> recordsForQuery(const std::string& sql, const Parameters& parameters);

@@ -4,10 +4,14 @@
 // transaction, inside it, between events). The reopened store must hold
 // every acknowledged event with its exact payload, and the aggregates, the
 // daily counts and the lifetime value must agree with the stored rows.
+// A file that cannot grow fails only the write that needs a new page, and
+// writing resumes once the file may grow again.
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <sqlite3.h>
 
 #include <random>
 #include <set>
@@ -123,6 +127,79 @@ TEST_F(Durability, AcknowledgedEventsSurviveSigkillWithConsistentCounts) {
         auto ltv = database->userAttributeWithName("_ltv_USD");
         EXPECT_EQ(ltv.value ? ltv.value->value().int64Value() : 0, std::int64_t{purchases} * 1000000) << "run " << run;
     }
+}
+
+}  // namespace
+}  // namespace engine_test
+
+namespace engine_test {
+namespace {
+
+// Every connection the process opens to `target` is kept here, so the test
+// can limit the size of the engine's own database file.
+std::string gFullDiskTarget;
+sqlite3* gFullDiskConnection = nullptr;
+
+int keepTargetConnection(sqlite3* db, char**, const sqlite3_api_routines*) {
+    const char* file = sqlite3_db_filename(db, "main");
+    if (file && !gFullDiskTarget.empty() && std::filesystem::path(file) == std::filesystem::path(gFullDiskTarget)) {
+        gFullDiskConnection = db;
+    }
+    return SQLITE_OK;
+}
+
+class FullDisk : public EventRoadFixture {
+protected:
+    void SetUp() override {
+        gFullDiskTarget = std::filesystem::weakly_canonical(folder.path() / "measurement.sql").string();
+        ASSERT_EQ(sqlite3_auto_extension(reinterpret_cast<void (*)()>(&keepTargetConnection)), SQLITE_OK);
+        EventRoadFixture::SetUp();
+        ASSERT_NE(gFullDiskConnection, nullptr);
+    }
+    void TearDown() override { sqlite3_reset_auto_extension(); }
+
+    std::int64_t pragma(const std::string& sql) {
+        sqlite3_stmt* statement = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(gFullDiskConnection, sql.c_str(), -1, &statement, nullptr), SQLITE_OK);
+        std::int64_t value = -1;
+        if (sqlite3_step(statement) == SQLITE_ROW) value = sqlite3_column_int64(statement, 0);
+        sqlite3_finalize(statement);
+        return value;
+    }
+
+    void logNumbered(int i) { log("grow", {{"i", platform::PropertyValue(static_cast<long long>(i))},
+                                           {"blob", platform::PropertyValue(payloadFor(i))}}); }
+};
+
+TEST_F(FullDisk, AFileThatCannotGrowFailsTheWriteKeepsEarlierEventsAndRecovers) {
+    for (int i = 0; i < 5; ++i) logNumbered(i);
+    ASSERT_EQ(stored().size(), 5u);
+    const std::int64_t pages = pragma("PRAGMA page_count");
+    ASSERT_EQ(pragma("PRAGMA max_page_count = " + std::to_string(pages)), pages);
+
+    // Fill the free room of the last pages until a write needs a new one.
+    int next = 5;
+    while (monitor.linesWithCode(23071).empty() && next < 500) logNumbered(next++);
+    ASSERT_EQ(monitor.linesWithCode(23071).size(), 1u) << "no write failed within the page limit";
+    EXPECT_EQ(monitor.linesWithCode(12056).size(), 1u);
+    const int failed = next - 1;
+
+    std::set<int> expected;
+    for (int i = 0; i < failed; ++i) expected.insert(i);
+    std::set<int> kept;
+    for (const auto& event : stored()) {
+        const int i = static_cast<int>(event.rawEvent.parameters().find("i")->int64Value());
+        EXPECT_EQ(*event.rawEvent.parameters().find("blob")->stringValue(), payloadFor(i));
+        kept.insert(i);
+    }
+    EXPECT_EQ(kept, expected);
+    // The failed event's daily count was rolled back with it.
+    EXPECT_EQ(engine->database()->dailyCounts().value->allEventsCount(), failed);
+
+    pragma("PRAGMA max_page_count = 1073741823");
+    logNumbered(failed + 1);
+    EXPECT_EQ(stored().size(), static_cast<std::size_t>(failed + 1));
+    EXPECT_EQ(monitor.linesWithCode(23071).size(), 1u);
 }
 
 }  // namespace

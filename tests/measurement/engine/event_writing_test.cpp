@@ -83,6 +83,40 @@ TEST_F(EventWriting, EventsShareMetadataUntilAUserPropertyChanges) {
               std::vector<std::string>{"tier"});
 }
 
+TEST_F(EventWriting, OnDeviceValuesEnterTheMetadataOnlyWhileStored) {
+    auto onDeviceInfo = [&](const APMRawEventData& event) {
+        auto bytes = engine->database()->queryRawEventsMetadataWithFingerprint(event.metadataFingerprint);
+        auto bundle = APMPBMeasurementBundle::initWithBuffer(bytes.value.value_or(APMBytes{}));
+        EXPECT_TRUE(bundle);
+        return bundle ? APMPBGetMessage<APMPBOnDeviceMeasurementInfo>(*bundle,
+                                                                      MeasurementBundleSlot::OnDeviceMeasurementInfo)
+                      : nullptr;
+    };
+    log("a");
+    APMError error;
+    ASSERT_TRUE(engine->database()->updateODMValue("7", "odm1_value", 1.7e9 + 0.25, &error));
+    ASSERT_TRUE(engine->database()->updateODMValue("g2", "odm2_group_id", 1.7e9, &error));
+    log("b");
+    ASSERT_TRUE(engine->database()->deleteODMValueWithName("odm1_value", &error));
+    ASSERT_TRUE(engine->database()->deleteODMValueWithName("odm2_group_id", &error));
+    log("c");
+    const auto events = stored();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(onDeviceInfo(events[0]), nullptr);
+    EXPECT_EQ(onDeviceInfo(events[2]), nullptr);
+    EXPECT_EQ(events[0].metadataFingerprint, events[2].metadataFingerprint);
+    const auto info = onDeviceInfo(events[1]);
+    ASSERT_TRUE(info);
+    const auto first = APMPBGetMessage<APMPBOnDeviceMeasurementValue>(*info, 0);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(APMPBGetInt64(*first, OnDeviceMeasurementValueSlot::SetTimestamp), 1700000000250);
+    EXPECT_EQ(APMPBGetString(*first, OnDeviceMeasurementValueSlot::Value), "7");
+    const auto group = APMPBGetMessage<APMPBOnDeviceMeasurementValue>(*info, 6);
+    ASSERT_TRUE(group);
+    EXPECT_EQ(APMPBGetString(*group, OnDeviceMeasurementValueSlot::Value), "g2");
+    EXPECT_FALSE(APMPBHasField(*info, 1));
+}
+
 TEST_F(EventWriting, TimestampsTheQueueCouldNotCarryAreRefusedAtIntake) {
     for (double timestamp : {0.0005, -1.0, std::nan(""), std::numeric_limits<double>::infinity(), 253402300800.0}) {
         monitor.clear();
