@@ -14,6 +14,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "TimesReporter.h"
+
 #include "measurement/audiences/APMAudience.h"
 #include "measurement/audiences/APMAudienceBundlePass.h"
 #include "measurement/messages/APMPBFieldAccess.h"
@@ -241,24 +243,13 @@ void BundlingWithAudiences(benchmark::State& state) { runBundling(state, true); 
 BENCHMARK(BundlingWithoutAudiences)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BundlingWithAudiences)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+void printRatios(const TimesReporter::Times& times) {
+    const auto with = times.find("BundlingWithAudiences/iterations:3");
+    const auto without = times.find("BundlingWithoutAudiences/iterations:3");
+    if (with != times.end() && without != times.end() && without->second > 0) {
+        std::printf("Ratio, bundling with 50 audiences / without: %.2f\n", with->second / without->second);
     }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const auto with = times_.find("BundlingWithAudiences/iterations:3");
-        const auto without = times_.find("BundlingWithoutAudiences/iterations:3");
-        if (with != times_.end() && without != times_.end() && without->second > 0) {
-            std::printf("Ratio, bundling with 50 audiences / without: %.2f\n", with->second / without->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
+}
 
 }  // namespace
 
@@ -270,7 +261,7 @@ int main(int argc, char** argv) {
     APMMonitor::Options options;
     options.sink = [](const std::string&) {};
     APMMonitor::resetSharedForTesting(std::make_shared<APMMonitor>(options));
-    RatioReporter reporter;
+    TimesReporter reporter(printRatios);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::filesystem::remove_all(std::filesystem::path(databasePath()).parent_path());

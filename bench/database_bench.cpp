@@ -14,6 +14,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "TimesReporter.h"
+
 #include "measurement/storage/APMDatabase.h"
 #include "measurement/storage/APMDigest.h"
 
@@ -104,32 +106,21 @@ void PlainPreparedInsert(benchmark::State& state) {
 BENCHMARK(EngineEventWrite);
 BENCHMARK(PlainPreparedInsert);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const auto engine = times_.find("EngineEventWrite");
-        const auto plain = times_.find("PlainPreparedInsert");
-        if (engine == times_.end() || plain == times_.end() || plain->second <= 0 || engine->second <= 0) return;
-        // Adjusted times are in nanoseconds per event.
-        std::printf("engine event write: %.0f events/s\n", 1e9 / engine->second);
-        std::printf("plain prepared insert: %.0f events/s\n", 1e9 / plain->second);
-        std::printf("ratio, engine write / plain insert: %.2f\n", engine->second / plain->second);
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
+void printRatios(const TimesReporter::Times& times) {
+    const auto engine = times.find("EngineEventWrite");
+    const auto plain = times.find("PlainPreparedInsert");
+    if (engine == times.end() || plain == times.end() || plain->second <= 0 || engine->second <= 0) return;
+    // Adjusted times are in nanoseconds per event.
+    std::printf("engine event write: %.0f events/s\n", 1e9 / engine->second);
+    std::printf("plain prepared insert: %.0f events/s\n", 1e9 / plain->second);
+    std::printf("ratio, engine write / plain insert: %.2f\n", engine->second / plain->second);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    TimesReporter reporter(printRatios);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::error_code ignored;

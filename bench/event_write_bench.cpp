@@ -17,6 +17,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "TimesReporter.h"
+
 #include "measurement/engine/APMEngineWiring.h"
 #include "measurement/engine/APMMeasurement.h"
 #include "measurement/interface/APMIdentity.h"
@@ -153,32 +155,21 @@ void PlainPreparedInsert(benchmark::State& state) {
 BENCHMARK(EngineEventWrite)->Arg(0)->Arg(50000)->Arg(100000);
 BENCHMARK(PlainPreparedInsert)->Arg(0)->Arg(50000)->Arg(100000);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+void printRatios(const TimesReporter::Times& times) {
+    std::printf("event blob: %zu bytes\n", gEventBlobSize);
+    for (const char* stored : {"0", "50000", "100000"}) {
+        const auto engine = times.find(std::string("EngineEventWrite/") + stored);
+        const auto plain = times.find(std::string("PlainPreparedInsert/") + stored);
+        if (engine == times.end() || plain == times.end() || plain->second <= 0) continue;
+        std::printf("%s stored: engine %.1f us/event, plain insert %.1f us/event, ratio %.2f\n", stored,
+                    engine->second / 1000, plain->second / 1000, engine->second / plain->second);
     }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::printf("event blob: %zu bytes\n", gEventBlobSize);
-        for (const char* stored : {"0", "50000", "100000"}) {
-            const auto engine = times_.find(std::string("EngineEventWrite/") + stored);
-            const auto plain = times_.find(std::string("PlainPreparedInsert/") + stored);
-            if (engine == times_.end() || plain == times_.end() || plain->second <= 0) continue;
-            std::printf("%s stored: engine %.1f us/event, plain insert %.1f us/event, ratio %.2f\n", stored,
-                        engine->second / 1000, plain->second / 1000, engine->second / plain->second);
-        }
-        const auto empty = times_.find("EngineEventWrite/0");
-        const auto full = times_.find("EngineEventWrite/100000");
-        if (empty != times_.end() && full != times_.end() && empty->second > 0) {
-            std::printf("engine write at the cap / empty: %.2f\n", full->second / empty->second);
-        }
+    const auto empty = times.find("EngineEventWrite/0");
+    const auto full = times.find("EngineEventWrite/100000");
+    if (empty != times.end() && full != times.end() && empty->second > 0) {
+        std::printf("engine write at the cap / empty: %.2f\n", full->second / empty->second);
     }
-
-private:
-    std::map<std::string, double> times_;
-};
+}
 
 }  // namespace
 
@@ -189,7 +180,7 @@ int main(int argc, char** argv) {
     APMMonitor::Options options;
     options.sink = [](const std::string&) {};
     APMMonitor::resetSharedForTesting(std::make_shared<APMMonitor>(std::move(options)));
-    RatioReporter reporter;
+    TimesReporter reporter(printRatios);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::error_code ignored;

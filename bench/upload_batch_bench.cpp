@@ -4,6 +4,8 @@
 // wrappers) and once by nanopb from and into its generated static
 // structures.
 #include <benchmark/benchmark.h>
+
+#include "TimesReporter.h"
 #include <pb_decode.h>
 #include <pb_encode.h>
 
@@ -236,30 +238,19 @@ BENCHMARK(DecodeNanopbStatic);
 // Both sides handle the same bytes, so the ratio of times is the ratio per
 // byte; CPU time, which a busy machine disturbs least. The last line holds
 // both ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::string line = "Ratio per byte, message layer / nanopb static structs:";
-        for (const char* operation : {"Encode", "Decode"}) {
-            const auto layer = times_.find(std::string(operation) + "MessageLayer");
-            const auto direct = times_.find(std::string(operation) + "NanopbStatic");
-            if (layer != times_.end() && direct != times_.end() && direct->second > 0) {
-                char figure[64];
-                std::snprintf(figure, sizeof figure, " %s %.2f", operation, layer->second / direct->second);
-                line += figure;
-            }
+void printRatios(const TimesReporter::Times& times) {
+    std::string line = "Ratio per byte, message layer / nanopb static structs:";
+    for (const char* operation : {"Encode", "Decode"}) {
+        const auto layer = times.find(std::string(operation) + "MessageLayer");
+        const auto direct = times.find(std::string(operation) + "NanopbStatic");
+        if (layer != times.end() && direct != times.end() && direct->second > 0) {
+            char figure[64];
+            std::snprintf(figure, sizeof figure, " %s %.2f", operation, layer->second / direct->second);
+            line += figure;
         }
-        std::printf("%s\n", line.c_str());
     }
-
-private:
-    std::map<std::string, double> times_;
-};
+    std::printf("%s\n", line.c_str());
+}
 
 }  // namespace
 
@@ -275,7 +266,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the batch does not decode to itself\n");
         return 1;
     }
-    RatioReporter reporter;
+    TimesReporter reporter(printRatios, TimesReporter::Measure::cpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

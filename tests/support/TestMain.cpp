@@ -4,7 +4,6 @@
 // executable: no two tests ever share a user-defaults file, a database or a
 // temporary path. The folder is removed when the process ends.
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -40,7 +39,7 @@ std::filesystem::path makePrivateHome() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    testing::InitGoogleMock(&argc, argv);
+    testing::InitGoogleTest(&argc, argv);
     const std::filesystem::path home = makePrivateHome();
     const int result = RUN_ALL_TESTS();
     std::error_code error;
