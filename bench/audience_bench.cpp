@@ -19,6 +19,7 @@
 #include "measurement/audiences/APMAudience.h"
 #include "measurement/audiences/APMAudienceBundlePass.h"
 #include "measurement/messages/APMPBFieldAccess.h"
+#include "measurement/messages/APMWireStoredMessageCodec.h"
 #include "measurement/messages/MessageSlots.h"
 #include "measurement/messages/RepeatedMessages.h"
 #include "measurement/storage/APMDatabase.h"
@@ -34,28 +35,6 @@ constexpr int kEventNames = 20;
 constexpr int kUserProperties = 5;
 
 std::string eventName(int index) { return "event_" + std::to_string(index % kEventNames); }
-
-// The flags the engine's codec reads from stored filters.
-class FilterFlagsCodec final : public APMStoredMessageCodec {
-public:
-    std::optional<APMBundleFacts> bundleFacts(const APMBytes&) const override { return std::nullopt; }
-    std::optional<APMBytes> bundleWithRetryCount(const APMBytes&, std::int32_t) const override { return std::nullopt; }
-    std::optional<std::string> measurementConfigAppID(const APMBytes&) const override { return std::nullopt; }
-    std::optional<APMFilterFlags> eventFilterFlags(const APMBytes& data) const override {
-        auto filter = APMPBEventFilter::initWithBuffer(data);
-        if (!filter) return std::nullopt;
-        return APMFilterFlags{APMPBGetBool(*filter, EventFilterSlot::SessionScoped),
-                              APMPBGetBool(*filter, EventFilterSlot::Dynamic),
-                              APMPBGetBool(*filter, EventFilterSlot::Sequence)};
-    }
-    std::optional<APMFilterFlags> propertyFilterFlags(const APMBytes& data) const override {
-        auto filter = APMPBPropertyFilter::initWithBuffer(data);
-        if (!filter) return std::nullopt;
-        return APMFilterFlags{APMPBGetBool(*filter, PropertyFilterSlot::SessionScoped),
-                              APMPBGetBool(*filter, PropertyFilterSlot::Dynamic),
-                              APMPBGetBool(*filter, PropertyFilterSlot::Sequence)};
-    }
-};
 
 std::shared_ptr<APMPBFilter> parameterTest(const std::string& parameter, std::shared_ptr<APMPBNumberFilter> number,
                                            std::shared_ptr<APMPBStringFilter> text) {
@@ -255,7 +234,7 @@ void printRatios(const TimesReporter::Times& times) {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    APMStoredMessageCodec::install(std::make_shared<FilterFlagsCodec>());
+    APMStoredMessageCodec::install(std::make_shared<APMWireStoredMessageCodec>());
     // Refusals the definitions provoke on purpose (missing parameters) are
     // not what is measured.
     APMMonitor::Options options;

@@ -5,16 +5,6 @@
 #include "measurement/messages/MessageSlots.h"
 #include "measurement/messages/RepeatedMessages.h"
 
-namespace {
-
-// The Experiment message has no slot names of its own in the message layer.
-namespace ExperimentSlot {
-constexpr int ID = 0;
-constexpr int Flags = 1;
-}  // namespace ExperimentSlot
-
-}  // namespace
-
 // ---------------------------------------------------------------- monitor --
 
 APMEMonitor& APMEMonitor::shared() {

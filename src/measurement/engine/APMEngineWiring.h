@@ -1,7 +1,7 @@
 #pragma once
 // What the engine installs into the layers below it, and the small shared
 // records the Parts put beside the engine:
-//  - the wire codec the database asks about stored messages,
+//  - the wire codec the database asks about stored messages (installed),
 //  - the storage limits and the validation limits of the configuration,
 //  - the engine identity behind APMIdentifiers,
 //  - APMRawEventData, protoUserAttribute and APMIsAppActive.
@@ -13,22 +13,13 @@
 
 #include "measurement/interface/APMEvent.h"
 #include "measurement/messages/APMPBMessages.h"
+#include "measurement/messages/APMWireStoredMessageCodec.h"
 #include "measurement/storage/APMDatabaseRecords.h"
-#include "measurement/storage/APMStoredMessageCodec.h"
 #include "measurement/storage/APMUserAttribute.h"
 
 class APMDatabase;
 struct APMError;
 
-// Reads the stored encodings with the real wire messages.
-class APMWireStoredMessageCodec final : public APMStoredMessageCodec {
-public:
-    std::optional<APMBundleFacts> bundleFacts(const APMBytes& encodedBundle) const override;
-    std::optional<APMBytes> bundleWithRetryCount(const APMBytes& encodedBundle, std::int32_t retryCount) const override;
-    std::optional<std::string> measurementConfigAppID(const APMBytes& encodedConfig) const override;
-    std::optional<APMFilterFlags> eventFilterFlags(const APMBytes& encodedFilter) const override;
-    std::optional<APMFilterFlags> propertyFilterFlags(const APMBytes& encodedFilter) const override;
-};
 
 // Process-wide, once the engine exists: the wire codec, the validation
 // limits read from the engine's configuration, and the engine identity

@@ -18,40 +18,10 @@
 #include "measurement/storage/APMPersistedConfig.h"
 #include "measurement/storage/APMQueryString.h"
 #include "measurement/interface/APMIdentity.h"
+#include "measurement/messages/MessageSlots.h"
 #include "platform/core/Clock.h"
 
 namespace {
-
-// Slots (declaration order) of the configuration messages read here.
-namespace ConfigSlot {
-constexpr int Version = 0;
-constexpr int AppID = 1;
-constexpr int Settings = 3;
-constexpr int EventConfigs = 4;
-constexpr int Programs = 8;
-constexpr int DataControls = 9;
-constexpr int UploadSubdomain = 10;
-constexpr int ConsentConfig = 12;
-constexpr int PsmSetting = 13;
-constexpr int SvtmSetting = 14;
-constexpr int ExperimentIDs = 16;
-}  // namespace ConfigSlot
-namespace SettingSlot {
-constexpr int Name = 0;
-constexpr int Value = 1;
-}  // namespace SettingSlot
-namespace EventConfigSlot {
-constexpr int Name = 0;
-constexpr int Blocklisted = 1;
-constexpr int CustomConversion = 2;
-constexpr int SamplingRate = 3;
-}  // namespace EventConfigSlot
-namespace SvtmSlot {
-constexpr int UploadURL = 0;
-constexpr int ServerInfo = 1;
-constexpr int AlternateUploadURL = 2;
-constexpr int RolloutPercentage = 3;
-}  // namespace SvtmSlot
 
 constexpr std::uint64_t kRestrictedAppDataConsentStatus = 3;
 
@@ -145,7 +115,7 @@ bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasure
         APMMonitor::shared()->log(5, 29003, "Cannot set empty measurement config to database");
         return false;
     }
-    if (APMPBGetString(*config, ConfigSlot::AppID).value_or("") != appID_) {
+    if (APMPBGetString(*config, MeasurementConfigSlot::AppID).value_or("") != appID_) {
         APMMonitor::shared()->log(2, 29004, "Cannot set measurement config when Vadova App ID does not match");
         return false;
     }
@@ -200,7 +170,7 @@ std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDa
 bool APMRemoteConfig::loadEventEditing(const APMPBMeasurementConfig& config,
                                        const std::shared_ptr<SettingsCache>& settings) {
     using namespace measurement::rules;
-    const auto programs = APMPBGetMessages<APMPBProgram>(config, ConfigSlot::Programs);
+    const auto programs = APMPBGetMessages<APMPBProgram>(config, MeasurementConfigSlot::Programs);
     if (programs.empty()) return true;
     auto editing = std::make_shared<APMPEventEditing>();
     editing->setModuleCreator(
@@ -251,12 +221,12 @@ bool APMRemoteConfig::loadEventEditing(const APMPBMeasurementConfig& config,
 }
 
 void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const APMPBMeasurementConfig& config) {
-    const std::optional<APMPBArray> settingList = APMPBGetArray<APMPBSetting>(config, ConfigSlot::Settings);
+    const std::optional<APMPBArray> settingList = APMPBGetArray<APMPBSetting>(config, MeasurementConfigSlot::Settings);
     if (!settingList) {
         APMMonitor::shared()->log(2, 29012, "Cannot parse empty measurement config. Using default values");
         return;
     }
-    if (APMPBGetString(config, ConfigSlot::AppID).value_or("") != appID_) return;
+    if (APMPBGetString(config, MeasurementConfigSlot::AppID).value_or("") != appID_) return;
 
     std::shared_ptr<SettingsCache> settings;
     {
@@ -264,14 +234,14 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const APMPBMeasurem
         settings = settings_;
     }
     settings->removeAllObjects();
-    for (const auto& setting : APMPBGetMessages<APMPBSetting>(config, ConfigSlot::Settings)) {
+    for (const auto& setting : APMPBGetMessages<APMPBSetting>(config, MeasurementConfigSlot::Settings)) {
         const std::optional<std::string> name = APMPBGetString(*setting, SettingSlot::Name);
         const std::optional<std::string> value = APMPBGetString(*setting, SettingSlot::Value);
         (void)cacheValue(value ? std::optional<APMSettingValue>(*value) : std::nullopt, name.value_or(""));
     }
 
     eventConfigs_.removeAllObjects();
-    for (const auto& eventConfig : APMPBGetMessages<APMPBEventConfig>(config, ConfigSlot::EventConfigs)) {
+    for (const auto& eventConfig : APMPBGetMessages<APMPBEventConfig>(config, MeasurementConfigSlot::EventConfigs)) {
         const std::string name = APMPBGetString(*eventConfig, EventConfigSlot::Name).value_or("");
         if (name.empty()) {
             APMMonitor::shared()->log(5, 29013, "Cannot cache event configuration with an empty configuration name");
@@ -282,15 +252,15 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const APMPBMeasurem
         eventConfigs_.setObject(eventConfig, found == names.end() ? name : found->second);
     }
 
-    if (APMPBHasField(config, ConfigSlot::Version)) {
+    if (APMPBHasField(config, MeasurementConfigSlot::Version)) {
         APMMonitor::shared()->log(7, 29014, "Successfully parsed a configuration. Version",
-                                  static_cast<long long>(APMPBGetInt64(config, ConfigSlot::Version)));
+                                  static_cast<long long>(APMPBGetInt64(config, MeasurementConfigSlot::Version)));
     }
 
     if (!loadEventEditing(config, settings)) return;
 
     std::vector<std::string> dataControls;
-    for (const auto& control : APMPBGetMessages<APMPBDataControl>(config, ConfigSlot::DataControls)) {
+    for (const auto& control : APMPBGetMessages<APMPBDataControl>(config, MeasurementConfigSlot::DataControls)) {
         if (auto name = APMPBGetString(*control, 0)) dataControls.push_back(*name);
     }
 
@@ -299,7 +269,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const APMPBMeasurem
     regionalDefaults_.removeAllObjects();
     std::set<std::string> corePlatformServices;
     std::optional<bool> isDMARegion;
-    if (auto consent = APMPBGetMessage<APMPBConsentConfig>(config, ConfigSlot::ConsentConfig)) {
+    if (auto consent = APMPBGetMessage<APMPBConsentConfig>(config, MeasurementConfigSlot::ConsentConfig)) {
         const APMConsentConfigMaps maps = APMConsentConfigMapsFromMessage(*consent);
         for (const auto& [type, status] : maps.defaults) consentDefaults_.setObject(status, type);
         for (const auto& [type, delegate] : maps.delegations) consentDelegations_.setObject(delegate, type);
@@ -314,7 +284,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const APMPBMeasurem
         if (isDMARegion) isDMARegion_ = *isDMARegion;
     }
 
-    if (auto psm = APMPBGetMessage<APMPBPsmSetting>(config, ConfigSlot::PsmSetting)) {
+    if (auto psm = APMPBGetMessage<APMPBPsmSetting>(config, MeasurementConfigSlot::PsmSetting)) {
         const char* keys[] = {"measurement.psm_prefix_email", "measurement.psm_prefix_phone",
                               "measurement.psm_signin_delay"};
         for (int slot = 0; slot < 3; ++slot) {
@@ -359,8 +329,8 @@ void APMRemoteConfig::reloadFromDatabase() {
 
 std::int64_t APMRemoteConfig::version() const {
     const auto config = measurementConfig();
-    if (!config || !APMPBHasField(*config, ConfigSlot::Version)) return -1;
-    return APMPBGetInt64(*config, ConfigSlot::Version);
+    if (!config || !APMPBHasField(*config, MeasurementConfigSlot::Version)) return -1;
+    return APMPBGetInt64(*config, MeasurementConfigSlot::Version);
 }
 
 double APMRemoteConfig::lastRemoteConfigUpdateTimestamp() const {
@@ -446,7 +416,7 @@ std::int32_t APMRemoteConfig::samplingRateForEvent(const std::string& name) cons
 std::optional<std::string> APMRemoteConfig::uploadSubdomain() const {
     const auto config = measurementConfig();
     if (!config) return std::nullopt;
-    return APMPBGetString(*config, ConfigSlot::UploadSubdomain);
+    return APMPBGetString(*config, MeasurementConfigSlot::UploadSubdomain);
 }
 
 std::optional<std::string> APMRemoteConfig::uploadURL() const {
@@ -479,10 +449,10 @@ bool APMRemoteConfig::SVTMUploadEnabled() const {
     if (!plistEnabled) return false;
     const auto config = measurementConfig();
     if (!config) return false;
-    const auto svtm = APMPBGetMessage<APMPBSvtmSetting>(*config, ConfigSlot::SvtmSetting);
-    if (!svtm || APMPBGetString(*svtm, SvtmSlot::UploadURL).value_or("").empty()) return false;
+    const auto svtm = APMPBGetMessage<APMPBSvtmSetting>(*config, MeasurementConfigSlot::SvtmSetting);
+    if (!svtm || APMPBGetString(*svtm, SvtmSettingSlot::UploadURL).value_or("").empty()) return false;
     if (environment_.hasSVTMPreviewHeaders && environment_.hasSVTMPreviewHeaders()) return true;
-    const std::int32_t rollout = APMPBGetInt32(*svtm, SvtmSlot::RolloutPercentage);
+    const std::int32_t rollout = APMPBGetInt32(*svtm, SvtmSettingSlot::RolloutPercentage);
     if (rollout >= 100) return true;
     const std::string appInstanceID =
         persistedConfig_ ? persistedConfig_->appInstanceID().value_or("") : std::string();
@@ -492,16 +462,16 @@ bool APMRemoteConfig::SVTMUploadEnabled() const {
 std::optional<std::string> APMRemoteConfig::SVTMUploadURL() const {
     const auto config = measurementConfig();
     if (!config) return std::nullopt;
-    const auto svtm = APMPBGetMessage<APMPBSvtmSetting>(*config, ConfigSlot::SvtmSetting);
+    const auto svtm = APMPBGetMessage<APMPBSvtmSetting>(*config, MeasurementConfigSlot::SvtmSetting);
     if (!svtm) return std::nullopt;
     if (environment_.appDataConsentStatus && environment_.appDataConsentStatus() == kRestrictedAppDataConsentStatus) {
-        if (auto alternate = APMPBGetString(*svtm, SvtmSlot::AlternateUploadURL);
+        if (auto alternate = APMPBGetString(*svtm, SvtmSettingSlot::AlternateUploadURL);
             alternate && APMParseServiceURL(*alternate)) {
             return alternate;
         }
     }
     // A URL the configuration names is used only when it passes the scheme rule.
-    auto url = APMPBGetString(*svtm, SvtmSlot::UploadURL);
+    auto url = APMPBGetString(*svtm, SvtmSettingSlot::UploadURL);
     if (!url || !APMParseServiceURL(*url)) return std::nullopt;
     return url;
 }
@@ -509,9 +479,9 @@ std::optional<std::string> APMRemoteConfig::SVTMUploadURL() const {
 std::optional<std::map<std::string, std::string>> APMRemoteConfig::SVTMUploadHTTPHeaders() const {
     const auto config = measurementConfig();
     if (!config) return std::nullopt;
-    const auto svtm = APMPBGetMessage<APMPBSvtmSetting>(*config, ConfigSlot::SvtmSetting);
+    const auto svtm = APMPBGetMessage<APMPBSvtmSetting>(*config, MeasurementConfigSlot::SvtmSetting);
     if (!svtm) return std::nullopt;
-    const std::string info = APMPBGetString(*svtm, SvtmSlot::ServerInfo).value_or("");
+    const std::string info = APMPBGetString(*svtm, SvtmSettingSlot::ServerInfo).value_or("");
     if (info.empty() || !APMIsSafeHeaderValue(info)) return std::nullopt;
     return std::map<std::string, std::string>{{"x-svtm-server-info", info}};
 }
@@ -542,7 +512,7 @@ std::vector<std::int64_t> APMRemoteConfig::experimentIDs() const {
     if (!passthroughExperimentReportingEnabled()) return ids;
     const auto config = measurementConfig();
     if (!config) return ids;
-    if (auto numbers = APMPBGetArray(*config, ConfigSlot::ExperimentIDs)) {
+    if (auto numbers = APMPBGetArray(*config, MeasurementConfigSlot::ExperimentIDs)) {
         for (const APMPBObject& object : *numbers) {
             const auto* number = std::get_if<APMPBNumber>(&object);
             if (!number) continue;

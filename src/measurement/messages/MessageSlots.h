@@ -1,8 +1,9 @@
 #pragma once
 // Slot numbers of the fields that the message helpers read and write, one
 // namespace per message. A slot is the field's position in its message's
-// declaration order; it equals the tag minus one everywhere except in
-// MeasurementBundle, whose slots keep the bundle's historical layout.
+// declaration order; it equals the tag minus one where a message's tags have
+// no gaps, except in MeasurementBundle, whose slots keep the bundle's
+// historical layout.
 
 namespace MeasurementBundleSlot {
 inline constexpr int ProtocolVersion = 0;
@@ -102,9 +103,43 @@ inline constexpr int Results = 1;
 }  // namespace ResultDataSlot
 
 namespace MeasurementConfigSlot {
+inline constexpr int Version = 0;
 inline constexpr int AppID = 1;
+inline constexpr int Settings = 3;
+inline constexpr int EventConfigs = 4;
 inline constexpr int Audiences = 5;
+inline constexpr int Programs = 8;
+inline constexpr int DataControls = 9;
+inline constexpr int UploadSubdomain = 10;
+inline constexpr int ConsentConfig = 12;
+inline constexpr int PsmSetting = 13;
+inline constexpr int SvtmSetting = 14;
+inline constexpr int ExperimentIDs = 16;
 }  // namespace MeasurementConfigSlot
+
+namespace SettingSlot {
+inline constexpr int Name = 0;
+inline constexpr int Value = 1;
+}  // namespace SettingSlot
+
+namespace EventConfigSlot {
+inline constexpr int Name = 0;
+inline constexpr int Blocklisted = 1;
+inline constexpr int CustomConversion = 2;
+inline constexpr int SamplingRate = 3;
+}  // namespace EventConfigSlot
+
+namespace SvtmSettingSlot {
+inline constexpr int UploadURL = 0;
+inline constexpr int ServerInfo = 1;
+inline constexpr int AlternateUploadURL = 2;
+inline constexpr int RolloutPercentage = 3;
+}  // namespace SvtmSettingSlot
+
+namespace ExperimentSlot {
+inline constexpr int ID = 0;
+inline constexpr int Flags = 1;
+}  // namespace ExperimentSlot
 
 namespace ConsentConfigSlot {
 inline constexpr int Defaults = 0;

@@ -13,6 +13,7 @@
 
 #include "measurement/audiences/APMAudience.h"
 #include "measurement/messages/APMPBFieldAccess.h"
+#include "measurement/messages/APMWireStoredMessageCodec.h"
 #include "measurement/messages/MessageSlots.h"
 #include "measurement/messages/RepeatedMessages.h"
 #include "measurement/storage/APMDatabase.h"
@@ -115,33 +116,11 @@ inline std::shared_ptr<APMPBUserAttribute> nanoProperty(const std::string& name,
     return message;
 }
 
-// The filter flags as the engine's codec reads them from stored filters.
-class FilterFlagsCodec final : public APMStoredMessageCodec {
-public:
-    std::optional<APMBundleFacts> bundleFacts(const APMBytes&) const override { return std::nullopt; }
-    std::optional<APMBytes> bundleWithRetryCount(const APMBytes&, std::int32_t) const override { return std::nullopt; }
-    std::optional<std::string> measurementConfigAppID(const APMBytes&) const override { return std::nullopt; }
-    std::optional<APMFilterFlags> eventFilterFlags(const APMBytes& data) const override {
-        auto filter = APMPBEventFilter::initWithBuffer(data);
-        if (!filter) return std::nullopt;
-        return APMFilterFlags{APMPBGetBool(*filter, EventFilterSlot::SessionScoped),
-                              APMPBGetBool(*filter, EventFilterSlot::Dynamic),
-                              APMPBGetBool(*filter, EventFilterSlot::Sequence)};
-    }
-    std::optional<APMFilterFlags> propertyFilterFlags(const APMBytes& data) const override {
-        auto filter = APMPBPropertyFilter::initWithBuffer(data);
-        if (!filter) return std::nullopt;
-        return APMFilterFlags{APMPBGetBool(*filter, PropertyFilterSlot::SessionScoped),
-                              APMPBGetBool(*filter, PropertyFilterSlot::Dynamic),
-                              APMPBGetBool(*filter, PropertyFilterSlot::Sequence)};
-    }
-};
-
 // A real database with the audience evaluator over it.
 class AudienceDatabaseTest : public ::testing::Test {
 protected:
     AudienceDatabaseTest() {
-        APMStoredMessageCodec::install(std::make_shared<FilterFlagsCodec>());
+        APMStoredMessageCodec::install(std::make_shared<APMWireStoredMessageCodec>());
         APMError error;
         // Each test runs in a process with a private temporary folder.
         const auto path = std::filesystem::temp_directory_path() / "audience-measurement.sql";

@@ -38,6 +38,33 @@ TEST(MessageSlots, BundleSlotsFollowTheHistoricalLayout) {
     EXPECT_EQ(fieldAt(kMeasurementBundle, MeasurementBundleSlot::DiagnosticSignals), "diagnostic_signals");
 }
 
+TEST(MessageSlots, ConfigurationSlotsNameTheirFields) {
+    using namespace measurement::messages;
+    const struct {
+        const MessageType& type;
+        int slot;
+        const char* field;
+    } cases[] = {
+        {kMeasurementConfig, MeasurementConfigSlot::Version, "version"},
+        {kMeasurementConfig, MeasurementConfigSlot::AppID, "app_id"},
+        {kMeasurementConfig, MeasurementConfigSlot::Settings, "settings"},
+        {kMeasurementConfig, MeasurementConfigSlot::EventConfigs, "event_config"},
+        {kMeasurementConfig, MeasurementConfigSlot::Audiences, "audiences"},
+        {kMeasurementConfig, MeasurementConfigSlot::Programs, "dynamic_event_editing"},
+        {kMeasurementConfig, MeasurementConfigSlot::DataControls, "data_controls"},
+        {kMeasurementConfig, MeasurementConfigSlot::UploadSubdomain, "upload_subdomain"},
+        {kMeasurementConfig, MeasurementConfigSlot::ConsentConfig, "consent_config"},
+        {kMeasurementConfig, MeasurementConfigSlot::PsmSetting, "psm_setting"},
+        {kMeasurementConfig, MeasurementConfigSlot::SvtmSetting, "svtm_setting"},
+        {kMeasurementConfig, MeasurementConfigSlot::ExperimentIDs, "experiment_ids"},
+        {kSetting, SettingSlot::Value, "value"},
+        {kEventConfig, EventConfigSlot::SamplingRate, "sampling_rate"},
+        {kSvtmSetting, SvtmSettingSlot::RolloutPercentage, "rollout_percentage"},
+        {kExperiment, ExperimentSlot::Flags, "flags"},
+    };
+    for (const auto& test : cases) EXPECT_EQ(fieldAt(test.type, test.slot), test.field);
+}
+
 TEST(MessageSlots, OtherMessagesUseTagMinusOne) {
     using namespace measurement::messages;
     EXPECT_EQ(fieldAt(kEventParam, EventParamSlot::DoubleValue), "double_value");
