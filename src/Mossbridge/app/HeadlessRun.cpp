@@ -12,6 +12,7 @@
 #include "Mossbridge/model/AppAssignment.h"
 #include "Mossbridge/model/AssignmentStore.h"
 #include "Mossbridge/model/DiagnosticLine.h"
+#include "Mossbridge/model/PerformanceLog.h"
 #include "Mossbridge/pets/PetAnimationClock.h"
 #include "Mossbridge/system/NotificationDatabaseReader.h"
 #include "VadovaUtilities/VULMainBundle.h"
@@ -217,6 +218,11 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
     if (options.virtualTime) deterministic = std::make_unique<platform::DeterministicDispatcher>();
     else real = platform::makeRealDispatcher();
     platform::Dispatcher& dispatcher = real ? static_cast<platform::Dispatcher&>(*real) : *deterministic;
+    // A virtual run logs virtual seconds, until the dispatcher goes.
+    struct PerformanceClockScope {
+        explicit PerformanceClockScope(const platform::Clock* clock) { usePerformanceLogClock(clock); }
+        ~PerformanceClockScope() { usePerformanceLogClock(nullptr); }
+    } performanceClock(deterministic ? &dispatcher.clock() : nullptr);
 
     AppStatusService::Sources statusSources;
     platform::InMemoryDesktop desktop = platform::InMemoryDesktop::fromScenario(scenario);

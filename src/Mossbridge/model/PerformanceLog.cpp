@@ -153,6 +153,12 @@ void logPerformanceMediaNotification(std::string_view bundle, MediaPlaybackState
     });
 }
 
+void usePerformanceLogClock(const platform::Clock* clock) {
+    auto& shared = timeline();
+    std::lock_guard lock(shared.mutex);
+    shared.clock = clock;
+}
+
 void resetPerformanceLogForTesting(const platform::Clock* clock) {
     auto& shared = timeline();
     std::lock_guard lock(shared.mutex);

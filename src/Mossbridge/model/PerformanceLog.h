@@ -48,6 +48,10 @@ void logPerformanceMediaNotificationKeys(std::string_view name, std::string_view
 void logPerformanceMediaNotification(std::string_view bundle, MediaPlaybackState state,
                                      const std::optional<std::string>& title);
 
+// Lines count time on `clock` from now on (null: the system clock), so a run
+// on a virtual clock logs virtual seconds. The clock must outlive its use.
+void usePerformanceLogClock(const platform::Clock* clock);
+
 // Test hook: reads time from `clock` (null: the system clock) and forgets the
 // reference date, so that the next line written shows 0.000s.
 void resetPerformanceLogForTesting(const platform::Clock* clock = nullptr);
