@@ -321,6 +321,21 @@ public:
     APMRawEventData validateAutomaticInAppPurchaseEvent(const APMRawEventData& rawEvent);
     APMRawEventData processManualInAppPurchaseEvent(const APMRawEventData& rawEvent);
 
+    // MARK: Bundling of raw events and bundle metadata (APMMeasurementBundling.cpp, APMMeasurementBundleMetadata.cpp)
+    // One bundle from the oldest raw events in one transaction; true when
+    // raw events were consumed (the caller repeats while true).
+    bool bundleRawEvents();
+
+    // MARK: Upload of bundles (APMMeasurementUpload.cpp)
+
+    // MARK: Session reporter and screen views (APMMeasurementSessions.cpp)
+
+    // MARK: Lifecycle events, deep links, reset and wipe (APMMeasurementLifecycle.cpp, APMMeasurementLinks.cpp, APMMeasurementReset.cpp)
+
+    // MARK: Conditional user properties (APMMeasurementConditionalProperties.cpp)
+
+    // MARK: On-device conversion measurement (APMMeasurementOnDevice.cpp)
+
     // Internal: the designated initialiser, reached through create().
     APMMeasurement(const std::string& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
                    std::vector<std::string> safelistedEvents, APMMeasurementConfiguration configuration,
@@ -385,4 +400,16 @@ private:
     bool isDebugMode() const;
     void logDropped(const APMEvent& event, const char* metadata);
     [[nodiscard]] bool writeFilteredEventInTransaction(APMEvent& event);
+
+    // Bundling state (worker queue).
+
+    // Upload state (worker queue).
+
+    // Sessions and screens.
+
+    // Lifecycle, links and reset.
+
+    // Conditional user properties.
+
+    // On-device conversion measurement.
 };

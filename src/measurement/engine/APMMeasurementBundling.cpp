@@ -1,0 +1,3 @@
+#include "measurement/engine/APMMeasurement.h"
+
+bool APMMeasurement::bundleRawEvents() { return false; }
