@@ -12,6 +12,11 @@
 namespace {
 
 constexpr int kPollMilliseconds = 1000;
+// A response body larger than this ends the transfer with an error: no
+// answer the analytics services give comes near it (the configuration fetch
+// itself refuses more than 2 MiB), and a server must not be able to fill
+// the process's memory.
+constexpr std::size_t kMaxResponseBodyBytes = 4u << 20;
 
 void initialiseCurlOnce() {
     static std::once_flag once;
@@ -57,6 +62,7 @@ std::size_t onHeaderLine(char* buffer, std::size_t size, std::size_t count, void
 std::size_t onBodyBytes(char* buffer, std::size_t size, std::size_t count, void* context) {
     auto* transfer = static_cast<Transfer*>(context);
     const std::size_t length = size * count;
+    if (transfer->responseBody.size() + length > kMaxResponseBodyBytes) return 0;  // curl fails the transfer
     transfer->responseBody.insert(transfer->responseBody.end(), buffer, buffer + length);
     return length;
 }

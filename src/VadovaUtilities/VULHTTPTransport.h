@@ -2,7 +2,8 @@
 // Sends HTTP requests through libcurl on one background thread of its own.
 // Every started request finishes exactly once: with a response and its body,
 // or with an error of kVULURLErrorDomain (VULURLErrorCancelled for requests
-// still running when the transport is destroyed). Used by VULNetwork.
+// still running when the transport is destroyed). A response body over
+// 4 MiB ends the request with an error instead. Used by VULNetwork.
 
 #include <functional>
 #include <memory>

@@ -49,6 +49,9 @@ public:
     void setDeferredAnalyticsCollection(std::int64_t value) override {
         (void)suite_->setInteger(value, "deferred_analytics_collection");
     }
+    void removeDeferredAnalyticsCollection() override {
+        (void)suite_->removeObjectForKey("deferred_analytics_collection");
+    }
     std::int64_t resetRetryCount() const override { return suite_->integerForKey("reset_retry_count"); }
     void setResetRetryCount(std::int64_t count) override {
         if (count < 1) {

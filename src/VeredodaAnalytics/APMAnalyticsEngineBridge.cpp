@@ -3,10 +3,14 @@
 #include <mutex>
 #include <utility>
 
+#include "VeredodaAnalytics/APMAnalytics.h"
 #include "VeredodaCore/VRDOptions.h"
+#include "measurement/engine/APMConditionalUserProperties.h"
 #include "measurement/engine/APMEngineSubsystems.h"
 #include "measurement/engine/APMEngineWiring.h"
 #include "measurement/engine/APMRemoteConfig.h"
+#include "measurement/engine/APMScreenViewReporter.h"
+#include "measurement/engine/APMSessionReporter.h"
 #include "measurement/interface/APMAdExposureReporter.h"
 #include "measurement/interface/APMSearchAdReporter.h"
 #include "measurement/storage/APMPersistedConfig.h"
@@ -33,8 +37,93 @@ BridgeState& bridgeState() {
     return state;
 }
 
+// The seams the engine now answers itself; the others start empty.
+APMAnalyticsEngineSeams filledSeams() {
+    APMAnalyticsEngineSeams seams;
+    seams.setConditionalUserProperty = [](const APMConditionalUserPropertyFields& fields) {
+        APMConditionalUserProperty property;
+        property.origin = fields.origin;
+        property.value = fields.value;
+        property.triggerEventName = fields.triggerEventName.value_or("");
+        // A missing time-out or time to live is 0, which validation refuses.
+        property.triggerTimeout = fields.triggerTimeout.value_or(0);
+        property.timeToLive = fields.timeToLive.value_or(0);
+        property.triggeredEvent = fields.triggeredEvent;
+        property.timedOutEvent = fields.timedOutEvent;
+        property.expiredEvent = fields.expiredEvent;
+        property.creationTimestamp = fields.creationTimestamp.value_or(0);
+        property.active = fields.active.value_or(false);
+        property.triggeredTimestamp = fields.triggeredTimestamp.value_or(0);
+        APMConditionalUserPropertyController::sharedInstance()->setConditionalUserProperty(property, fields.name);
+    };
+    seams.clearConditionalUserProperty = [](const APMEvent& clearEvent, const std::string& name) {
+        APMConditionalUserPropertyController::sharedInstance()->clearConditionalUserPropertyWithClearEvent(clearEvent,
+                                                                                                           name);
+    };
+    seams.conditionalUserProperties = [](const std::string& prefix, const std::string& origin) {
+        std::vector<std::pair<std::string, std::string>> listing;
+        const auto found =
+            APMConditionalUserPropertyController::sharedInstance()->conditionalUserPropertiesWithNamePrefix(prefix,
+                                                                                                           origin);
+        for (const APMConditionalUserProperty& property : found.value_or(std::vector<APMConditionalUserProperty>{})) {
+            listing.emplace_back(property.name, property.value ? property.value->description() : std::string());
+        }
+        return listing;
+    };
+    seams.setSessionTimeoutInterval = [](double seconds) {
+        if (const auto engine = APMMeasurement::sharedInstance()) engine->setSessionTimeoutInterval(seconds);
+    };
+    seams.trackScreenWithParameters = [](const APMObjectParameters& parameters, double timestamp) {
+        if (const auto reporter = APMScreenViewReporter::sharedInstance()) {
+            reporter->trackScreenWithParameters(parameters, timestamp);
+        }
+    };
+    seams.screenParameters = []() -> std::optional<APMObjectParameters> {
+        const auto reporter = APMScreenViewReporter::sharedInstance();
+        if (!reporter) return std::nullopt;
+        return APMObjectParametersFrom(reporter->screenParameters());
+    };
+    seams.sessionIDWithCompletion = [](std::function<void(std::int64_t, std::optional<APMError>)> completion) {
+        if (const auto engine = APMMeasurement::sharedInstance()) {
+            engine->sessionIDWithCompletion(std::move(completion));
+        } else if (completion) {
+            completion(0, APMError::withCode(13, "Analytics deallocated"));
+        }
+    };
+    seams.resetAnalyticsDataWithAppInstanceID = [](const std::optional<std::string>& appInstanceID) {
+        const auto engine = APMMeasurement::sharedInstance();
+        return engine && engine->resetAnalyticsDataWithAppInstanceID(appInstanceID.value_or(""));
+    };
+    seams.setUserData = [](const platform::PropertyDictionary& userData) {
+        if (const auto engine = APMMeasurement::sharedInstance()) engine->setUserData(userData);
+    };
+    seams.handleSVTMDebugModeWithURL = [](const std::string& url) { APMMeasurement::handleSVTMDebugModeWithURL(url); };
+    seams.handleNonFirstOpenEventURL = [](const std::string& url, double timestamp) {
+        if (const auto engine = APMMeasurement::sharedInstance()) engine->handleNonFirstOpenEventURL(url, timestamp);
+    };
+    return seams;
+}
+
+// The facade's calls the engine's reporters make.
+APMReporterFacade reporterFacade() {
+    APMReporterFacade facade;
+    facade.logInternalEvent = [](const std::string& origin, const std::string& name, const APMParameters& parameters) {
+        APMAnalytics::logInternalEventWithOrigin(origin, name, APMObjectParametersFrom(parameters));
+    };
+    facade.logInternalEventWithTimestamp = [](const std::string& origin, const std::string& name, double timestamp,
+                                              const APMParameters& parameters) {
+        APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, APMObjectParametersFrom(parameters));
+    };
+    facade.setInternalUserProperty = [](const std::optional<APMValue>& value, const std::string& name,
+                                        const std::string& origin) {
+        APMAnalytics::sharedInstance()->setInternalUserProperty(
+            value ? std::optional<APMObject>(APMObject(*value)) : std::nullopt, name, origin);
+    };
+    return facade;
+}
+
 APMAnalyticsEngineSeams& seamsStorage() {
-    static APMAnalyticsEngineSeams seams;
+    static APMAnalyticsEngineSeams seams = filledSeams();
     return seams;
 }
 
@@ -106,6 +195,7 @@ void APMAnalyticsEngineBridge::createEngine(const std::string& appID, bool enabl
             if (const auto reporter = searchAdReporterOnWorkerQueue(*slot, engineDispatcher)) reporter->start();
         };
     }
+    (void)APMSetReporterFacade(reporterFacade());
     APMMeasurement::initializeSharedInstance(appID, enabled, deactivated, safelistedEvents, std::move(configuration));
 }
 
@@ -213,6 +303,7 @@ void APMAnalyticsEngineBridge::installAdExposureReporter(platform::Dispatcher& d
     };
     screens.isAppActive = [] { return APMIsAppActive(); };
     APMAdExposureReporter::installSharedInstance(APMAdExposureReporter::create(dispatcher, std::move(screens), center));
+    APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(center, dispatcher);
 }
 
 std::shared_ptr<APMSearchAdReporter> APMAnalyticsEngineBridge::searchAdReporter() {
@@ -227,5 +318,7 @@ void APMAnalyticsEngineBridge::resetForTesting() {
         bridgeState().searchAd.reset();
     }
     APMAdExposureReporter::installSharedInstance(nullptr);
-    seamsStorage() = APMAnalyticsEngineSeams{};
+    APMScreenViewReporter::resetSharedInstanceForTesting();
+    (void)APMSetReporterFacade({});
+    seamsStorage() = filledSeams();
 }

@@ -55,20 +55,21 @@ struct APMConditionalUserPropertyFields {
 // Engine entries that do not exist yet. Empty: nothing happens, and the
 // queries answer "no engine".
 struct APMAnalyticsEngineSeams {
-    // (session ID, error); none when the engine cannot answer.
+    // (session ID, error); none when the engine cannot answer. Filled: the engine's.
     std::function<void(std::function<void(std::int64_t, std::optional<APMError>)>)> sessionIDWithCompletion;
-    std::function<void(double seconds)> setSessionTimeoutInterval;
-    // True when the engine reset its data.
+    std::function<void(double seconds)> setSessionTimeoutInterval;  // filled: the engine's
+    // True when the engine reset its data. Filled, as setUserData: the engine's.
     std::function<bool(const std::optional<std::string>& appInstanceID)> resetAnalyticsDataWithAppInstanceID;
     std::function<void(const platform::PropertyDictionary& userData)> setUserData;
     std::function<std::optional<std::int64_t>()> shouldDisableAdPersonalization;
-    // The screen-view reporter.
+    // The screen-view reporter: filled with the process's (none before launching).
     std::function<void(const APMObjectParameters& parameters, double timestamp)> trackScreenWithParameters;
     std::function<std::optional<APMObjectParameters>()> screenParameters;
-    // Links.
+    // Links: filled with the engine's.
     std::function<void(const std::string& url)> handleSVTMDebugModeWithURL;
     std::function<void(const std::string& url, double timestamp)> handleNonFirstOpenEventURL;
-    // Conditional user properties (the connector's entries).
+    // Conditional user properties (the connector's entries): filled with the
+    // engine's controller, here and after resetForTesting.
     std::function<void(const APMConditionalUserPropertyFields& property)> setConditionalUserProperty;
     std::function<void(const APMEvent& clearEvent, const std::string& name)> clearConditionalUserProperty;
     std::function<std::vector<std::pair<std::string, std::string>>(const std::string& prefix,
@@ -129,7 +130,8 @@ public:
     static void recordPurchaseFingerprint(const std::string& fingerprint);
 
     // Installs the process's ad-exposure reporter once, its screens those of
-    // the engine's screen-view reporter and its app state the engine's.
+    // the engine's screen-view reporter and its app state the engine's, and
+    // has launching create the screen-view reporter.
     static void installAdExposureReporter(platform::Dispatcher& dispatcher, platform::NotificationCenter& center);
 
     // The engine's search-ad reporter; none before the engine made it.

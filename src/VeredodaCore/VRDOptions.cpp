@@ -49,5 +49,6 @@ VRDOptions VRDOptions::optionsWithDictionary(const platform::PropertyDictionary&
     options.measurementConfigURL = stringValue(dictionary, kVRDOptionsMeasurementConfigURLKey);
     options.experimentFetchURL = stringValue(dictionary, kVRDOptionsExperimentFetchURLKey);
     options.searchAdAttributionURL = stringValue(dictionary, kVRDOptionsSearchAdAttributionURLKey);
+    options.deferredDeepLinkURL = stringValue(dictionary, kVRDOptionsDeferredDeepLinkURLKey);
     return options;
 }

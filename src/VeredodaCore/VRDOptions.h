@@ -9,6 +9,7 @@
 //   "VEREDODA_MEASUREMENT_CONFIG_URL"           string, base URL of the measurement configuration service
 //   "VEREDODA_EXPERIMENT_FETCH_URL"             string, base URL of the experiment service
 //   "VEREDODA_SEARCH_AD_ATTRIBUTION_URL"        string, base URL of the search-ad attribution service
+//   "VEREDODA_DEFERRED_DEEP_LINK_URL"           string, base URL of the deferred deep-link service
 // A Boolean key also accepts a number (non-zero is true); a value of any
 // other kind is ignored and the default stands.
 
@@ -27,6 +28,7 @@ inline constexpr const char* kVRDOptionsMeasurementAlternateUploadURLKey = "VERE
 inline constexpr const char* kVRDOptionsMeasurementConfigURLKey = "VEREDODA_MEASUREMENT_CONFIG_URL";
 inline constexpr const char* kVRDOptionsExperimentFetchURLKey = "VEREDODA_EXPERIMENT_FETCH_URL";
 inline constexpr const char* kVRDOptionsSearchAdAttributionURLKey = "VEREDODA_SEARCH_AD_ATTRIBUTION_URL";
+inline constexpr const char* kVRDOptionsDeferredDeepLinkURLKey = "VEREDODA_DEFERRED_DEEP_LINK_URL";
 
 struct VRDOptions {
     std::string vadovaAppID;
@@ -39,6 +41,7 @@ struct VRDOptions {
     std::optional<std::string> measurementConfigURL;
     std::optional<std::string> experimentFetchURL;
     std::optional<std::string> searchAdAttributionURL;
+    std::optional<std::string> deferredDeepLinkURL;
 
     // From "VadovaService-Info.plist" in the resources; nullopt when that
     // file is missing or unreadable.

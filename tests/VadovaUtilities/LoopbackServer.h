@@ -19,6 +19,7 @@ struct ReceivedRequest {
     std::string path;
     std::multimap<std::string, std::string, httplib::detail::ci> headers;
     std::string body;
+    std::string target;  // the request target as sent: path and query
 
     std::string header(const std::string& name) const {
         const auto found = headers.find(name);
@@ -81,7 +82,7 @@ public:
 private:
     void handle(const httplib::Request& request, httplib::Response& response) {
         std::unique_lock lock(mutex_);
-        ReceivedRequest copy{request.method, request.path, {}, request.body};
+        ReceivedRequest copy{request.method, request.path, {}, request.body, request.target};
         for (const auto& [name, value] : request.headers) copy.headers.emplace(name, value);
         received_.push_back(std::move(copy));
         released_.wait_for(lock, std::chrono::seconds(10), [this] { return !holding_; });

@@ -37,6 +37,7 @@ protected:
         VRDClassRegistry::shared().resetForTesting();
         RADOdodavazi::registerClass();
         makeFacade();
+        markFirstOpenDone();
     }
     ~AnalyticsFixture() override {
         APMAnalytics::resetForTesting();
@@ -95,6 +96,16 @@ protected:
         DEDOru::configure();
         dispatcher.drain();
         engine = APMMeasurement::sharedInstance();
+    }
+
+    // These tests follow the facade's own calls: the installation has had its
+    // first open (its marker "_fot" is stored), so a start logs none of its own.
+    void markFirstOpenDone() {
+        const auto database = openDatabase();
+        APMError error;
+        ASSERT_TRUE(database && database->updateUserAttribute(
+                                    APMUserAttribute("auto", "_fot", APMValue(std::int64_t{1700002800000}), 1.7e9), &error))
+            << error.text();
     }
 
     std::vector<std::string> heardNames() const {

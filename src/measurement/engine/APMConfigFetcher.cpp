@@ -114,15 +114,14 @@ void APMMeasurement::networkRemoteConfigFetchCompletionHandler(const std::option
     }
     if (fetched && data && !data->empty()) storeRemoteConfigFromBody(status, &*response, *data);
 
-    for (const auto* step : {&seams_.updateAdsOnDeviceConversionMeasurement, &seams_.updateODFIDs,
-                             &seams_.updateAdsOnDeviceConversionGroupInfo}) {
-        if (*step) (*step)();
-    }
+    updateAdsOnDeviceConversionMeasurement();
+    updateODFIDs();
+    updateAdsOnDeviceConversionGroupInfo();
     const auto config = configuration();
-    if (config->PSMGroupIDEnabled() && seams_.initiateODMGroupIDProtocol) seams_.initiateODMGroupIDProtocol();
+    if (config->PSMGroupIDEnabled()) initiateODMGroupIDProtocol();
     if (shouldRequestDeferredDeepLinkAfterConfigFetch_) {
         shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
-        if (seams_.requestDeferredDeepLink) seams_.requestDeferredDeepLink();
+        requestDeferredDeepLink();
     } else {
         uploadDataOrRegisterAlarm();
     }

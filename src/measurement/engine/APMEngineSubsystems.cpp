@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "measurement/audiences/APMAudience.h"
+#include "measurement/audiences/APMAudienceBundlePass.h"
 #include "measurement/audiences/APMExperimentManager.h"
 #include "measurement/audiences/APMExperimentTaskManager.h"
 #include "measurement/engine/APMRemoteConfig.h"
@@ -13,11 +14,35 @@ namespace {
 // The name and version under which the engine asks for experiments.
 constexpr const char* kMeasurementSDKName = "app_measurement";
 
+// One bundle's audience pass; it keeps the audience alive while it runs.
+class AudienceBundleAdapter final : public APMAudienceBundleWork {
+public:
+    explicit AudienceBundleAdapter(std::shared_ptr<APMAudience> audience)
+        : audience_(std::move(audience)), pass_(*audience_) {}
+    bool startSession(const std::vector<std::shared_ptr<APMPBUserAttribute>>& userAttributes) override {
+        return pass_.startSession(userAttributes);
+    }
+    bool evaluateEvent(const APMEvent& event, const APMEventAggregates& aggregates) override {
+        return pass_.evaluateEvent(event, aggregates);
+    }
+    bool finish(const std::vector<std::shared_ptr<APMPBUserAttribute>>& userAttributes, double evaluationTime,
+                APMPBMeasurementBundle& bundle) override {
+        return pass_.finish(userAttributes, evaluationTime, bundle);
+    }
+
+private:
+    std::shared_ptr<APMAudience> audience_;
+    APMAudienceBundlePass pass_;
+};
+
 class AudienceAdapter final : public APMAudienceEvaluator {
 public:
     explicit AudienceAdapter(std::shared_ptr<APMAudience> audience) : audience_(std::move(audience)) {}
     bool updateAudiences(const std::vector<std::shared_ptr<APMPBAudience>>& audiences) override {
         return audience_->updateAudiences(audiences);
+    }
+    std::unique_ptr<APMAudienceBundleWork> beginBundle() override {
+        return std::make_unique<AudienceBundleAdapter>(audience_);
     }
 
 private:

@@ -44,14 +44,9 @@ void APMInstallDatabaseWiring(APMDatabase& database, std::function<std::shared_p
     });
 }
 
+// Lossless, so that the backfills that rewrite rows keep array parameters.
 std::optional<APMRawEventData> APMRawEventData::fromRecord(const APMRawEventRecord& record, APMError* error) {
-    auto proto = APMPBEvent::initWithBuffer(record.data);
-    std::optional<APMEvent> event = proto ? APMEvent::initWithEventProto(*proto) : std::nullopt;
-    if (!event) {
-        APMSetError(error, 0, "Unable to parse raw event data");
-        return std::nullopt;
-    }
-    return APMRawEventData{std::move(*event), record.rowID, record.metadataFingerprint};
+    return APMMeasurement::rawEventDataFromRecord(record, error);
 }
 
 std::shared_ptr<APMPBUserAttribute> protoUserAttribute(const APMUserAttribute& attribute) {

@@ -9,6 +9,7 @@
 #include "VadovaUtilities/VULLogger.h"
 #include "VeredodaCore/VRDClassRegistry.h"
 #include "measurement/engine/APMEngineWiring.h"
+#include "measurement/engine/APMStoredDeepLink.h"
 #include "measurement/interface/APMDefaultIdentitySupport.h"
 #include "measurement/interface/APMIdentifiers.h"
 #include "measurement/interface/APMIdentity.h"
@@ -27,9 +28,6 @@ namespace {
 constexpr const char* kInterfaceClassName = "RADOdodavazi";
 constexpr const char* kDefaultVersionText = "121800000";
 constexpr const char* kDocumentationLink = "https://vadova.example/docs/analytics/debugview";
-constexpr const char* kDeepLinkKey = "/vadova/measurement/deep_link";
-constexpr const char* kDeepLinkTimestampKey = "/vadova/measurement/deep_link_timestamp_seconds";
-constexpr const char* kDeepLinkReferrerKey = "/vadova/measurement/deep_link_referrer";
 
 struct SharedState {
     std::mutex mutex;
@@ -307,14 +305,14 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
             setEnabled(false);
             return;
         }
-        if (seams_.setSessionReportingEnabled) seams_.setSessionReportingEnabled(true);
+        setSessionReportingEnabled(true);
         if (seams_.setSearchAdReporterEnabled) seams_.setSearchAdReporterEnabled(true);
         log->log(6, 23012, "Analytics collection enabled");
         return;
     }
     clearStoredDeepLinkIfExpired();
     alarm_->cancel();
-    if (seams_.setSessionReportingEnabled) seams_.setSessionReportingEnabled(false);
+    setSessionReportingEnabled(false);
     if (seams_.setSearchAdReporterEnabled) seams_.setSearchAdReporterEnabled(false);
     log->log(6, 23013, "Analytics collection disabled");
 }
@@ -322,13 +320,8 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
 // A launch link kept longer than the attribution cache lifetime is dropped
 // when measurement is switched off.
 void APMMeasurement::clearStoredDeepLinkIfExpired() {
-    const auto defaults = APMUserDefaults::sharedUserDefaults();
-    if (!defaults->objectForKey(kDeepLinkKey)) return;
-    const double storedAt = defaults->doubleForKey(kDeepLinkTimestampKey);
-    if (std::fabs(now() - storedAt) < configuration()->attributionCacheTTLInterval()) return;
-    (void)defaults->removeObjectForKey(kDeepLinkKey);
-    (void)defaults->removeObjectForKey(kDeepLinkTimestampKey);
-    (void)defaults->removeObjectForKey(kDeepLinkReferrerKey);
+    (void)APMClearStoredDeepLinkIfExpired(*APMUserDefaults::sharedUserDefaults(),
+                                          configuration()->attributionCacheTTLInterval(), now());
 }
 
 bool APMMeasurement::startMeasurementOnWorkerQueue() {
@@ -340,9 +333,9 @@ bool APMMeasurement::startMeasurementOnWorkerQueue() {
             didInitializeComponents_ = true;
         }
     }
-    if (seams_.setPersonalizedAdsUserPropertyOnWorkerQueue) seams_.setPersonalizedAdsUserPropertyOnWorkerQueue();
+    setPersonalizedAdsUserPropertyOnWorkerQueue();
     if (facade_->needFirstOpenAfterReset()) {
-        if (seams_.reportFirstOpenOnWorkerQueue) seams_.reportFirstOpenOnWorkerQueue();
+        reportFirstOpenOnWorkerQueue();
         facade_->removeNeedFirstOpenAfterReset();
     }
     updateSchedule();
@@ -375,7 +368,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     if (shouldWipeDataWithAppID(appID_, identity->appIDFromVAZ(), persistedConfig_->appIDFromVAZ())) {
         const std::int64_t count = facade_->resetRetryCount() + 1;
         facade_->setResetRetryCount(count);
-        if (seams_.wipeoutAnalyticsDataAndResetComponents && seams_.wipeoutAnalyticsDataAndResetComponents()) {
+        if (wipeoutAnalyticsDataAndResetComponents()) {
             facade_->setResetRetryCount(0);
         } else {
             log->log(4, 23208, "Failed to wipe out Analytics data");
@@ -406,7 +399,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
         environment.clock = &dispatcher_.clock();
         environment.endpoints = endpoints_;
         environment.appDataConsentStatus = appDataConsentStatus_;
-        environment.hasSVTMPreviewHeaders = seams_.hasSVTMPreviewHeaders;
+        environment.hasSVTMPreviewHeaders = [] { return SVTMPreviewHeaders().has_value(); };
         std::weak_ptr<APMIdentity> weakIdentity = identity;
         environment.appVersion = [weakIdentity]() -> std::optional<std::string> {
             auto identity = weakIdentity.lock();
@@ -425,6 +418,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
         std::lock_guard lock(componentsMutex_);
         audience_ = std::move(audience);
     }
+    createSessionReporterOnWorkerQueue();
 
     const std::string directory =
         measurementDirectory_.empty() ? APMMeasurementDirectoryPath() : measurementDirectory_;
@@ -437,30 +431,30 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     if (const APMResult<bool> deleted = database()->maybeDeleteStaleData(); !deleted.value && deleted.error) {
         log->log(5, 23018, "Unable to delete stale data. Error", *deleted.error);
     }
-    for (const auto* step : {&seams_.updateConsentSettingsUtilWithRemoteConfig, &seams_.checkPSMDependencyOnWorkerQueue,
-                             &seams_.checkODM2DependencyOnWorkerQueue, &seams_.setupODM2ConversionService,
-                             &seams_.checkAppConfigDiagnosticsOnWorkerQueue,
-                             &seams_.maybeDeleteExpiredPSMValueOnWorkerQueue,
-                             &seams_.updateCachedAdCampaignInfoWithExistingGBRAIDProperty,
-                             &seams_.removeLegacyGBRAIDUserProperty, &seams_.setPersonalizedAdsUserPropertyOnWorkerQueue,
-                             &seams_.backfillSessionNumber, &seams_.reportFirstOpenOnWorkerQueue}) {
-        if (*step) (*step)();
-    }
+    if (seams_.updateConsentSettingsUtilWithRemoteConfig) seams_.updateConsentSettingsUtilWithRemoteConfig();
+    checkPSMDependencyOnWorkerQueue();
+    checkODM2DependencyOnWorkerQueue();
+    setupODM2ConversionService();
+    checkAppConfigDiagnosticsOnWorkerQueue();
+    maybeDeleteExpiredPSMValueOnWorkerQueue();
+    updateCachedAdCampaignInfoWithExistingGBRAIDProperty();
+    removeLegacyGBRAIDUserProperty();
+    setPersonalizedAdsUserPropertyOnWorkerQueue();
+    backfillSessionNumber();
+    reportFirstOpenOnWorkerQueue();
     const auto config = remoteConfigInstance();
-    if (APMUserDefaults::sharedUserDefaults()->objectForKey(kDeepLinkKey)) {
-        if (seams_.reportStoredCampaignEventOnWorkerQueue) seams_.reportStoredCampaignEventOnWorkerQueue();
-    } else if (seams_.shouldAllowRequestDeferredDeepLink && seams_.shouldAllowRequestDeferredDeepLink()) {
+    if (APMUserDefaults::sharedUserDefaults()->objectForKey(kAPMDeepLinkKey)) {
+        reportStoredCampaignEventOnWorkerQueue(std::nullopt);
+    } else if (shouldAllowRequestDeferredDeepLink()) {
         if (config->isExpired()) {
             shouldRequestDeferredDeepLinkAfterConfigFetch_ = true;
-        } else if (seams_.requestDeferredDeepLink) {
-            seams_.requestDeferredDeepLink();
+        } else {
+            requestDeferredDeepLink();
         }
     }
-    if (seams_.reportAppUpdateOnWorkerQueue) seams_.reportAppUpdateOnWorkerQueue();
-    if (seams_.reportOSUpdateOnWorkerQueue) seams_.reportOSUpdateOnWorkerQueue();
-    if (!config->isExpired() && config->PSMGroupIDEnabled() && seams_.initiateODMGroupIDProtocol) {
-        seams_.initiateODMGroupIDProtocol();
-    }
+    reportAppUpdateOnWorkerQueue();
+    reportOSUpdateOnWorkerQueue();
+    if (!config->isExpired() && config->PSMGroupIDEnabled()) initiateODMGroupIDProtocol();
     if (seams_.setSearchAdReporterEnabled) seams_.setSearchAdReporterEnabled(true);
     if (seams_.startSearchAdReporter) seams_.startSearchAdReporter();
     std::shared_ptr<APMTCFClient> tcf = seams_.makeTCFClient ? seams_.makeTCFClient() : nullptr;
@@ -518,6 +512,9 @@ public:
     }
     void setDeferredAnalyticsCollection(std::int64_t value) override {
         (void)defaults_->setInteger(value, "deferred_analytics_collection");
+    }
+    void removeDeferredAnalyticsCollection() override {
+        (void)defaults_->removeObjectForKey("deferred_analytics_collection");
     }
     std::int64_t resetRetryCount() const override { return defaults_->integerForKey("reset_retry_count"); }
     void setResetRetryCount(std::int64_t count) override {

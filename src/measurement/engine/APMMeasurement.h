@@ -154,10 +154,11 @@ public:
     void terminateBackgroundTask();
     void tcfClientSetConsentFromData();
     bool isVeredodaRemoteConfigSDKPresent() const;
-    // Observes launching on `center`; called once by whoever starts the
-    // analytics layer (never from a static initialiser).
+    // Observes launching on `center`, which creates the process's screen-view
+    // reporter; called once by whoever starts the analytics layer (never
+    // from a static initialiser).
     static void subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center,
-                                                               std::function<void()> createScreenViewReporter);
+                                                               platform::Dispatcher& dispatcher);
 
     // The network's logger.
     void VULNetwork_logWithLevel(VULNetworkLogLevel level, long messageCode, const std::string& message) override;
@@ -323,18 +324,243 @@ public:
 
     // MARK: Bundling of raw events and bundle metadata (APMMeasurementBundling.cpp, APMMeasurementBundleMetadata.cpp)
     // One bundle from the oldest raw events in one transaction; true when
-    // raw events were consumed (the caller repeats while true).
+    // raw events were consumed (the caller repeats while true). Rows that
+    // can never be bundled (an undecodable event, a fingerprint with missing
+    // or undecodable metadata, a bundle the queue refuses) are deleted,
+    // logged and counted as the diagnostics signal "raw_event_dropped_count"
+    // (APMMeasurementBundling.cpp names the reasons); only database errors
+    // roll the call back.
     bool bundleRawEvents();
+    // The stored event with its array parameters ("items") rebuilt from
+    // their wire form, unlike APMEvent::initWithEventProto. None, with
+    // `*error` set, when the row does not decode.
+    static std::optional<APMRawEventData> rawEventDataFromRecord(const struct APMRawEventRecord& record,
+                                                                 APMError* error);
+    // Consecutive rows of one fingerprint within one clock hour, bounded by
+    // the per-bundle count and size; none on a database error. A row that
+    // does not decode ends the read; its row ID goes to `*undecodableRowID`.
+    std::optional<std::vector<APMRawEventData>> rawEventsWithMetadataFingerprint(
+        std::int64_t fingerprint, std::optional<std::int64_t>* undecodableRowID = nullptr);
+    // Blocklisted and redundant events removed, daily limits applied; none
+    // on failure (the bundle is rolled back).
+    std::optional<std::vector<APMEvent>> processRawEvents(const std::vector<APMRawEventData>& rawEvents,
+                                                          std::int64_t fingerprint);
+    // Session start and engagement of the bundle. False only when the
+    // audience work of the session start failed (the bundle is rolled back);
+    // other failures end the engagement steps alone.
+    [[nodiscard]] bool evaluationTimeFromRawEvents(const std::vector<APMRawEventData>& rawEvents,
+                                                   APMPBMeasurementBundle& bundle);
+    [[nodiscard]] bool updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, double bundleStartTimestamp,
+                                                  double bundleEndTimestamp);
+    void addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, double bundleStartTimestamp,
+                                     double bundleEndTimestamp);
+    [[nodiscard]] bool updateUserEngagement(std::int64_t engagementTime, APMPBMeasurementBundle& bundle,
+                                            bool sessionScoped);
+    // Event sampling: the kept events in input order (with "_sr"/"_efs"
+    // added), none with `*error` set on a database failure.
+    std::optional<std::vector<std::shared_ptr<APMPBEvent>>> sampleEvents(
+        const std::vector<std::shared_ptr<APMPBEvent>>& events, APMError* error);
+    bool canEventBeSampled(const APMPBEvent& event);
+    // True with probability 1/rate.
+    bool isEventBundledAfterRoll(std::uint32_t rate);
+    // Test hook: replaces the random roll (none: the random one).
+    void setSamplingRollForTesting(std::function<bool(std::uint32_t rate)> roll) { samplingRoll_ = std::move(roll); }
 
     // MARK: Upload of bundles (APMMeasurementUpload.cpp)
+    // A queued bundle, decoded, with its row identifier in the upload queue.
+    using BundleToUpload = std::pair<std::shared_ptr<APMPBMeasurementBundle>, std::int64_t>;
+    // One upload attempt (worker queue): makes bundles while the configuration
+    // is fresh, posts the oldest compatible queued bundles as one batch, or
+    // fetches the configuration when nothing waits and it has expired. No
+    // attempt starts while a server back-off period runs; queue rows that
+    // can never be read are deleted and counted ("bundle_dropped_count").
+    void uploadData();
+    // The leading pairs whose app ID equals `appID` and whose device ID
+    // (resettable, else vendor) does not differ from the given one.
+    std::vector<BundleToUpload> filteredBundlesWithCompatibleAppID(const std::optional<std::string>& appID,
+                                                                   const std::optional<std::string>& resettableDeviceID,
+                                                                   const std::optional<std::string>& vendorDeviceID,
+                                                                   const std::vector<BundleToUpload>& bundlesToUpload);
+    void setUploadInProgressWithBundleIDs(const std::vector<std::int64_t>& bundleIDs);
+    void networkUploadCompletionHandlerWithResponse(const std::optional<VULHTTPResponse>& response,
+                                                    const std::optional<VULError>& error);
+    // Retry count + 1 on the bundles in flight; nothing when none are.
+    void incrementRetryCounter();
+    [[nodiscard]] bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& bundleIDs);
+    const std::vector<std::int64_t>& uploadingBundleIDs() const { return uploadingBundleIDs_; }
 
     // MARK: Session reporter and screen views (APMMeasurementSessions.cpp)
+    // The session reporter the start makes (none before it). Any thread.
+    std::shared_ptr<class APMSessionReporter> sessionReporter() const;
+    // Worker queue: the start makes the reporter (reporting off) unless one
+    // exists; reset and wipe replace it by a new one over the persisted
+    // configuration, reporting while the engine is enabled.
+    void createSessionReporterOnWorkerQueue();
+    void resetSessionReporterOnWorkerQueue();
+    // Worker queue: the reporter's answers; without a reporter the session
+    // has not expired and is not extended.
+    void setSessionReportingEnabled(bool enabled);
+    bool isSessionExpired();
+    bool extendSession();
+    // Any thread: hands the time-out to the reporter on the worker queue.
+    void setSessionTimeoutInterval(double seconds);
 
     // MARK: Lifecycle events, deep links, reset and wipe (APMMeasurementLifecycle.cpp, APMMeasurementLinks.cpp, APMMeasurementReset.cpp)
+    // Worker queue unless said otherwise. Internal events and properties are
+    // of origin "auto"; the first open happens once per installation (its
+    // marker is the stored "_fot").
+    void reportFirstOpenOnWorkerQueue();
+    // The stored launch link as a campaign (click time in ms, or none).
+    void reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampMillis);
+    void reportSessionStartOnWorkerQueue(double timestamp, bool appInBackground);
+    void removeSessionUserPropertiesOnWorkerQueue();
+    void reportAppUpdateOnWorkerQueue();
+    void reportOSUpdateOnWorkerQueue();
+    void setPersonalizedAdsUserPropertyOnWorkerQueue();
+    void updateAdPersonalizationConsentFromNPAValue(std::optional<std::int64_t> value);
+    void updateCachedAdCampaignInfoWithExistingGBRAIDProperty();
+    void removeLegacyGBRAIDUserProperty();
+    void backfillSessionNumber();
+    // (t / 1h) * 1h + 1h: a time on the hour moves to the next one.
+    static std::int64_t timestampMillisRoundedUpToNextHour(std::int64_t milliseconds);
+    bool isVersionSameAsOriginalVersion() const;
+
+    // Links (APMMeasurementLinks.cpp). Any thread except the worker queue:
+    // the link is handed to the worker queue.
+    void handleNonFirstOpenEventURL(const std::string& url, double eventTimestamp,
+                                    const std::optional<std::string>& referrerURL = std::nullopt);
+    // String extras join the URL's query (the query wins), number extras go
+    // to the event as they are.
+    void handleOpenURLOnWorkerQueue(const std::string& url, std::optional<std::int64_t> clickTimestampMillis,
+                                    double eventTimestamp, std::optional<APMParameters> extraParameters);
+    static bool isValidCampaignURLParamDictionary(const std::map<std::string, std::string>& parameters);
+    bool shouldAllowClickID();
+    // Process-wide; any thread. Copies are handed out.
+    static std::optional<std::map<std::string, std::string>> SVTMPreviewHeaders();
+    static void handleSVTMDebugModeWithURL(const std::string& url);
+    // The launch notification's URL ("UIApplicationLaunchOptionsURLKey", a
+    // string) is kept until the start reports it.
+    static void handleStoredURLAfterAppLaunchWithNotification(const platform::Notification& notification,
+                                                              double now);
+    bool shouldAllowRequestDeferredDeepLink();
+    void requestDeferredDeepLink();
+    struct DeferredDeepLinkInfo {
+        std::string deeplink;
+        std::optional<APMValue> vclid;
+        std::optional<APMValue> vbraid;
+        std::optional<APMValue> timestamp;
+    };
+    // Answers above this many bytes are refused as unparsable.
+    static constexpr std::size_t kMaxDeferredDeepLinkResponseBytes = 64 * 1024;
+    std::optional<DeferredDeepLinkInfo> deepLinkInfoFromResponseData(const VULData& data);
+    void handleDeferredDeepLinkInfo(const DeferredDeepLinkInfo& info);
+    // The platform hook: no application delegate takes links here.
+    bool sendDeepLinkURLToAppDelegateOnMainThread(const std::string&, const APMParameters&) { return false; }
+
+    // Session identifier, user data, diagnostics, reset and wipe (APMMeasurementReset.cpp).
+    // Any thread; the completion runs on the worker queue.
+    using SessionIDCompletion = std::function<void(std::int64_t sessionID, std::optional<APMError> error)>;
+    void sessionIDWithCompletion(SessionIDCompletion completion);
+    void setUserData(const platform::PropertyDictionary& userData);
+    void setUserDataOnWorkerQueue(const platform::PropertyDictionary& userData);
+    void checkAppConfigDiagnosticsOnWorkerQueue();
+    // Seconds since 1970: the set time of "_fot", else the earliest set time
+    // of the stored properties; 0 when unknown.
+    double firstOpenTimestamp();
+    // Blocks until done; on the worker queue itself it runs inline.
+    [[nodiscard]] bool resetAnalyticsDataWithAppInstanceID(const std::string& appInstanceID);
+    [[nodiscard]] bool wipeoutAnalyticsDataAndResetComponents();
 
     // MARK: Conditional user properties (APMMeasurementConditionalProperties.cpp)
+    // The controller bound to this engine (made at first use, any thread).
+    std::shared_ptr<class APMConditionalUserPropertyController> conditionalUserPropertyController();
+    // Worker queue: the pass each event makes before it is stored; the
+    // events it triggered, to be written after it, or none on failure.
+    std::optional<std::vector<APMEvent>> processConditionalUserPropertiesOnWorkerQueue(const APMEvent& event);
 
     // MARK: On-device conversion measurement (APMMeasurementOnDevice.cpp)
+    // The conversion service, ODF identifiers, migrations (APMMeasurementOnDevice.cpp) and set-membership
+    // queries (APMMeasurementPSM.cpp). Everything runs on the worker queue unless said otherwise; the outside
+    // libraries are found by class name (APMOnDeviceConversion.h), and without them every fetch takes its
+    // "not available" path. The types are in measurement/engine/APMOnDeviceConversion.h and APMPSMContext.h.
+    // Set before the engine starts; empty members take the process's defaults.
+    void setOnDeviceEnvironment(const struct APMOnDeviceEnvironment& environment);
+    std::shared_ptr<class VRDRuntimeClass> conversionServiceClass() const;
+    bool isAdsOnDeviceConversionLinked() const;
+    std::shared_ptr<class ODCConversionService> conversionServiceFromReflection() const;
+    bool isVadovaAdsOnDeviceConversionLinked() const;
+    bool isAlphaAppAdsOnDeviceConversionLinked() const;
+    bool isAPMPrivateSetMembershipClientLinked() const;
+    // Bits 1-3 of the metadata's linkage bits (2, 4, 8).
+    std::int32_t onDeviceConversionLinkageBits() const;
+    bool isODM2EnabledInPlist() const;
+    bool isODM2SessionStartEnabledInPlist() const;
+    bool areCommonConversionServiceConditionsSatisfied();
+    bool isAdsOnDeviceConversionEnabled();
+    bool isAdsOnDeviceConversionForSessionStartEnabled();
+    static bool isODMGroupInfoSupported(const std::shared_ptr<ODCConversionService>& service);
+    static bool isODFSupported(const std::shared_ptr<ODCConversionService>& service);
+    // Seconds since 1970 of the persisted first open, none when unknown.
+    std::optional<double> firstLaunchDate() const;
+    std::shared_ptr<ODCConversionService> conversionService() const { return conversionService_; }
+    void checkODM2DependencyOnWorkerQueue();
+    void setupODM2ConversionService();
+    void updateAdsOnDeviceConversionMeasurement();
+    void updateAdsOnDeviceConversionMeasurementForSession();
+    void updateAdsOnDeviceConversionGroupInfo();
+    void resetAndWipeAdsOnDeviceConversionData();
+    void handleAdsOnDeviceConversionValue(const std::optional<std::string>& value, const std::optional<APMError>& error);
+    void handleAdsOnDeviceConversionSessionValue(const std::optional<std::string>& value,
+                                                 const std::optional<APMError>& error);
+    void handleAdsOnDeviceConversionGroupInfoValue(const std::optional<std::string>& value,
+                                                   const std::optional<APMError>& error);
+    void migrateODM2Value();
+    void migrateODM2ValueFromPSMValueVADS();
+    void migrateODM2ValueToCohort();
+    // ODF identifiers and the deferred first open ("_fx" with "_fxs" = "odf").
+    bool isODFEnabled();
+    void updateODFIDs();
+    void updateODFAppInstallationID();
+    void handleODFAppInstallationID(const std::optional<std::string>& identifier);
+    void updateODFMatchingID();
+    void handleODFMatchingID(const std::optional<std::string>& identifier, const std::optional<APMError>& error);
+    void logODFDeferredFirstOpenEventwithTimestamp(double timestamp);
+    // Set-membership queries.
+    std::shared_ptr<struct APMPSMContext> ODM1Context() const { return ODM1Context_; }
+    std::shared_ptr<struct APMGroupContext> ODM1GroupContext() const { return ODM1GroupContext_; }
+    void checkPSMDependencyOnWorkerQueue();
+    // The worker-queue entry of user data (setUserDataOnWorkerQueue hands it on).
+    void initiateODM1ProtocolWithUserData(const struct APMUserData& userData);
+    bool shouldRetrievePSMResponse();
+    bool shouldRetrievePSMResponseWithEmailAddress(const std::string& emailAddress);
+    bool shouldRetrievePSMResponseWithPhoneNumber(const std::string& phoneNumber);
+    bool shouldRetrievePSMResponseWithHashedIdentifier(const std::vector<std::uint8_t>& digest);
+    std::shared_ptr<class APMPSMClientClass> PSMClientClass() const;
+    std::shared_ptr<class APMPSMClient> PSMClientWithEmailAddress(const std::string& emailAddress);
+    std::shared_ptr<APMPSMClient> PSMClientWithPhoneNumber(const std::string& phoneNumber);
+    std::shared_ptr<APMPSMClient> PSMClientWithHashedEmailAddress(const std::vector<std::uint8_t>& digest);
+    std::shared_ptr<APMPSMClient> PSMClientWithHashedPhoneNumber(const std::vector<std::uint8_t>& digest);
+    std::shared_ptr<APMPSMClient> PSMClientWithCachedInputs();
+    void cachePSMInputsFromClient(const std::shared_ptr<APMPSMClient>& client);
+    void clearCachedPSMInputs();
+    void initiateODMSessionStartProtocolWithTimestamp(double timestamp);
+    // The request URL of the context's client, none without one.
+    std::optional<std::string> PSMRequestURL();
+    void retrievePSMResponse(const std::shared_ptr<APMPSMContext>& context);
+    void maybeSchedulePSMRetry(const std::shared_ptr<APMPSMContext>& context);
+    // After an upload with an unexpired configuration: sends a postponed
+    // request and answers true, else answers false.
+    bool sendPostponedPSMRequest();
+    void handlePSMValueOnWorkerQueue(const std::string& value, bool isSessionValue);
+    void incrementPSMCountOnWorkerQueueWithName(const std::string& name);
+    std::shared_ptr<class APMPSMGroupClientClass> PSMGroupClientClass() const;
+    std::shared_ptr<class APMPSMGroupClient> PSMGroupClientWithCachedInputs();
+    void initiateODMGroupIDProtocol();
+    void handleODMGroupIDOnWorkerQueue(const std::string& groupID);
+    bool shouldAllowODMFeature();
+    bool ODM1ValueExists();
+    bool isExpiredODMValueWithName(const std::string& name);
+    void maybeDeleteExpiredPSMValueOnWorkerQueue();
 
     // Internal: the designated initialiser, reached through create().
     APMMeasurement(const std::string& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
@@ -402,14 +628,49 @@ private:
     [[nodiscard]] bool writeFilteredEventInTransaction(APMEvent& event);
 
     // Bundling state (worker queue).
+    // The audience pass of the bundle being built; null outside bundling.
+    std::unique_ptr<APMAudienceBundleWork> audienceBundleWork_;
+    std::function<bool(std::uint32_t rate)> samplingRoll_;
+    // A bundle the upload queue refused for its content (the raw events
+    // of `fingerprint` up to `maxRowID`, `count` of them).
+    struct RefusedBundle {
+        std::int64_t fingerprint = 0;
+        std::int64_t maxRowID = 0;
+        std::int64_t count = 0;
+    };
+    [[nodiscard]] bool bundleRawEventsInTransaction(bool& consumed, std::optional<RefusedBundle>& refused);
+    [[nodiscard]] bool dropPoisonRawEvents(std::int64_t fingerprint, std::optional<std::int64_t> rowID,
+                                           const char* reason, bool& consumed);
 
     // Upload state (worker queue).
+    std::vector<std::int64_t> uploadingBundleIDs_;  // the batch in flight, in batch order
 
     // Sessions and screens.
+    mutable std::mutex sessionReporterMutex_;
+    std::shared_ptr<class APMSessionReporter> sessionReporter_;  // under sessionReporterMutex_
 
     // Lifecycle, links and reset.
+    std::string previousVAZAppID_;  // worker queue
+    void handleDeepLink(const std::string& url, std::optional<std::int64_t> clickTimestampMillis,
+                        double eventTimestamp, const std::optional<std::string>& referrerURL);
+    void handleDeferredDeepLinkResponse(const std::optional<VULHTTPResponse>& response,
+                                        const std::optional<VULData>& data, const std::optional<VULError>& error);
 
     // Conditional user properties.
+    std::once_flag conditionalUserPropertyControllerOnce_;
+    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;  // set once, then read-only
 
     // On-device conversion measurement.
+    std::shared_ptr<const APMOnDeviceEnvironment> onDeviceEnvironment_;  // set before the start, then read-only
+    std::shared_ptr<ODCConversionService> conversionService_;              // worker queue
+    std::shared_ptr<APMPSMContext> ODM1Context_;                            // worker queue
+    std::shared_ptr<APMGroupContext> ODM1GroupContext_;                     // worker queue
+    const APMOnDeviceEnvironment& onDeviceEnvironment() const;
+    void raiseOnDeviceFatal(const std::string& name, const std::string& reason);
+    // The common gates; false refuses. With `checkRetryLimit` false the
+    // retry-limit gate is left out. Each run records in lastPSMGateVerdict_
+    // whether every gate but the retry limit passed.
+    bool PSMCommonGates(bool checkRetryLimit);
+    std::optional<bool> lastPSMGateVerdict_;  // worker queue
+    void writeFirstOpenSourceEvent(const std::string& source, double timestamp);
 };

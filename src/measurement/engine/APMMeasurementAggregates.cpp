@@ -138,8 +138,8 @@ std::optional<std::vector<APMEvent>> APMMeasurement::eventsAfterUpdatingEventAgg
             log->log(1, 23108, "Failed to update event aggregates. Error", error);
             return std::nullopt;
         }
-        if (allowEventFilterEvaluation && seams_.evaluateFiltersForEvent &&
-            !seams_.evaluateFiltersForEvent(event, *aggregates)) {
+        if (allowEventFilterEvaluation && audienceBundleWork_ &&
+            !audienceBundleWork_->evaluateEvent(event, *aggregates)) {
             return std::nullopt;
         }
         result.push_back(std::move(event));

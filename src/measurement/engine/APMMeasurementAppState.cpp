@@ -6,6 +6,7 @@
 #include "VeredodaCore/VRDClassRegistry.h"
 #include "measurement/engine/APMEngineWiring.h"
 #include "measurement/engine/APMMeasurement.h"
+#include "measurement/engine/APMScreenViewReporter.h"
 #include "measurement/interface/APMTCFClient.h"
 #include "measurement/storage/APMMonitor.h"
 #include "measurement/storage/APMPersistedConfig.h"
@@ -18,10 +19,13 @@ constexpr double kStaleConfigurationSeconds = 604800;  // 7 days
 }  // namespace
 
 void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(platform::NotificationCenter& center,
-                                                                    std::function<void()> createScreenViewReporter) {
+                                                                    platform::Dispatcher& dispatcher) {
     (void)center.addObserver(kAPMApplicationDidFinishLaunchingNotification, nullptr, nullptr,
-                             [create = std::move(createScreenViewReporter)](const platform::Notification&) {
-                                 if (create) create();
+                             [&center, &dispatcher](const platform::Notification& notification) {
+                                 (void)APMScreenViewReporter::createSharedInstance(dispatcher, center);
+                                 if (notification.userInfo) {
+                                     handleStoredURLAfterAppLaunchWithNotification(notification, dispatcher.clock().now());
+                                 }
                              });
 }
 
@@ -62,7 +66,7 @@ void APMMeasurement::handleAppWillResignActiveEvent() {
         if (!self) return;
         self->scheduleWeakly("APMMeasurement:4088", [](APMMeasurement& engine) {
             engine.isUploadOnAppResignInProgress_ = true;
-            if (engine.seams_.uploadData) engine.seams_.uploadData();
+            engine.uploadData();
             engine.isUploadOnAppResignInProgress_ = false;
         });
     });

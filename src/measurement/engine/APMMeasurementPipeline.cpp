@@ -163,13 +163,13 @@ std::optional<APMEvent> APMMeasurement::eventAfterSafelistingEvent(const APMEven
 
 void APMMeasurement::processSessionFromEvent(const APMEvent& event) {
     if (APMIsAppActive()) return;
-    auto expired = [this] { return seams_.isSessionExpired && seams_.isSessionExpired(); };
+    auto expired = [this] { return isSessionExpired(); };
     if (const APMValue* extend = event.parameters().find("extend_session")) {
         if (extend->isInt64() && extend->int64Value() == 1) {
             if (expired()) {
-                if (seams_.reportSessionStartOnWorkerQueue) seams_.reportSessionStartOnWorkerQueue(event.timestamp(), true);
-            } else if (seams_.extendSession) {
-                seams_.extendSession();
+                reportSessionStartOnWorkerQueue(event.timestamp(), true);
+            } else {
+                (void)extendSession();
             }
         } else {
             monitor()->log(3, 23179,
@@ -177,7 +177,7 @@ void APMMeasurement::processSessionFromEvent(const APMEvent& event) {
                            "set an event parameter {@'extend_session': @1}");
         }
     }
-    if (expired() && seams_.removeSessionUserPropertiesOnWorkerQueue) seams_.removeSessionUserPropertiesOnWorkerQueue();
+    if (expired()) removeSessionUserPropertiesOnWorkerQueue();
 }
 
 bool APMMeasurement::dedupeSubscriptionEvent(const APMEvent& event) {
@@ -247,10 +247,8 @@ void APMMeasurement::writeSessionStartEventOnWorkerQueue(const APMEvent& event) 
             APMEvent::initWithOrigin("auto", false, "_ssr", now(), 0, {{"_ffr", APMValue(*stored)}});
         if (rollouts) writeEventOnWorkerQueue(*rollouts);
     }
-    if (configuration()->PSMSessionStartEnabled() && seams_.initiateODMSessionStartProtocol) {
-        seams_.initiateODMSessionStartProtocol(event.timestamp());
-    }
-    if (seams_.updateAdsOnDeviceConversionMeasurement) seams_.updateAdsOnDeviceConversionMeasurement();
-    if (seams_.updateODFIDs) seams_.updateODFIDs();
-    if (seams_.updateAdsOnDeviceConversionGroupInfo) seams_.updateAdsOnDeviceConversionGroupInfo();
+    if (configuration()->PSMSessionStartEnabled()) initiateODMSessionStartProtocolWithTimestamp(event.timestamp());
+    updateAdsOnDeviceConversionMeasurementForSession();
+    updateODFIDs();
+    updateAdsOnDeviceConversionGroupInfo();
 }

@@ -7,6 +7,7 @@
 #include <map>
 #include <span>
 
+#include "measurement/engine/APMBundleConsent.h"
 #include "measurement/engine/APMMeasurement.h"
 #include "measurement/engine/APMMeasurementEventSupport.h"
 #include "measurement/engine/APMEngineWiring.h"
@@ -116,7 +117,7 @@ std::shared_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     APMPBSetInt64(m, slot(kLibraryVersion), APMIdentity::varUradazaduroLibraryVersion());
     if (identity) {
         if (auto installation = identity->veredodaInstallationID()) APMPBSetString(m, slot(kInstallationID), *installation);
-        const bool expired = seams_.isSessionExpired && seams_.isSessionExpired();
+        const bool expired = isSessionExpired();
         auto token = identity->sessionStitchingTokenWithSessionNumber(persistedConfig_->sessionNumber(), expired,
                                                                       hasUserPropertyUserIDOnWorkerQueue());
         if (token && !token->empty()) APMPBSetString(m, slot(kSessionStitchingToken), *token);
@@ -126,10 +127,12 @@ std::shared_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
             APMPBSetInt32(m, slot(kAppVersionRelease), static_cast<std::int32_t>(*release));
         }
     }
-    if (seams_.applyConsentToRawEventMetadata) {
-        seams_.applyConsentToRawEventMetadata(m);
-    } else {
-        APMPBSetString(m, slot(kConsentSignals), APMConsentSettingsUtil::consentSignals());
+    {
+        const auto config = configuration();
+        applyConsentIdentifiersToBundle(m, APMConsentSettingsUtil::consentSignals(), config->gateIDFAOnATTMASEnabled(),
+                                        identity.get(), true);
+        applyConsentFieldsToBundle(m, APMConsentSettingsUtil::consentDiagnostics(),
+                                   APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, config.get(), true);
     }
     const APMEnvironmentInfo& environment = APMEnvironmentInfo::sharedInstance();
     APMPBSetString(m, slot(kDeviceModel), environment.deviceModel());

@@ -115,7 +115,7 @@ void APMMeasurement::updateSchedule() {
         auto self = weak.lock();
         if (!self) return;
         self->scheduleWeakly("APMMeasurement:1813", [](APMMeasurement& engine) {
-            if (engine.seams_.uploadData) engine.seams_.uploadData();
+            engine.uploadData();
         });
     });
     log->log(8, 23028, "Upload task scheduled to be executed in approx. (s)", delay);
@@ -173,7 +173,7 @@ double APMMeasurement::nextUploadingTime() {
 
 void APMMeasurement::uploadDataOrRegisterAlarm() {
     if (network_ && network_->isNetworkConnected() && hasDataToUpload()) {
-        if (seams_.uploadData) seams_.uploadData();
+        uploadData();
         return;
     }
     updateSchedule();

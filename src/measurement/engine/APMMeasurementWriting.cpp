@@ -46,9 +46,9 @@ void APMMeasurement::writeEventOnWorkerQueue(APMEvent& event) {
         log->log(7, 23051, "Logging event: origin, name, params", event.origin(), APMEventDisplayName(event.name()),
                  APMObjectDescription(event.parameters()));
     }
-    std::optional<std::vector<APMEvent>> triggered =
-        seams_.processConditionalUserProperties ? seams_.processConditionalUserProperties(event)
-                                                : std::optional<std::vector<APMEvent>>(std::vector<APMEvent>{});
+    // Conditional user properties write their timed-out and expired events
+    // themselves and answer the events this one triggered.
+    std::optional<std::vector<APMEvent>> triggered = processConditionalUserPropertiesOnWorkerQueue(event);
     if (!triggered) {
         log->log(4, 23050, "Unable to process conditional user property. Event name, origin",
                  APMEventDisplayName(event.name()), event.origin());

@@ -59,6 +59,7 @@ APMServiceEndpoints APMServiceEndpoints::fromOptions(const VRDOptions& options) 
     endpoints.uploadBaseURL = acceptable(options.measurementUploadURL);
     endpoints.alternateUploadBaseURL = acceptable(options.measurementAlternateUploadURL);
     endpoints.configBaseURL = acceptable(options.measurementConfigURL);
+    endpoints.deepLinkBaseURL = acceptable(options.deferredDeepLinkURL);
     return endpoints;
 }
 

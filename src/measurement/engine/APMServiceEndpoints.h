@@ -18,6 +18,7 @@ struct APMServiceEndpoints {
     std::optional<std::string> uploadBaseURL;
     std::optional<std::string> alternateUploadBaseURL;  // used when the app-data consent status is 3
     std::optional<std::string> configBaseURL;
+    std::optional<std::string> deepLinkBaseURL;  // the deferred deep-link service
 
     // From the options file read through VRDOptions; all empty when the file
     // is missing or unreadable.

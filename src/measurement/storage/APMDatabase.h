@@ -12,6 +12,7 @@
 // messages are stored as bytes; what the database must know of them it asks
 // the installed APMStoredMessageCodec.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -33,6 +34,12 @@ class Clock;
 }
 
 class APMStoredMessageCodec;
+
+// The largest encoded bundle the upload queue stores or reads back (8 MiB,
+// far above what a bundle of the largest permitted event count reaches): a
+// larger bundle is refused, and a stored row that inflates past it is
+// unreadable.
+inline constexpr std::size_t kAPMMaxQueuedBundleBytes = 8u << 20;
 
 class APMDatabase {
 public:
@@ -70,15 +77,19 @@ public:
     APMResult<bool> isRawEventsTableEmpty();
 
     // Upload queue (table "queue").
-    // Refuses a bundle without app ID or with an end time below 1; stores it
+    // Refuses a bundle without app ID, with an end time below 1 or larger
+    // than kAPMMaxQueuedBundleBytes; stores it
     // gzip-compressed with its end time, real-time flag, retry count (field
     // 39) and event count.
     [[nodiscard]] bool insertBundle(const APMBytes& encodedBundle, bool isRealtime, APMError* error);
     // Oldest first, at most `countLimit`; the first bundle is always taken,
     // later ones while the total encoded size stays within `sizeLimit`; the
     // scan stops at the first that does not fit. A row that does not inflate
-    // or decode is deleted and reported in `error` beside the bundles read.
-    APMResult<std::vector<APMQueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit, std::int64_t sizeLimit);
+    // within kAPMMaxQueuedBundleBytes or does not decode is deleted, does not
+    // count against the limits, and is reported in `error` beside the bundles
+    // read and in `*discardedRows` (their number).
+    APMResult<std::vector<APMQueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit, std::int64_t sizeLimit,
+                                                                       std::int64_t* discardedRows = nullptr);
     // retry_count + 1 for the rows below the 32-bit ceiling; an empty list fails.
     [[nodiscard]] bool incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs, APMError* error);
     [[nodiscard]] bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, APMError* error);
@@ -104,6 +115,11 @@ public:
     // The fingerprint of the oldest raw event; none when there is none.
     APMResult<std::int64_t> nextMetadataFingerprintToProcess();
     [[nodiscard]] bool deleteRawEventsWithMaxRowID(std::int64_t maxRowID, APMError* error);
+    // Removal of rows that can never be bundled (an event that does not
+    // decode, a fingerprint without metadata): one row, or every row of a
+    // fingerprint (the number deleted).
+    [[nodiscard]] bool deleteRawEventWithRowID(std::int64_t rowID, APMError* error);
+    APMResult<std::int64_t> deleteRawEventsWithMetadataFingerprint(std::int64_t fingerprint);
     APMResult<bool> containsRawEventWithMetadataFingerprint(std::int64_t fingerprint);
     // Stores the encoded MeasurementBundle under its fingerprint unless
     // present (table limit 100000); empty bytes are refused.

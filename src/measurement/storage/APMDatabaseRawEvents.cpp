@@ -107,6 +107,14 @@ bool APMDatabase::deleteRawEventsWithMaxRowID(std::int64_t maxRowID, APMError* e
     return run("DELETE FROM raw_events WHERE rowid <= ?", {maxRowID}, error);
 }
 
+bool APMDatabase::deleteRawEventWithRowID(std::int64_t rowID, APMError* error) {
+    return run("DELETE FROM raw_events WHERE rowid = ?", {rowID}, error);
+}
+
+APMResult<std::int64_t> APMDatabase::deleteRawEventsWithMetadataFingerprint(std::int64_t fingerprint) {
+    return store_->execute("DELETE FROM raw_events WHERE metadata_fingerprint = ?", {fingerprint});
+}
+
 APMResult<bool> APMDatabase::containsRawEventWithMetadataFingerprint(std::int64_t fingerprint) {
     auto exists =
         queryInteger("SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)", {fingerprint});

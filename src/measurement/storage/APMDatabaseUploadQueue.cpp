@@ -2,6 +2,10 @@
 
 #include "measurement/storage/APMDatabase.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+
 #include "VadovaUtilities/VULGzip.h"
 #include "measurement/storage/APMMonitor.h"
 #include "measurement/storage/APMStoredMessageCodec.h"
@@ -11,9 +15,40 @@ namespace {
 // The retry count is a 32-bit field of the bundle; it stops at the ceiling.
 constexpr std::int64_t kRetryCountCeiling = 2147483647;
 
+// Inflates one stored row, refusing it once its output would pass the
+// bundle cap: a damaged or hostile row must not be able to claim more memory
+// than the largest bundle the queue accepts.
+std::optional<APMBytes> inflateWithinCap(const APMBytes& compressed) {
+    if (compressed.empty() || compressed.size() > kAPMMaxQueuedBundleBytes) return std::nullopt;
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 32) != Z_OK) return std::nullopt;
+    stream.next_in = const_cast<Bytef*>(compressed.data());
+    stream.avail_in = static_cast<uInt>(compressed.size());  // below the cap, so below UINT_MAX
+    APMBytes result;
+    std::uint8_t chunk[16384];
+    int status = Z_OK;
+    while (status != Z_STREAM_END) {
+        stream.next_out = chunk;
+        stream.avail_out = sizeof chunk;
+        status = inflate(&stream, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END) break;
+        const std::size_t produced = sizeof chunk - stream.avail_out;
+        if (result.size() + produced > kAPMMaxQueuedBundleBytes) break;
+        result.insert(result.end(), chunk, chunk + produced);
+    }
+    const bool complete = status == Z_STREAM_END && stream.avail_in == 0;
+    inflateEnd(&stream);
+    if (!complete) return std::nullopt;
+    return result;
+}
+
 }  // namespace
 
 bool APMDatabase::insertBundle(const APMBytes& encodedBundle, bool isRealtime, APMError* error) {
+    if (encodedBundle.size() > kAPMMaxQueuedBundleBytes) {
+        APMSetError(error, kAPMDatabaseErrorInvalidArgument, "Failed to insert bundle larger than the queue's limit");
+        return false;
+    }
     auto messages = codec(error);
     if (!messages) return false;
     auto facts = messages->bundleFacts(encodedBundle);
@@ -44,8 +79,10 @@ bool APMDatabase::insertBundle(const APMBytes& encodedBundle, bool isRealtime, A
 }
 
 APMResult<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLimit(std::int64_t countLimit,
-                                                                                std::int64_t sizeLimit) {
+                                                                                std::int64_t sizeLimit,
+                                                                                std::int64_t* discardedRows) {
     using Result = APMResult<std::vector<APMQueuedBundle>>;
+    if (discardedRows) *discardedRows = 0;
     APMError error;
     auto messages = codec(&error);
     if (!messages) return Result::failure(error);
@@ -53,24 +90,28 @@ APMResult<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLimit(
     std::vector<APMQueuedBundle> bundles;
     std::vector<std::int64_t> unreadable;
     std::int64_t totalSize = 0;
+    // Unreadable rows do not count against the limit, so they never shadow
+    // the readable rows behind them.
     bool ran = store_->forEachRow(
-        "SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?", {std::max<std::int64_t>(countLimit, 0)},
+        "SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC", {},
         [&](const APMSqliteRow& row) {
+            if (static_cast<std::int64_t>(bundles.size()) >= countLimit) return false;
             auto rowID = row.integer("rowid");
+            if (!rowID) return true;
             auto data = row.blob("data");
             std::int64_t retryCount = row.integer("retry_count").value_or(0);
             std::optional<APMBytes> bundle;
             if (data) {
-                VULDataResult inflated = vul_dataByInflatingGzippedData(*data);
-                if (inflated.data) {
+                std::optional<APMBytes> inflated = inflateWithinCap(*data);
+                if (inflated) {
                     bundle = retryCount > 0 ? messages->bundleWithRetryCount(
-                                                  *inflated.data, static_cast<std::int32_t>(std::min(retryCount, kRetryCountCeiling)))
-                                            : (messages->bundleFacts(*inflated.data) ? inflated.data : std::nullopt);
+                                                  *inflated, static_cast<std::int32_t>(std::min(retryCount, kRetryCountCeiling)))
+                                            : (messages->bundleFacts(*inflated) ? inflated : std::nullopt);
                 }
             }
-            if (!bundle) {
+            if (!bundle || bundle->size() > kAPMMaxQueuedBundleBytes) {
                 // A bundle that cannot be read back can never be uploaded.
-                if (rowID) unreadable.push_back(*rowID);
+                unreadable.push_back(*rowID);
                 return true;
             }
             std::int64_t size = static_cast<std::int64_t>(bundle->size());
@@ -87,6 +128,7 @@ APMResult<std::vector<APMQueuedBundle>> APMDatabase::queryBundlesWithCountLimit(
         APMMonitor::shared()->log(1, 12051, "Unable to parse bundle from decompressed data. Deleting row IDs",
                                   static_cast<long long>(unreadable.size()));
         result.error = APMError::withCode(kAPMDatabaseErrorInvalidData, "Unable to parse bundle from decompressed data");
+        if (discardedRows) *discardedRows = static_cast<std::int64_t>(unreadable.size());
         // The unreadable rows are already reported in `result.error`; rows a
         // failed delete leaves behind are found and deleted by the next query.
         (void)deleteBundlesWithRowIDs(unreadable, nullptr);

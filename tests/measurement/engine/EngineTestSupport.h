@@ -20,6 +20,7 @@
 #include "measurement/interface/APMIdentity.h"
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "measurement/messages/RepeatedMessages.h"
+#include "measurement/storage/APMAlarm.h"
 #include "measurement/storage/APMDatabase.h"
 #include "measurement/storage/APMDecimalNumber.h"
 #include "measurement/storage/APMPersistedConfig.h"
@@ -74,6 +75,17 @@ protected:
     platform::DeterministicDispatcher dispatcher{1.7e9};
 };
 
+// Counts the upload attempts the engine starts ("Starting data upload", a
+// verbose line) from its construction on; it takes over the shared monitor.
+class UploadAttemptCounter {
+public:
+    std::size_t count() const { return capture_.linesWithCode(23033).size(); }
+    std::size_t linesWithCode(long code) const { return capture_.linesWithCode(code).size(); }
+
+private:
+    storage_test::MonitorCapture capture_{{"-APMAnalyticsVerboseLoggingEnabled"}};
+};
+
 // An engine built on the fixture's dispatcher, clock and folder.
 class EngineFixture : public DatabaseFixture {
 protected:
@@ -113,7 +125,6 @@ protected:
             return APMDatabase::openAtPath((folder.path() / "measurement.sql").string(), error,
                                            &dispatcher.virtualClock());
         };
-        config.seams.uploadData = [this] { ++uploads; };
         return config;
     }
 
@@ -138,13 +149,21 @@ protected:
 
     double now() { return dispatcher.virtualClock().now(); }
 
+    // The start reports the first open (the events "_f" and "_e", the
+    // properties "_fi" and "_fot") and arms the upload timer for them. Tests
+    // of other behaviour that count stored rows begin from an empty store.
+    void discardStartRecords() {
+        APMError error;
+        ASSERT_TRUE(engine->database()->reset(&error)) << error.text();
+        engine->alarm()->cancel();
+    }
+
     std::shared_ptr<APMPersistedConfig> persisted;
     std::shared_ptr<VULNetwork> network;
     APMServiceEndpoints endpoints;
     platform::NotificationCenter center;
     int failingOpens = 0;
     int openAttempts = 0;
-    int uploads = 0;
     std::shared_ptr<APMMeasurement> engine;
 };
 

@@ -81,4 +81,13 @@ protected:
     APMInternalEventLogger previousLogger;
 };
 
+// The same, started without the records of the first open.
+class EventRoadAfterStartFixture : public EventRoadFixture {
+protected:
+    void SetUp() override {
+        start();
+        discardStartRecords();
+    }
+};
+
 }  // namespace engine_test

@@ -68,6 +68,7 @@ TEST_F(AdSignals, DisableAdPersonalizationTakesTheFirstSourceThatAnswers) {
         SCOPED_TRACE(c.what);
         engine.reset();
         APMConsentSettingsUtil::resetForTesting();
+        writeInfoPlist({});  // the start reads the switch too: none left from the case before
         start();
         persisted->setAllowPersonalizedAds(c.storedAllow);
         APMConsentSettingsUtil::setConsentSettings(adPersonalization(c.consent));

@@ -37,10 +37,11 @@ protected:
             return APMDatabase::openAtPath(databasePath.string(), error, &dispatcher.virtualClock());
         };
         int current = -1;
-        config.seams.processConditionalUserProperties = [&](const APMEvent&) {
+        // Asked by the session step of the event road, before the write transaction.
+        APMSetAppActiveProvider([&] {
             if (current == killAt && point == KillPoint::BeforeTransaction) raise(SIGKILL);
-            return std::optional<std::vector<APMEvent>>(std::vector<APMEvent>{});
-        };
+            return false;
+        });
         // Asked while the raw event's metadata is built, inside the transaction.
         config.seams.metadataLinkageBits = [&] {
             if (current == killAt && point == KillPoint::InsideTransaction) raise(SIGKILL);
@@ -48,6 +49,7 @@ protected:
         };
         engine = APMMeasurement::create(kAppID, true, false, {}, std::move(config));
         dispatcher.drain();
+        discardStartRecords();
         for (current = 0; current < kEventsPerRun; ++current) {
             APMObjectParameters parameters{{"i", platform::PropertyValue(static_cast<long long>(current))},
                                            {"blob", platform::PropertyValue(payloadFor(current))}};
@@ -148,12 +150,12 @@ int keepTargetConnection(sqlite3* db, char**, const sqlite3_api_routines*) {
     return SQLITE_OK;
 }
 
-class FullDisk : public EventRoadFixture {
+class FullDisk : public EventRoadAfterStartFixture {
 protected:
     void SetUp() override {
         gFullDiskTarget = std::filesystem::weakly_canonical(folder.path() / "measurement.sql").string();
         ASSERT_EQ(sqlite3_auto_extension(reinterpret_cast<void (*)()>(&keepTargetConnection)), SQLITE_OK);
-        EventRoadFixture::SetUp();
+        EventRoadAfterStartFixture::SetUp();
         ASSERT_NE(gFullDiskConnection, nullptr);
     }
     void TearDown() override { sqlite3_reset_auto_extension(); }

@@ -29,6 +29,7 @@ protected:
     void SetUp() override {
         network = std::make_shared<VULNetwork>(std::make_shared<Reachable>());
         start();
+        discardStartRecords();
     }
 
     void loadRules(const std::vector<std::string>& rules) {

@@ -14,7 +14,7 @@
 namespace engine_test {
 namespace {
 
-class EventWriting : public EventRoadFixture {
+class EventWriting : public EventRoadAfterStartFixture {
 protected:
     // Names of every row, also rows whose data is no encoded event.
     std::vector<std::string> storedNamesOfAllRows() {
@@ -168,6 +168,8 @@ TEST_F(EventWriting, TheSafelistMarksListedEventsAndDropsTheRest) {
     dispatcher.drain();
     engine = APMMeasurement::create(kAppID, true, false, {"a"}, configuration());
     dispatcher.drain();
+    discardStartRecords();
+    monitor.clear();
     log("a");
     log("b");
     const auto events = stored();
@@ -280,7 +282,7 @@ TEST_F(EventWriting, TheCapCountsRowsThroughRolledBackWrites) {
     EXPECT_EQ(storedNamesOfAllRows(), (std::vector<std::string>{"old2", "new1", "new2"}));
 }
 
-class DebugModeWriting : public EventRoadFixture {
+class DebugModeWriting : public EventRoadAfterStartFixture {
 protected:
     storage_test::MonitorCapture debugMonitor{{"-APMAnalyticsDebugEnabled"}};
 };

@@ -46,7 +46,7 @@ TEST(Millionths, ScalesTheDecimalTextOfTheNumber) {
     EXPECT_EQ(APMCheckedInt64FromDouble(-2.9).value, -2);
 }
 
-class LifetimeValue : public EventRoadFixture {
+class LifetimeValue : public EventRoadAfterStartFixture {
 protected:
     void purchase(const std::string& name, const char* currency, APMObject value) {
         log(name, {{"currency", platform::PropertyValue(currency)}, {"value", std::move(value)}});

@@ -7,7 +7,7 @@
 namespace engine_test {
 namespace {
 
-class Pipeline : public EventRoadFixture {
+class Pipeline : public EventRoadAfterStartFixture {
 protected:
     APMEvent internal(const std::string& name, APMObjectParameters parameters = {}) {
         return *APMEvent::initWithOrigin("auto", false, name, now(), 0, parameters);
@@ -68,23 +68,30 @@ TEST_F(Pipeline, StoredRolloutsReachAppExceptionsAndPrecedeTheSessionStart) {
 }
 
 TEST_F(Pipeline, BackgroundEventsExtendOrStartSessions) {
-    bool expired = true;
-    std::vector<double> started;
-    int extended = 0;
-    engine->seams().isSessionExpired = [&] { return expired; };
-    engine->seams().reportSessionStartOnWorkerQueue = [&](double timestamp, bool) { started.push_back(timestamp); };
-    engine->seams().extendSession = [&] { ++extended; };
+    auto sessionStarts = [this] {
+        std::vector<double> starts;
+        for (const auto& event : stored()) {
+            if (event.rawEvent.name() == "_s") starts.push_back(event.rawEvent.timestamp());
+        }
+        return starts;
+    };
+    // No activity yet: the session has expired, so the event starts one.
     APMSetAppActive(false);
     log("bg", {{"extend_session", platform::PropertyValue(1LL)}}, 1.7e9 + 5);
-    expired = false;
+    EXPECT_EQ(sessionStarts(), std::vector<double>{1.7e9 + 5});
+    dispatcher.advance(10);
     log("bg", {{"extend_session", platform::PropertyValue(1LL)}});
+    const double extendedAt = now();
+    EXPECT_EQ(persisted->lastSessionActivityClockTime(), extendedAt);
+    dispatcher.advance(10);
     log("bg", {{"extend_session", platform::PropertyValue(2LL)}});
-    EXPECT_EQ(started, std::vector<double>{1.7e9 + 5});
-    EXPECT_EQ(extended, 1);
+    EXPECT_EQ(persisted->lastSessionActivityClockTime(), extendedAt);
     EXPECT_EQ(monitor.linesWithCode(23179).size(), 1u);
     APMSetAppActive(true);
+    dispatcher.advance(10);
     log("fg", {{"extend_session", platform::PropertyValue(1LL)}});
-    EXPECT_EQ(extended, 1);
+    EXPECT_EQ(persisted->lastSessionActivityClockTime(), extendedAt);
+    EXPECT_EQ(sessionStarts().size(), 1u);
     APMSetAppActive(false);
 }
 

@@ -6,10 +6,10 @@
 namespace engine_test {
 namespace {
 
-class UserProperties : public EventRoadFixture {
+class UserProperties : public EventRoadAfterStartFixture {
 protected:
     void SetUp() override {
-        EventRoadFixture::SetUp();
+        EventRoadAfterStartFixture::SetUp();
         engine->seams().updateAdPersonalizationConsentFromNPAValue = [this](std::int64_t value) {
             npaValues.push_back(value);
         };
