@@ -147,7 +147,7 @@ void APMMeasurement::storeRemoteConfigFromBody(long, const VULHTTPResponse* resp
                            static_cast<long long>(body.size()));
             return false;
         }
-        if (seams_.updateConsentSettingsUtilWithRemoteConfig) seams_.updateConsentSettingsUtilWithRemoteConfig();
+        updateConsentSettingsUtilWithRemoteConfig();
         const auto audience = this->audience();
         if (!audience || !audience->updateAudiences(accepted->audiences)) {
             monitor()->log(2, 23137, "Failed to update audiences with new server configuration",

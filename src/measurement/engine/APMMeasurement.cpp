@@ -431,7 +431,7 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     if (const APMResult<bool> deleted = database()->maybeDeleteStaleData(); !deleted.value && deleted.error) {
         log->log(5, 23018, "Unable to delete stale data. Error", *deleted.error);
     }
-    if (seams_.updateConsentSettingsUtilWithRemoteConfig) seams_.updateConsentSettingsUtilWithRemoteConfig();
+    updateConsentSettingsUtilWithRemoteConfig();
     checkPSMDependencyOnWorkerQueue();
     checkODM2DependencyOnWorkerQueue();
     setupODM2ConversionService();

@@ -418,6 +418,10 @@ public:
     void reportOSUpdateOnWorkerQueue();
     void setPersonalizedAdsUserPropertyOnWorkerQueue();
     void updateAdPersonalizationConsentFromNPAValue(std::optional<std::int64_t> value);
+    // The configuration's consent defaults, delegations and regional
+    // defaults into the consent settings; a changed ad-personalization
+    // value marks "_npa" for rewriting at the next bundle.
+    void updateConsentSettingsUtilWithRemoteConfig();
     void updateCachedAdCampaignInfoWithExistingGBRAIDProperty();
     void removeLegacyGBRAIDUserProperty();
     void backfillSessionNumber();
@@ -493,6 +497,9 @@ public:
     bool isAPMPrivateSetMembershipClientLinked() const;
     // Bits 1-3 of the metadata's linkage bits (2, 4, 8).
     std::int32_t onDeviceConversionLinkageBits() const;
+    // The raw-event metadata's linkage bits: 1 when the identity support can
+    // tell the app-data consent status, then the on-device bits (2, 4, 8).
+    std::int32_t linkageBits() const;
     bool isODM2EnabledInPlist() const;
     bool isODM2SessionStartEnabledInPlist() const;
     bool areCommonConversionServiceConditionsSatisfied();

@@ -297,6 +297,31 @@ void APMMeasurement::updateAdPersonalizationConsentFromNPAValue(std::optional<st
     if (source) APMConsentSettingsUtil::setDiagnosticSource(*source, kAPMConsentTypeAdPersonalization);
 }
 
+namespace {
+
+std::optional<APMConsentSettings> settingsOrNone(const std::map<std::string, std::string>& entries) {
+    if (entries.empty()) return std::nullopt;
+    APMConsentSettings settings;
+    for (const auto& [type, value] : entries) settings[type] = platform::PropertyValue(value);
+    return settings;
+}
+
+}  // namespace
+
+void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {
+    const std::optional<int> before = APMConsentSettingsUtil::adPersonalization();
+    const auto config = configuration();
+    const auto defaults = settingsOrNone(config->consentDefaults());
+    const auto delegations = settingsOrNone(config->consentDelegations());
+    if (defaults || delegations) {
+        APMConsentSettingsUtil::setDefaultSettings(defaults);
+        APMConsentSettingsUtil::setDelegatedSettings(delegations);
+    }
+    APMConsentSettingsUtil::setRegionalDefaults(settingsOrNone(config->regionalDefaults()));
+    const std::optional<int> after = APMConsentSettingsUtil::adPersonalization();
+    if (after && after != before) shouldUpdateNPAUserProperty_ = true;
+}
+
 // MARK: - Legacy ad-click identifier
 
 void APMMeasurement::updateCachedAdCampaignInfoWithExistingGBRAIDProperty() {

@@ -13,6 +13,7 @@
 #include "measurement/engine/APMOnDeviceConversion.h"
 #include "measurement/engine/APMPSMContext.h"
 #include "measurement/interface/APMConsentSettingsUtil.h"
+#include "measurement/interface/APMIdentity.h"
 #include "measurement/storage/APMDatabase.h"
 #include "measurement/storage/APMMonitor.h"
 #include "measurement/storage/APMPersistedConfig.h"
@@ -138,6 +139,11 @@ bool APMMeasurement::isAlphaAppAdsOnDeviceConversionLinked() const {
 std::int32_t APMMeasurement::onDeviceConversionLinkageBits() const {
     return (isAPMPrivateSetMembershipClientLinked() ? 2 : 0) | (isAlphaAppAdsOnDeviceConversionLinked() ? 4 : 0) |
            (isVadovaAdsOnDeviceConversionLinked() ? 8 : 0);
+}
+
+std::int32_t APMMeasurement::linkageBits() const {
+    const auto identity = this->identity();
+    return (identity && identity->hasAppDataConsentStatus() ? 1 : 0) | onDeviceConversionLinkageBits();
 }
 
 bool APMMeasurement::isODMGroupInfoSupported(const std::shared_ptr<ODCConversionService>& service) {

@@ -213,7 +213,7 @@ bool APMMeasurement::writeEvent(const APMEvent& event, bool, bool isRealtime, bo
         }
     }
     if (hasODMValue) APMPBSetMessage(*metadata, slot(kOnDeviceMeasurementInfo), info.get());
-    APMPBSetInt32(*metadata, slot(kLinkageBits), seams_.metadataLinkageBits ? seams_.metadataLinkageBits() : 0);
+    APMPBSetInt32(*metadata, slot(kLinkageBits), seams_.metadataLinkageBits ? seams_.metadataLinkageBits() : linkageBits());
 
     if (APMPBHasField(*metadata, slot(kResettableDeviceID))) {
         if (persistedConfig_->unmatchedFirstOpenWithoutIDFA()) logFirstOpenConsentedEvent(event.timestamp());

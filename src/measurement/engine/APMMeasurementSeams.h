@@ -47,8 +47,6 @@ public:
 };
 
 struct APMMeasurementSeams {
-    // Consent defaults of the remote configuration.
-    std::function<void()> updateConsentSettingsUtilWithRemoteConfig;
     // Consent chosen at start from the stored sources.
     std::function<void()> setProspectiveConsentSettings;
     // Search-ad attribution.
@@ -66,11 +64,7 @@ struct APMMeasurementSeams {
     // The event road.
     // The facade's event listeners.
     std::function<void(const APMEvent& event)> notifyEventListeners;
-    // "_npa" hands its value to the ad-personalization consent.
-    std::function<void(std::int64_t value)> updateAdPersonalizationConsentFromNPAValue;
-    // The metadata's linkage bits: bit 0 when the default identity support
-    // reports an app-data consent status, bits 1-3 for the linked
-    // conversion libraries. Empty: none.
+    // Replaces the metadata's linkage bits (tests); empty: the engine's own.
     std::function<std::int32_t()> metadataLinkageBits;
 };
 

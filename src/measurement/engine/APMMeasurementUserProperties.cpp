@@ -88,8 +88,8 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
             (void)database->deleteUserAttributeWithName("_lair", &ignored);
         }
     }
-    if (name == "_npa" && seams_.updateAdPersonalizationConsentFromNPAValue) {
-        seams_.updateAdPersonalizationConsentFromNPAValue(attribute.value().int64Value());
+    if (name == "_npa") {
+        updateAdPersonalizationConsentFromNPAValue(attribute.value().int64Value());
     }
     if (!*exists.value) {
         APMResult<std::int64_t> count = attribute.isPublic() ? database->publicUserAttributeCount()

@@ -239,6 +239,8 @@ std::int64_t APMIdentity::appleConsentStatus() {
     return readRefreshed([this] { return appleConsentStatus_; });
 }
 
+bool APMIdentity::hasAppDataConsentStatus() const { return bridge_ && bridge_->hasAppDataConsentStatus(); }
+
 bool APMIdentity::isFromAppStore() const { return APMAEU::isFAS(); }
 
 std::optional<std::string> APMIdentity::appIDFromVAZ() {

@@ -59,6 +59,8 @@ public:
     bool limitedAdTracking();
     bool hasLimitedAdTracking();
     std::int64_t appleConsentStatus();
+    // Whether the identity support can tell the app-data consent status at all.
+    bool hasAppDataConsentStatus() const;
     bool iOS14OrAbove() const { return true; }
     std::optional<std::string> identifierForVendor() const { return std::nullopt; }
     bool isFromAppStore() const;

@@ -4,6 +4,7 @@
 
 #include "LifecycleTestSupport.h"
 #include "measurement/engine/APMStoredDeepLink.h"
+#include "measurement/messages/MessageSlots.h"
 #include "measurement/storage/APMEnvironmentInfo.h"
 #include "measurement/storage/APMEventAggregates.h"
 
@@ -167,6 +168,31 @@ TEST_F(Lifecycle, PersonalizedAdsPropertyFollowsTheDecision) {
         EXPECT_EQ(npa->value().int64Value(), *c.after);
         EXPECT_EQ(npa->lastSetTimestamp() != 5, c.rewritten);
     }
+}
+
+// The configuration's consent defaults reach the consent settings; a new
+// ad-personalization value marks "_npa" for the next bundle, an unchanged
+// one does not, and a configuration without defaults keeps the stored ones.
+TEST_F(Lifecycle, ConsentDefaultsOfTheConfigurationReachTheConsentSettings) {
+    APMConsentSettingsUtil::resetForTesting();
+    // ConsentConfig with one default entry {type 4 (ad_personalization), status 2 (denied)}.
+    const std::vector<std::uint8_t> deniedPersonalization = {0x0A, 0x04, 0x08, 0x04, 0x10, 0x02};
+    auto withDefaults = makeConfig(kAppID);
+    auto consent = APMPBConsentConfig::initWithBuffer(deniedPersonalization);
+    ASSERT_TRUE(consent);
+    APMPBSetMessage(*withDefaults, MeasurementConfigSlot::ConsentConfig, consent.get());
+    ASSERT_TRUE(engine->remoteConfigInstance()->updateMeasurementConfig(withDefaults));
+
+    engine->setShouldUpdateNPAUserProperty(false);
+    onWorker([](APMMeasurement& e) { e.updateConsentSettingsUtilWithRemoteConfig(); });
+    EXPECT_EQ(APMConsentSettingsUtil::adPersonalization(), 0);
+    EXPECT_TRUE(engine->shouldUpdateNPAUserProperty());
+
+    engine->setShouldUpdateNPAUserProperty(false);
+    ASSERT_TRUE(engine->remoteConfigInstance()->updateMeasurementConfig(makeConfig(kAppID)));
+    onWorker([](APMMeasurement& e) { e.updateConsentSettingsUtilWithRemoteConfig(); });
+    EXPECT_EQ(APMConsentSettingsUtil::adPersonalization(), 0);
+    EXPECT_FALSE(engine->shouldUpdateNPAUserProperty());
 }
 
 TEST_F(Lifecycle, ALostSessionNumberIsTakenFromTheSessionStartCount) {

@@ -516,6 +516,7 @@ TEST_F(OnDevice, DependencyCheckRaisesTheFatalErrorsOnTheMainQueue) {
     EXPECT_EQ(fatal, (std::vector<std::string>{"MeasurementDeprecatedOnDeviceConversionException",
                                                "MeasurementMinimumRequiredOnDeviceConversionNotLinkedException"}));
     EXPECT_EQ(engine->onDeviceConversionLinkageBits(), 2 | 8);
+    EXPECT_EQ(engine->linkageBits(), 2 | 8);  // the identity support here cannot tell a consent status
 }
 
 // MARK: ODF identifiers
