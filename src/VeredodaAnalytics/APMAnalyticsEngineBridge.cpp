@@ -97,6 +97,10 @@ APMAnalyticsEngineSeams filledSeams() {
     seams.setUserData = [](const platform::PropertyDictionary& userData) {
         if (const auto engine = APMMeasurement::sharedInstance()) engine->setUserData(userData);
     };
+    seams.shouldDisableAdPersonalization = []() -> std::optional<std::int64_t> {
+        const auto engine = APMMeasurement::sharedInstance();
+        return engine ? engine->shouldDisableAdPersonalization() : std::nullopt;
+    };
     seams.handleSVTMDebugModeWithURL = [](const std::string& url) { APMMeasurement::handleSVTMDebugModeWithURL(url); };
     seams.handleNonFirstOpenEventURL = [](const std::string& url, double timestamp) {
         if (const auto engine = APMMeasurement::sharedInstance()) engine->handleNonFirstOpenEventURL(url, timestamp);

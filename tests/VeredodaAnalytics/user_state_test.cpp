@@ -62,6 +62,21 @@ TEST_F(UserStateTest, PublicUserPropertiesAreCheckedThenStoredOrRemoved) {
     EXPECT_FALSE(userProperty(userProperties(), "tier"));
 }
 
+// The personalized-ads switch decides "_npa"; taking it back leaves no source,
+// so the property goes.
+TEST_F(UserStateTest, ThePersonalizedAdsSwitchWritesNpa) {
+    startFacade();
+    APMAnalytics::setUserPropertyString(std::optional<std::string>("false"), "allow_personalized_ads");
+    dispatcher.drain();
+    const auto properties = userProperties();
+    const APMValue* npa = userProperty(properties, "_npa");
+    ASSERT_TRUE(npa);
+    EXPECT_EQ(npa->int64Value(), 1);
+    APMAnalytics::setUserPropertyString(std::nullopt, "allow_personalized_ads");
+    dispatcher.drain();
+    EXPECT_FALSE(userProperty(userProperties(), "_npa"));
+}
+
 TEST_F(UserStateTest, UserIDAndOriginChecks) {
     startFacade();
     APMAnalytics::setUserID(platform::PropertyValue("user-1"));

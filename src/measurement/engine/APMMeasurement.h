@@ -297,7 +297,7 @@ public:
     bool hasUserPropertyUserIDOnWorkerQueue();
     bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
     void setShouldUpdateNPAUserProperty(bool value) { shouldUpdateNPAUserProperty_ = value; }
-    // Worker queue. 1 disables, 0 allows, none when no source answers; the
+    // Any thread. 1 disables, 0 allows, none when no source answers; the
     // sources in order: the stored switch, the current consent, the
     // Info.plist switch (noted in foundAdPersonalizationPlistFlag), the
     // default consent.
