@@ -4,9 +4,10 @@
 // goes through one function here, so a change of an engine signature is
 // one edit in APMAnalyticsEngineBridge.cpp.
 //
-// Calls the engine does not offer yet are seams (`engineSeams()`): each is
-// a function that the engine's owner (or a test) fills in; an empty one
-// answers as an absent engine would.
+// The session, screen, link, reset, user-data and conditional-property
+// entries are replaceable functions (`engineSeams()`): they call the engine's
+// shared instance by default, and a test may replace one to observe the
+// facade's side alone; an emptied one answers as an absent engine would.
 //
 // Threads: every function may be called from any thread; engine work is
 // handed to the engine's worker queue by the engine itself. The seams and
@@ -52,8 +53,8 @@ struct APMConditionalUserPropertyFields {
     std::optional<APMEvent> expiredEvent;
 };
 
-// Engine entries that do not exist yet. Empty: nothing happens, and the
-// queries answer "no engine".
+// Engine entries, each filled with the engine's call (see above). Empty:
+// nothing happens, and the queries answer "no engine".
 struct APMAnalyticsEngineSeams {
     // (session ID, error); none when the engine cannot answer. Filled: the engine's.
     std::function<void(std::function<void(std::int64_t, std::optional<APMError>)>)> sessionIDWithCompletion;
