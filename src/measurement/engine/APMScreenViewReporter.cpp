@@ -9,6 +9,7 @@
 #include "measurement/interface/APMDataTypeValidator.h"
 #include "measurement/interface/APMParameterSanitizer.h"
 #include "measurement/storage/APMMonitor.h"
+#include "measurement/storage/APMSharedInstance.h"
 #include "measurement/storage/APMNumericUtil.h"
 
 namespace {
@@ -31,16 +32,6 @@ APMParameters quietScreenParameters(const APMScreen& screen) {
     if (screen.name && !screen.name->empty()) parameters.set("_sn", APMValue(*screen.name));
     if (screen.isSwiftUI) parameters.set("_swui", APMValue(std::int64_t{1}));
     return parameters;
-}
-
-struct SharedReporter {
-    std::mutex mutex;
-    std::shared_ptr<APMScreenViewReporter> instance;
-};
-
-SharedReporter& shared() {
-    static SharedReporter state;
-    return state;
 }
 
 }  // namespace
@@ -106,20 +97,18 @@ APMScreenViewReporter::~APMScreenViewReporter() {
     for (const auto& token : observers_) center_.removeObserver(token);
 }
 
-std::shared_ptr<APMScreenViewReporter> APMScreenViewReporter::sharedInstance() {
-    std::lock_guard lock(shared().mutex);
-    return shared().instance;
-}
+using SharedReporter = APMSharedInstance<APMScreenViewReporter>;
+
+std::shared_ptr<APMScreenViewReporter> APMScreenViewReporter::sharedInstance() { return SharedReporter::current(); }
 
 std::shared_ptr<APMScreenViewReporter> APMScreenViewReporter::createSharedInstance(platform::Dispatcher& dispatcher,
                                                                                    platform::NotificationCenter& center) {
-    std::shared_ptr<APMScreenViewReporter> reporter;
-    {
-        std::lock_guard lock(shared().mutex);
-        if (shared().instance) return shared().instance;
-        reporter = create(dispatcher, center);
-        shared().instance = reporter;
-    }
+    bool made = false;
+    const auto reporter = SharedReporter::currentOrMake([&] {
+        made = true;
+        return create(dispatcher, center);
+    });
+    if (!made) return reporter;
     APMSetAppActiveProvider([weak = std::weak_ptr<APMScreenViewReporter>(reporter)] {
         const auto self = weak.lock();
         return self && self->isAppActive();
@@ -128,11 +117,7 @@ std::shared_ptr<APMScreenViewReporter> APMScreenViewReporter::createSharedInstan
 }
 
 void APMScreenViewReporter::resetSharedInstanceForTesting() {
-    std::shared_ptr<APMScreenViewReporter> old;
-    {
-        std::lock_guard lock(shared().mutex);
-        old = std::move(shared().instance);
-    }
+    SharedReporter::replace(nullptr);
     APMSetAppActiveProvider(nullptr);
 }
 
