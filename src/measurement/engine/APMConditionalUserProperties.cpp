@@ -379,6 +379,12 @@ std::optional<std::vector<APMEvent>> APMConditionalUserPropertyController::proce
     const auto database = engine ? engine->database() : nullptr;
     if (!database) return std::nullopt;
     (void)engine->scheduler()->checkOnBackgroundThread("processEventOnWorkerQueue:");
+    // Most stores hold no conditional property: one read spares every event
+    // an exclusive transaction that would find nothing. A failed read takes
+    // the full pass, which reports the failure.
+    if (const auto any = database->containsConditionalUserProperties(); any.value && !*any.value) {
+        return std::vector<APMEvent>{};
+    }
     std::vector<APMEvent> timedOut;
     std::vector<APMEvent> expired;
     std::optional<std::vector<APMEvent>> triggered;

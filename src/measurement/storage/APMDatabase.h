@@ -198,6 +198,7 @@ public:
 
     // Conditional user properties (table "conditional_properties", at most 1000 rows).
     APMResult<APMConditionalUserPropertyRecord> conditionalUserPropertyWithName(const std::string& name);
+    APMResult<bool> containsConditionalUserProperties();
     [[nodiscard]] bool updateConditionalUserProperty(const APMConditionalUserPropertyRecord& property, APMError* error);
     [[nodiscard]] bool deleteConditionalUserPropertyWithName(const std::string& name, APMError* error);
     APMResult<std::vector<APMConditionalUserPropertyRecord>> timedOutConditionalUserProperties();

@@ -82,6 +82,12 @@ APMResult<std::vector<APMConditionalUserPropertyRecord>> APMDatabase::conditiona
     return Result::success(std::move(properties));
 }
 
+APMResult<bool> APMDatabase::containsConditionalUserProperties() {
+    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM conditional_properties)", {});
+    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
+    return APMResult<bool>::success(exists.value.value_or(0) != 0);
+}
+
 APMResult<APMConditionalUserPropertyRecord> APMDatabase::conditionalUserPropertyWithName(const std::string& name) {
     using Result = APMResult<APMConditionalUserPropertyRecord>;
     auto found = conditionalUserProperties("name = ?", {name});
