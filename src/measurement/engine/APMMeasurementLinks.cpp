@@ -203,7 +203,7 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const std::string& url, std::opt
     for (const auto& [key, value] : urlParameters) {
         if (value.empty()) continue;
         const auto mapped = std::find_if(kCampaignParameterNames.begin(), kCampaignParameterNames.end(),
-                                         [&key](const auto& entry) { return entry.first == key; });
+                                         [&name = key](const auto& entry) { return entry.first == name; });
         if (mapped != kCampaignParameterNames.end()) {
             campaign.set(std::string(mapped->second), APMValue(value));
         } else if (startsWithVad(key)) {
