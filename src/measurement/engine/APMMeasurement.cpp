@@ -437,8 +437,8 @@ bool APMMeasurement::initializeComponentsOnWorkerQueue() {
     setupODM2ConversionService();
     checkAppConfigDiagnosticsOnWorkerQueue();
     maybeDeleteExpiredPSMValueOnWorkerQueue();
-    updateCachedAdCampaignInfoWithExistingGBRAIDProperty();
-    removeLegacyGBRAIDUserProperty();
+    updateCachedAdCampaignInfoWithExistingVBRAIDProperty();
+    removeLegacyVBRAIDUserProperty();
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
     reportFirstOpenOnWorkerQueue();
@@ -489,7 +489,7 @@ void APMMeasurement::updatePersistedAppIDFromVAZ() {
     const std::optional<std::string> fromIdentity = identity ? identity->appIDFromVAZ() : std::nullopt;
     if (fromIdentity != persistedConfig_->appIDFromVAZ()) persistedConfig_->setAppIDFromVAZ(fromIdentity);
     if (APMIdentifiers::sharedInstance().origin() == "fa") persistedConfig_->setAppIDFromVAZ(appID_);
-    persistedConfig_->setAppIDFromAdMob(std::nullopt);
+    persistedConfig_->setAdNetworkAppID(std::nullopt);
 }
 
 void APMMeasurement::reachabilityDidChange() {

@@ -422,8 +422,8 @@ public:
     // defaults into the consent settings; a changed ad-personalization
     // value marks "_npa" for rewriting at the next bundle.
     void updateConsentSettingsUtilWithRemoteConfig();
-    void updateCachedAdCampaignInfoWithExistingGBRAIDProperty();
-    void removeLegacyGBRAIDUserProperty();
+    void updateCachedAdCampaignInfoWithExistingVBRAIDProperty();
+    void removeLegacyVBRAIDUserProperty();
     void backfillSessionNumber();
     // (t / 1h) * 1h + 1h: a time on the hour moves to the next one.
     static std::int64_t timestampMillisRoundedUpToNextHour(std::int64_t milliseconds);

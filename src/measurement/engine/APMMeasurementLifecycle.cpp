@@ -324,7 +324,7 @@ void APMMeasurement::updateConsentSettingsUtilWithRemoteConfig() {
 
 // MARK: - Legacy ad-click identifier
 
-void APMMeasurement::updateCachedAdCampaignInfoWithExistingGBRAIDProperty() {
+void APMMeasurement::updateCachedAdCampaignInfoWithExistingVBRAIDProperty() {
     const auto database = this->database();
     if (!database || !persistedConfig_->adCampaignInfoBuffer().empty()) return;
     const APMResult<APMUserAttribute> vbraid = database->userAttributeWithName("_vbraid");
@@ -334,7 +334,7 @@ void APMMeasurement::updateCachedAdCampaignInfoWithExistingGBRAIDProperty() {
     }
 }
 
-void APMMeasurement::removeLegacyGBRAIDUserProperty() {
+void APMMeasurement::removeLegacyVBRAIDUserProperty() {
     const auto database = this->database();
     if (!database) return;
     APMError ignored;

@@ -10,7 +10,7 @@ namespace {
     X(kLoadTimestamp, "load_timestamp")                                                                  \
     X(kMeasurementEnabledState, "measurement_enabled_state")                                             \
     X(kAppIDFromVAZ, "vaz_app_id")                                                                       \
-    X(kAppIDFromAdMob, "admob_app_id")                                                                   \
+    X(kAdNetworkAppID, "ad_network_app_id")                                                                   \
     X(kAppInstanceID, "app_instance_id")                                                                 \
     X(kHashedIDFA, "hashed_idfa")                                                                        \
     X(kSetLastAdvertisingIDReset, "set_last_advertising_id_reset")                                       \
@@ -197,9 +197,9 @@ void APMPersistedConfig::setAppIDFromVAZ(std::optional<std::string> appID) {
     writeString(kAppIDFromVAZ, std::move(appID));
 }
 
-std::optional<std::string> APMPersistedConfig::appIDFromAdMob() const { return readString(kAppIDFromAdMob); }
-void APMPersistedConfig::setAppIDFromAdMob(std::optional<std::string> appID) {
-    writeString(kAppIDFromAdMob, std::move(appID));
+std::optional<std::string> APMPersistedConfig::adNetworkAppID() const { return readString(kAdNetworkAppID); }
+void APMPersistedConfig::setAdNetworkAppID(std::optional<std::string> appID) {
+    writeString(kAdNetworkAppID, std::move(appID));
 }
 
 std::optional<std::string> APMPersistedConfig::appInstanceID() const { return readString(kAppInstanceID); }

@@ -42,8 +42,8 @@ public:
     void setMeasurementEnabledState(std::int64_t state);
     std::optional<std::string> appIDFromVAZ() const;                   // "vaz_app_id"
     void setAppIDFromVAZ(std::optional<std::string> appID);
-    std::optional<std::string> appIDFromAdMob() const;                 // "admob_app_id"
-    void setAppIDFromAdMob(std::optional<std::string> appID);
+    std::optional<std::string> adNetworkAppID() const;                 // "ad_network_app_id"
+    void setAdNetworkAppID(std::optional<std::string> appID);
     std::optional<std::string> appInstanceID() const;                  // "app_instance_id"
     void setAppInstanceID(std::optional<std::string> appInstanceID);
     std::optional<std::string> hashedResettableDeviceID() const;       // "hashed_idfa"
