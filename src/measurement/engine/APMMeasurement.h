@@ -581,6 +581,11 @@ private:
     void scheduleWeakly(const std::string& blockID, std::function<void(APMMeasurement&)> block);
     void standDown();
     double now() const;
+    // A stored upload time (back-off, failure, success) later than now, as
+    // after the clock was set back, counts as now and is stored as now: what
+    // it holds back then ends one period from now, not when the clock
+    // catches up with it.
+    double uploadTimeNotAfterNow(double stored, void (APMPersistedConfig::*store)(double));
     void clearStoredDeepLinkIfExpired();
     void storeRemoteConfigFromBody(long statusCode, const VULHTTPResponse* response, const VULData& body);
 

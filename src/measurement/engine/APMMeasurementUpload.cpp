@@ -46,7 +46,8 @@ void APMMeasurement::uploadData() {
     // starts it (resigning active, a timer armed before the answer). The
     // plan then lies at the back-off's end, strictly later than now, so
     // planning again here cannot make the timer spin.
-    const double backoff = persistedConfig_->lastBackoffTimestamp();
+    const double backoff =
+        uploadTimeNotAfterNow(persistedConfig_->lastBackoffTimestamp(), &APMPersistedConfig::setLastBackoffTimestamp);
     if (backoff != 0 && now() - backoff < configuration()->uploadingBackoffInterval()) {
         log->log(8, 23990, "Upload back-off period has not ended. Ignoring upload request. Seconds",
                  backoff + configuration()->uploadingBackoffInterval() - now());
