@@ -4,7 +4,6 @@
 #include "measurement/storage/APMAlarm.h"
 #include "AnalyticsTestSupport.h"
 #include "VeredodaInstallations/VRDInstallations.h"
-#include "measurement/engine/UploadTestSupport.h"
 
 namespace analytics_test {
 namespace {
@@ -18,7 +17,7 @@ protected:
     }
 
     void prepareServersAndBundle() {
-        network = std::make_shared<VULNetwork>(std::make_shared<upload_test::FixedReachability>());
+        network = std::make_shared<VULNetwork>(std::make_shared<engine_test::FixedReachability>());
         endpoints.uploadBaseURL = uploadServer.url("");
         endpoints.configBaseURL = configServer.url("");
         configServer.answer(404, "");
@@ -51,8 +50,8 @@ TEST_F(PublicUploadEndToEnd, ALoggedEventArrivesBundledAndDecodesBack) {
     uploadOnce();
 
     std::vector<std::string> values;
-    for (const auto& bundle : upload_test::bundlesOf(uploadServer.received().front())) {
-        for (const auto& event : upload_test::eventsOf(*bundle)) {
+    for (const auto& bundle : engine_test::bundlesOf(uploadServer.received().front())) {
+        for (const auto& event : engine_test::eventsOf(*bundle)) {
             if (APMPBGetString(*event, EventSlot::Name) != "pet_clicked") continue;
             for (const auto& param : APMPBGetMessages<APMPBEventParam>(*event, EventSlot::Params)) {
                 if (APMPBGetString(*param, EventParamSlot::Name) == "pet") {
@@ -62,9 +61,9 @@ TEST_F(PublicUploadEndToEnd, ALoggedEventArrivesBundledAndDecodesBack) {
         }
     }
     EXPECT_EQ(values, std::vector<std::string>{"cat"});
-    const auto text = upload_test::protocDecodedBody(uploadServer.received().front().body, folder.path());
+    const auto text = engine_test::protocDecodedBody(uploadServer.received().front().body, folder.path());
     ASSERT_TRUE(text);
-    EXPECT_EQ(upload_test::occurrences(*text, "name: \"pet_clicked\""), 1u);
+    EXPECT_EQ(engine_test::occurrences(*text, "name: \"pet_clicked\""), 1u);
     EXPECT_TRUE(engine->database()->isQueuedBundleTableEmpty().value.value_or(false));
 }
 
@@ -100,7 +99,7 @@ TEST_F(InstallationIDUpload, TheIDStoredBeforeTheEngineStartedReachesTheUploaded
     ASSERT_TRUE(engine);
     RADOdodavazi::logEventWithName("pet_clicked", std::nullopt);
     uploadOnce();
-    const auto bundles = upload_test::bundlesOf(uploadServer.received().front());
+    const auto bundles = engine_test::bundlesOf(uploadServer.received().front());
     ASSERT_FALSE(bundles.empty());
     for (const auto& bundle : bundles) {
         EXPECT_EQ(APMPBGetString(*bundle, MeasurementBundleSlot::InstallationID), installationID);

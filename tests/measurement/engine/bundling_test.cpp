@@ -1,13 +1,19 @@
 // Bundling of raw events: grouping, limits, the wire form of events, and
 // rows that can never be bundled.
 
-#include "BundlingTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/interface/APMConsentSettingsUtil.h"
 
 namespace engine_test {
 namespace {
 
-using Bundling = BundlingFixture;
+class Bundling : public EngineFixture {
+protected:
+    void SetUp() override {
+        writeBundleIdentifier();
+        startWithoutStartRecords();
+    }
+};
 
 TEST_F(Bundling, StoredEventsBecomeOneBundleWithItsFields) {
     const double t = 1.7e9 + 10;
@@ -163,7 +169,10 @@ TEST_F(Bundling, UnderAnalyticsDenialTheBundleCarriesNoIdentifiersOrStitchingTok
 // Without any app ID (no main-bundle identifier) the queue would refuse every
 // bundle: nothing is bundled and nothing is dropped, the events wait (one line
 // says why), and they leave once the main bundle names the app.
-using BundlingWithoutAppID = EventRoadFixture;
+class BundlingWithoutAppID : public EngineFixture {
+protected:
+    void SetUp() override { start(); }
+};
 
 TEST_F(BundlingWithoutAppID, EventsWaitUntilTheMainBundleHasAnIdentifier) {
     discardStartRecords();
@@ -176,16 +185,8 @@ TEST_F(BundlingWithoutAppID, EventsWaitUntilTheMainBundleHasAnIdentifier) {
     EXPECT_EQ(signalCount("raw_event_dropped_count", "bundle_refused"), 0);
     EXPECT_EQ(monitor.linesWithCode(23991).size(), 1u);
 
-    const auto resources = folder.path() / "resources";
-    std::filesystem::create_directories(resources);
-    const auto info = platform::serializePropertyList(
-        PropertyValue(PropertyDictionary{{"CFBundleIdentifier", PropertyValue("org.mossbridge.test")}}),
-        platform::PropertyListFormat::Xml);
-    ASSERT_TRUE(info);
-    std::ofstream(resources / "Info.plist", std::ios::binary) << std::string(info->begin(), info->end());
-    VULMainBundle::setResourcesDirectory(resources);
+    writeBundleIdentifier();
     EXPECT_TRUE(engine->bundleRawEvents());
-    VULMainBundle::setResourcesDirectory(std::nullopt);
     EXPECT_TRUE(stored().empty());
     EXPECT_FALSE(engine->database()->isQueuedBundleTableEmpty().value.value_or(true));
 }
