@@ -258,9 +258,18 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
     std::error_code exists;
     if (fs::exists(fixture, exists)) {
         const fs::path database = platform::cachesDirectory() / "headless" / scenarioPath.stem() / "db";
-        if (const auto error = buildNotificationDatabase(fixture, database, dispatcher.clock().now())) {
+        const double start = dispatcher.clock().now();
+        if (const auto error = buildNotificationDatabase(fixture, database, start)) {
             printDiagnosticLine("notification fixture " + *error);
             return 2;
+        }
+        // Records delivered during the run reach the database when their time comes.
+        for (const double at : notificationArrivalTimes(fixture)) {
+            dispatcher.mainQueue()->after(at, [fixture, database, start, at] {
+                if (const auto error = buildNotificationDatabase(fixture, database, start, at)) {
+                    printDiagnosticLine("notification fixture " + *error);
+                }
+            });
         }
         NotificationDatabaseReader::Options readerOptions;
         readerOptions.defaults = defaults;

@@ -6,6 +6,8 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 #include "CoordinatorFixture.h"
@@ -88,6 +90,31 @@ TEST_F(HeadlessRun, TheShippedScenarioLogsItsStartAndPassesAndPicturesThePetsAtT
     const int petTop = 900 - (200 + 104);
     EXPECT_GT(drawnIn(80, petTop, 92, 104), 92 * 104 / 10);
     EXPECT_EQ(drawnIn(200, petTop, 92, 104), 0);
+}
+
+// The chat's pet (stored at 1240, 420, 92 x 104) announces the record that
+// arrives three seconds in: its bubble stands above the pet, where nothing
+// was drawn before.
+TEST_F(HeadlessRun, TheShippedScenarioAnnouncesANotificationThatArrivesDuringTheRun) {
+    HeadlessOptions options = shippedScenario();
+    options.seconds = 12;
+    std::string output;
+    ASSERT_EQ(run(options, output), 0) << output;
+    std::vector<int> drawnAbovePet;
+    for (int i = 1; i <= 12; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "screen-%04d.png", i);
+        const auto picture = platform::Bitmap::loadPng(*options.snapshots / name);
+        ASSERT_TRUE(picture) << name;
+        const std::uint32_t desktop = picture->pixel(250, 450);
+        int drawn = 0;
+        for (int y = 900 - (524 + 80); y < 900 - 524; ++y)
+            for (int x = 1140; x < 1440; ++x) drawn += picture->pixel(x, y) != desktop;
+        drawnAbovePet.push_back(drawn);
+    }
+    EXPECT_EQ(drawnAbovePet.front(), 0);
+    EXPECT_GT(*std::max_element(drawnAbovePet.begin(), drawnAbovePet.end()), 2000)
+        << ::testing::PrintToString(drawnAbovePet);
 }
 
 TEST_F(HeadlessRun, BadInputStopsWithOneLineAndAnError) {
