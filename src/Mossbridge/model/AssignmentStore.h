@@ -7,8 +7,9 @@
 // queue. Stored data that cannot be read loads as empty (or as defaults) and
 // is copied to "<key>.unreadable" before it is first written over. A value
 // that would not read back (a non-finite number, a frame no screen can show)
-// is never written: the stored value stays as it was. Operations taking an id act on the first assignment
-// with it and do nothing when there is none. Main thread only.
+// is never written: the stored value stays as it was. Operations taking an id
+// act on the first assignment with it and do nothing when there is none.
+// Main thread only.
 
 #include <functional>
 #include <memory>

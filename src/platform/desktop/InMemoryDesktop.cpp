@@ -19,7 +19,9 @@ std::uint32_t premultipliedWord(const Color& color) {
 // Made on each capture: a scenario may list thousands of windows, and only
 // the few a preview shows need a picture.
 std::function<BitmapRef()> windowPicture(const ScenarioWindow& window) {
-    const auto side = [](double points) { return static_cast<int>(std::clamp(points, 1.0, double(kMaxCaptureSide))); };
+    const auto side = [](double points) {
+        return static_cast<int>(std::clamp(points, 1.0, double(kMaxCaptureSide)));
+    };
     const int width = side(window.bounds.width());
     const int height = side(window.bounds.height());
     const std::uint32_t fill = premultipliedWord(window.color);

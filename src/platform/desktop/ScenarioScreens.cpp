@@ -39,9 +39,8 @@ void readScreens(const Json& section, const std::string& path, Scenario& scenari
         if (entry.contains("backingScaleFactor")) {
             const std::string scalePath = childPath(at, "backingScaleFactor");
             screen.backingScaleFactor = readNumber(entry.at("backingScaleFactor"), scalePath);
-            if (!(screen.backingScaleFactor >= kSmallestBackingScale && screen.backingScaleFactor <= kLargestBackingScale)) {
-                fail(scalePath, "out of range (1 to 4)");
-            }
+            const double scale = screen.backingScaleFactor;
+            if (!(scale >= kSmallestBackingScale && scale <= kLargestBackingScale)) fail(scalePath, "out of range (1 to 4)");
         }
         scenario.screens.push_back(screen);
     }

@@ -135,7 +135,9 @@ TEST_F(SettingsViewControllerTest, TheOwnerHearsOfAnsweredCalendarRequestsAndLiv
 TEST_F(SettingsViewControllerTest, WhileShownThePetListFollowsEveryChangeOfTheStore) {
     showInWindow();
     std::vector<RunningApp> apps;
-    for (int i = 0; i < 30; ++i) apps.push_back({"com.example.app" + std::to_string(i), "App " + std::to_string(i), i, nullptr});
+    for (int i = 0; i < 30; ++i) {
+        apps.push_back({"com.example.app" + std::to_string(i), "App " + std::to_string(i), i, nullptr});
+    }
     store->autoAttachRunningApps(apps);
     EXPECT_EQ(controller->assignmentRows().size(), 30u);
 
