@@ -2,7 +2,7 @@
 // and the deferred deep-link service, whose request path is its own
 // whatever path the configured base URL carries.
 
-#include "LifecycleTestSupport.h"
+#include "EngineTestSupport.h"
 #include "VadovaUtilities/LoopbackServer.h"
 
 namespace engine_test {
@@ -32,7 +32,7 @@ TEST(UserActivityLinkTest, OnlyAWebBrowsingActivityWithAPageIsALink) {
     }
 }
 
-class DeferredDeepLinkPath : public LifecycleFixture {
+class DeferredDeepLinkPath : public EngineFixture {
 protected:
     void SetUp() override {
         network = std::make_shared<VULNetwork>();
