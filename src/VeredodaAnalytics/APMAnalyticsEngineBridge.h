@@ -120,7 +120,8 @@ public:
                          std::optional<APMObjectParameters> addedScreenParameters);
     static void incrementDiagnosticsSignal(const std::string& signal, const std::string& metadata);
     // The deep link of a user activity (the engine's rule; needs no engine).
-    static std::optional<std::string> deepLinkFromUserActivity(const std::optional<platform::UserActivity>& activity);
+    [[nodiscard]] static std::optional<std::string> deepLinkFromUserActivity(
+        const std::optional<platform::UserActivity>& activity);
     static void setUserAttribute(const APMUserAttribute& attribute);
     static void removeUserAttribute(const APMUserAttribute& attribute);
     // False (and no call) when no engine exists.

@@ -448,7 +448,7 @@ public:
     bool isVersionSameAsOriginalVersion() const;
     // The item's own attributes (a final symbolic link is not followed);
     // none for an empty path, and none after 23022 when they cannot be read.
-    std::optional<APMFileAttributes> fileAttributesForPath(const std::string& path) const;
+    [[nodiscard]] std::optional<APMFileAttributes> fileAttributesForPath(const std::string& path) const;
 
     // Links (APMMeasurementLinks.cpp). Any thread except the worker queue:
     // the link is handed to the worker queue.
@@ -464,7 +464,8 @@ public:
     static std::optional<std::map<std::string, std::string>> SVTMPreviewHeaders();
     // The web page of a web-browsing activity; none after 23003 without an
     // activity, after 23006 for any other activity or one without a page.
-    static std::optional<std::string> deepLinkFromUserActivity(const std::optional<platform::UserActivity>& activity);
+    [[nodiscard]] static std::optional<std::string> deepLinkFromUserActivity(
+        const std::optional<platform::UserActivity>& activity);
     static void handleSVTMDebugModeWithURL(const std::string& url);
     // The launch notification's URL ("UIApplicationLaunchOptionsURLKey", a
     // string) is kept until the start reports it.
