@@ -357,7 +357,11 @@ void APMAnalytics::observeNotificationsForAnalyticsConfiguration(
 }
 
 void APMAnalytics::maybeEnableTagManager() {
-    if (const auto tagManager = VRDClassRegistry::shared().classNamed<VTMManagerClass>("VTMManager")) {
+    // The tag manager is an optional part of a program: without it there is
+    // nothing to say. Only a class by that name without the call is a fault.
+    const auto registered = VRDClassRegistry::shared().classNamed("VTMManager");
+    if (!registered) return;
+    if (const auto tagManager = std::dynamic_pointer_cast<VTMManagerClass>(registered)) {
         tagManager->initializeSharedInstance();
         return;
     }

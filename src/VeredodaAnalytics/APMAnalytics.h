@@ -140,8 +140,8 @@ public:
     static void observeNotificationsForAnalyticsConfiguration(
         const std::shared_ptr<RADOdodavaziConfiguration>& configuration);
     static void handleSetEnabled(const platform::Notification& notification);
-    // Calls initializeSharedInstance of the class "VTMManager"; 25016 when no
-    // such class answers it.
+    // Calls initializeSharedInstance of the class "VTMManager" when one is
+    // registered; 25016 when the registered class does not answer it.
     static void maybeEnableTagManager();
     static bool isEnabled();
     static bool isDeactivated();
