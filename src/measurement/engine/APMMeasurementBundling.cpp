@@ -8,8 +8,10 @@
 // decode ("undecodable_metadata"), is deleted, logged and counted as the
 // diagnostics signal "raw_event_dropped_count" with the reason in brackets
 // as metadata; a bundle the queue refuses for its content ("bundle_refused")
-// is dropped the same way after the bundling transaction was rolled back. Database errors (busy, I/O,
-// full) roll back and leave everything for the next run.
+// is dropped the same way after the bundling transaction was rolled back.
+// A bundle refused for its size alone is built again from fewer events.
+// Database errors (busy, I/O, full) and a failed compression roll back and
+// leave everything for the next run.
 
 #include <algorithm>
 #include <cmath>
@@ -54,6 +56,10 @@ constexpr int kSignalMetadataSlot = 2;
 constexpr int kSignalCountSlot = 3;
 
 constexpr std::int64_t kMaxRawEventsPerRead = 1000;
+// The encoded events of one bundle stay within this budget whatever the
+// remote size limit says, so that with its metadata, user properties and
+// audience results the bundle stays below the queue's cap.
+constexpr std::int64_t kBundleEventBytesBudget = static_cast<std::int64_t>(kAPMMaxQueuedBundleBytes / 4 * 3);
 constexpr const char* kDroppedRawEventSignal = "raw_event_dropped_count";
 
 constexpr APMPBScalarSlots kParamValueSlots = {{{APMPBScalarKind::String, EventParamSlot::StringValue},
@@ -209,12 +215,12 @@ std::optional<APMRawEventData> APMMeasurement::rawEventDataFromRecord(const APMR
 }
 
 std::optional<std::vector<APMRawEventData>> APMMeasurement::rawEventsWithMetadataFingerprint(
-    std::int64_t fingerprint, std::optional<std::int64_t>* undecodableRowID) {
+    std::int64_t fingerprint, std::optional<std::int64_t>* undecodableRowID, std::int64_t eventLimit) {
     const auto database = this->database();
     if (!database) return std::nullopt;
     const auto config = configuration();
-    const std::int64_t maxEvents = config->uploadMaxEventsPerBundle();
-    const std::int64_t maxSize = config->uploadMaxSizeLimitBytes();
+    const std::int64_t maxEvents = std::min(config->uploadMaxEventsPerBundle(), eventLimit);
+    const std::int64_t maxSize = std::min(config->uploadMaxSizeLimitBytes(), kBundleEventBytesBudget);
     std::int64_t firstHour = 0;
     std::int64_t lastRowID = 0;
     std::int64_t size = 0;
@@ -360,10 +366,20 @@ bool APMMeasurement::bundleRawEvents() {
     if (!database) return false;
     bool consumed = false;
     std::optional<RefusedBundle> refused;
-    const bool committed =
-        database->performTransaction([&] { return bundleRawEventsInTransaction(consumed, refused); });
-    audienceBundleWork_.reset();
-    if (!committed && refused) {
+    bool committed = false;
+    for (std::int64_t eventLimit = std::numeric_limits<std::int64_t>::max();;) {
+        refused.reset();
+        committed = database->performTransaction(
+            [&] { return bundleRawEventsInTransaction(consumed, refused, eventLimit); });
+        audienceBundleWork_.reset();
+        // Too large for the queue: the same rows again in a bundle of half
+        // as many events; a single event too large stays for a later run.
+        if (committed || !refused || !refused->tooLarge || refused->count <= 1) break;
+        eventLimit = refused->count / 2;
+    }
+    if (!committed && refused && refused->tooLarge) {
+        consumed = false;
+    } else if (!committed && refused) {
         // The queue refused the bundle for its content: it would be built
         // and refused again on every run, so its raw events go.
         monitor()->log(2, 23115, "Dropping raw events of a bundle the upload queue refused. Metadata, row ID",
@@ -411,7 +427,8 @@ bool APMMeasurement::dropPoisonRawEvents(std::int64_t fingerprint, std::optional
     return true;
 }
 
-bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<RefusedBundle>& refused) {
+bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<RefusedBundle>& refused,
+                                                  std::int64_t eventLimit) {
     const auto database = this->database();
     if (!database) return false;
     const auto config = configuration();
@@ -427,7 +444,7 @@ bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<
 
     std::optional<std::int64_t> undecodableRowID;
     std::optional<std::vector<APMRawEventData>> rawEvents =
-        rawEventsWithMetadataFingerprint(fingerprint, &undecodableRowID);
+        rawEventsWithMetadataFingerprint(fingerprint, &undecodableRowID, eventLimit);
     if (!rawEvents) return false;
     if (rawEvents->empty()) {
         // Only the oldest row ends a read before anything was accepted.
@@ -525,8 +542,10 @@ bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<
     APMError error;
     if (!database->insertBundle(APMEncodedMessage(b), realtime, &error)) {
         log->log(1, 23115, "Unable to insert bundle. Error", error);
-        if (error.code == kAPMDatabaseErrorInvalidArgument || isDataFault(error)) {
-            refused = RefusedBundle{fingerprint, lastRowID, static_cast<std::int64_t>(rawEvents->size())};
+        if (error.code == kAPMDatabaseErrorInvalidArgument || error.code == kAPMDatabaseErrorTooLarge ||
+            isDataFault(error)) {
+            refused = RefusedBundle{fingerprint, lastRowID, static_cast<std::int64_t>(rawEvents->size()),
+                                    error.code == kAPMDatabaseErrorTooLarge};
         }
         return false;
     }

@@ -78,7 +78,8 @@ public:
 
     // Upload queue (table "queue").
     // Refuses a bundle without app ID, with an end time below 1 or larger
-    // than kAPMMaxQueuedBundleBytes; stores it
+    // than kAPMMaxQueuedBundleBytes (kAPMDatabaseErrorTooLarge; a failed
+    // compression is kAPMDatabaseErrorCompression); stores it
     // gzip-compressed with its end time, real-time flag, retry count (field
     // 39) and event count.
     [[nodiscard]] bool insertBundle(const APMBytes& encodedBundle, bool isRealtime, APMError* error);

@@ -32,6 +32,8 @@ enum APMDatabaseErrorCode : long {
     kAPMDatabaseErrorTableFull = 5,        // a table limit was reached
     kAPMDatabaseErrorRowMissing = 6,       // an update found no row to change
     kAPMDatabaseErrorRolledBack = 7,       // a transaction block answered NO
+    kAPMDatabaseErrorTooLarge = 8,         // a record larger than its table takes
+    kAPMDatabaseErrorCompression = 9,      // compressing a record failed (memory)
 };
 
 class APMSqliteStore {
