@@ -637,6 +637,15 @@ private:
     void logDropped(const APMEvent& event, const char* metadata);
     [[nodiscard]] bool writeFilteredEventInTransaction(APMEvent& event);
 
+    // Values that describe the outcome of a database transaction (persisted
+    // settings, flags, samples handed to a bundle) are set only once it
+    // commits: `whenCommitted` runs the action at the commit of the
+    // transaction `performCommittedTransaction` has open, drops it at a
+    // rollback, and runs it at once when none is open (worker queue).
+    [[nodiscard]] bool performCommittedTransaction(APMDatabase& database, const std::function<bool()>& block);
+    void whenCommitted(std::function<void()> action);
+    std::optional<std::vector<std::function<void()>>> commitActions_;  // worker queue
+
     // Bundling state (worker queue).
     // The audience pass of the bundle being built; null outside bundling.
     std::unique_ptr<APMAudienceBundleWork> audienceBundleWork_;

@@ -360,6 +360,33 @@ bool APMMeasurement::evaluationTimeFromRawEvents(const std::vector<APMRawEventDa
 
 // MARK: - The bundle
 
+bool APMMeasurement::performCommittedTransaction(APMDatabase& database, const std::function<bool()>& block) {
+    // Nested: the outer transaction decides.
+    if (commitActions_) return database.performTransaction(block);
+    commitActions_.emplace();
+    bool committed = false;
+    try {
+        committed = database.performTransaction(block);
+    } catch (...) {
+        commitActions_.reset();
+        throw;
+    }
+    std::vector<std::function<void()>> actions = std::move(*commitActions_);
+    commitActions_.reset();
+    if (committed) {
+        for (const auto& action : actions) action();
+    }
+    return committed;
+}
+
+void APMMeasurement::whenCommitted(std::function<void()> action) {
+    if (commitActions_) {
+        commitActions_->push_back(std::move(action));
+    } else {
+        action();
+    }
+}
+
 bool APMMeasurement::bundleRawEvents() {
     (void)scheduler_->checkOnBackgroundThread("bundleRawEvents");
     const auto database = this->database();
@@ -369,8 +396,8 @@ bool APMMeasurement::bundleRawEvents() {
     bool committed = false;
     for (std::int64_t eventLimit = std::numeric_limits<std::int64_t>::max();;) {
         refused.reset();
-        committed = database->performTransaction(
-            [&] { return bundleRawEventsInTransaction(consumed, refused, eventLimit); });
+        committed = performCommittedTransaction(
+            *database, [&] { return bundleRawEventsInTransaction(consumed, refused, eventLimit); });
         audienceBundleWork_.reset();
         // Too large for the queue: the same rows again in a bundle of half
         // as many events; a single event too large stays for a later run.
@@ -523,7 +550,7 @@ bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<
         APMPBGetMessages<APMPBUserAttribute>(b, slot(kUserAttributes));
     if (shouldUpdateNPAUserProperty_) {
         setPersonalizedAdsUserPropertyOnWorkerQueue();
-        shouldUpdateNPAUserProperty_ = false;
+        whenCommitted([this] { shouldUpdateNPAUserProperty_ = false; });
     }
     if (APMConsentSettingsUtil::isAdStorageDenied() && !onDeviceSourceSeen) {
         APMPBClearField(b, slot(kOnDeviceMeasurementInfo));
