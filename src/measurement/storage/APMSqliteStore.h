@@ -115,4 +115,6 @@ private:
     std::unordered_map<std::string, sqlite3_stmt*> statements_;
     std::unordered_map<sqlite3_stmt*, std::shared_ptr<const std::vector<std::string>>> columnNames_;
     int savepointDepth_ = 0;
+    // Transactions and savepoints performTransaction has open.
+    int openTransactions_ = 0;
 };
