@@ -1,31 +1,12 @@
 #pragma once
-// Fixtures of the transaction tests: an engine with the real audience store
-// (as the application makes it), and SQL run on its database file through a
-// connection of the test's own.
+// SQL run on the engine's database file through a connection of the test's
+// own, for tests that damage or lock parts of the store.
 
 #include <sqlite3.h>
 
-#include "BundlingTestSupport.h"
-#include "measurement/engine/APMEngineSubsystems.h"
+#include <string>
 
 namespace engine_test {
-
-// The experiment manager's place is taken, so only the audience store of
-// the application's subsystems is made.
-class NoExperiments final : public APMRemoteConfigExperimentManager {
-public:
-    std::shared_ptr<APMRemoteConfigExperimentClient> registerMeasurementClient(std::int64_t) override { return nullptr; }
-    std::vector<std::int64_t> experimentIDs() const override { return {}; }
-    void reset() override {}
-};
-
-// The configuration with the audience store the application installs.
-inline APMMeasurementConfiguration withAudiences(APMMeasurementConfiguration configuration,
-                                                 platform::Dispatcher& dispatcher) {
-    configuration.experimentManager = std::make_shared<NoExperiments>();
-    APMInstallDefaultSubsystems(configuration, dispatcher);
-    return configuration;
-}
 
 // Runs `sql` on the database file; SQLite's message when it fails.
 inline std::string runSql(const std::string& path, const std::string& sql) {

@@ -4,17 +4,18 @@
 
 #include <gmock/gmock.h>
 
+#include "EngineTestSupport.h"
 #include "TransactionTestSupport.h"
 #include "measurement/interface/APMConsentSettingsUtil.h"
 
 namespace engine_test {
 namespace {
 
-class BundleRollback : public BundlingFixture {
+class BundleRollback : public EngineFixture {
 protected:
-    void TearDown() override {
-        APMConsentSettingsUtil::resetForTesting();
-        BundlingFixture::TearDown();
+    void SetUp() override {
+        writeBundleIdentifier();
+        startWithoutStartRecords();
     }
 
     // While set, every insert into the upload queue fails, so each bundle

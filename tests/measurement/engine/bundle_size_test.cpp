@@ -1,18 +1,23 @@
 // Bundles larger than the upload queue takes: their raw events are bundled
 // in smaller pieces, never dropped.
 
-#include <set>
-
-#include "BundlingTestSupport.h"
 #include <sqlite3.h>
 
+#include <set>
+
+#include "EngineTestSupport.h"
 #include "measurement/engine/APMMeasurementEventSupport.h"
 
 namespace engine_test {
 namespace {
 
-class BundleSize : public BundlingFixture {
+class BundleSize : public EngineFixture {
 protected:
+    void SetUp() override {
+        writeBundleIdentifier();
+        startWithoutStartRecords();
+    }
+
     // `count` events of about 50 KB each (a hundred parameters of the
     // longest value) in one clock hour, of one fingerprint whose metadata
     // then grows by `padding` bytes (in its device strings).

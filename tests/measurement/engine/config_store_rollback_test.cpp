@@ -1,10 +1,10 @@
 // A fetched configuration whose storing fails leaves the consent state as it
 // was: its consent defaults apply only once it is stored.
 
+#include "EngineTestSupport.h"
 #include "TransactionTestSupport.h"
 #include "measurement/interface/APMConsentSettingsUtil.h"
 #include "measurement/messages/MessageSlots.h"
-#include "measurement/storage/APMScheduler.h"
 
 namespace engine_test {
 namespace {
@@ -13,12 +13,11 @@ class ConfigStoreRollback : public EngineFixture {
 protected:
     void SetUp() override {
         APMConsentSettingsUtil::resetForTesting();
-        engine = APMMeasurement::create(kAppID, true, false, {}, withAudiences(configuration(), dispatcher));
-        dispatcher.drain();
+        realSubsystems = true;
+        start();
         engine->identity()->setAppIDFromVAZ(kAppID);
         dispatcher.drain();
     }
-    void TearDown() override { APMConsentSettingsUtil::resetForTesting(); }
 
     // A configuration whose consent defaults deny ad personalization, with a
     // setting that tells whether it was stored.
@@ -36,9 +35,7 @@ protected:
         VULHTTPResponse response;
         response.statusCode = 200;
         const VULData data(body.begin(), body.end());
-        engine->scheduler()->scheduleOnWorkerQueue(
-            "test", [&] { engine->networkRemoteConfigFetchCompletionHandler(response, data, std::nullopt); });
-        dispatcher.drain();
+        onWorker([&](APMMeasurement& e) { e.networkRemoteConfigFetchCompletionHandler(response, data, std::nullopt); });
     }
 
     // The audience store fails while its filter table is missing.

@@ -11,10 +11,10 @@
 #include <gtest/gtest-spi.h>
 
 #include "SqliteFaultInjector.h"
-#include "TransactionTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/audiences/AudienceTestSupport.h"
 #include "measurement/interface/APMConsentSettingsUtil.h"
-#include "measurement/storage/APMScheduler.h"
+#include "measurement/audiences/APMExperimentManager.h"
 
 namespace engine_test {
 namespace {
@@ -25,7 +25,7 @@ using audience_test::eventFilter;
 using audience_test::propertyFilter;
 using audience_test::test;
 
-class TransactionFaults : public BundlingFixture {
+class TransactionFaults : public EngineFixture {
 protected:
     // One transaction: the state it starts from, the call that runs it, and
     // what shows that it ran to its end. `ignoredSettings` are persisted
@@ -39,9 +39,9 @@ protected:
         std::vector<std::string> ignoredSettings;
     };
 
-    void TearDown() override {
-        stopEngine();
-        BundlingFixture::TearDown();
+    void SetUp() override {
+        writeBundleIdentifier();
+        realSubsystems = true;
     }
 
     std::filesystem::path databasePath() const { return folder.path() / "measurement.sql"; }
@@ -50,6 +50,8 @@ protected:
         engine.reset();
         dispatcher.drain();
         APMMeasurement::resetSharedInstanceForTesting();
+        APMEManager::resetSharedForTesting();
+        dispatcher.drain();
         APMIdentity::setSharedInstance(nullptr);
         APMConsentSettingsUtil::resetForTesting();
     }
@@ -64,7 +66,7 @@ protected:
         std::filesystem::create_directories(templateFolder());
         for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
             const std::string name = entry.path().filename().string();
-            if (name == "defaults" || name.starts_with("measurement.sql")) {
+            if (name != "template" && name != "resources") {
                 std::filesystem::copy(entry.path(), templateFolder() / name, std::filesystem::copy_options::recursive);
             }
         }
@@ -73,8 +75,10 @@ protected:
     // The engine over a copy of the template's files, without stored rows.
     void startFromTemplate() {
         stopEngine();
-        for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(databasePath().string() + suffix);
-        std::filesystem::remove_all(folder.path() / "defaults");
+        for (const auto& entry : std::filesystem::directory_iterator(templateFolder())) {
+            std::filesystem::remove_all(folder.path() / entry.path().filename());
+        }
+        for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(databasePath().string() + suffix);
         std::filesystem::copy(templateFolder(), folder.path(), std::filesystem::copy_options::recursive);
         startEngine();
         discardStartRecords();
@@ -83,18 +87,12 @@ protected:
     void startEngine() {
         persisted = std::make_shared<APMPersistedConfig>(
             std::make_shared<platform::UserDefaults>("engine", folder.path() / "defaults"));
-        engine = APMMeasurement::create(kAppID, true, false, {}, withAudiences(configuration(), dispatcher));
-        dispatcher.drain();
+        start();
         engine->identity()->setAppIDFromVAZ(kAppID);
         dispatcher.drain();
     }
 
     std::filesystem::path templateFolder() const { return folder.path() / "template"; }
-
-    void onWorker(std::function<void()> work) {
-        engine->scheduler()->scheduleOnWorkerQueue("test", std::move(work));
-        dispatcher.drain();
-    }
 
     // Every row of every table, read through a connection of the test's own.
     // `comparable` masks what differs between two engine starts: the
@@ -206,7 +204,8 @@ protected:
     // The transaction's own check, without reporting.
     bool isDone(const Transaction& transaction) {
         ::testing::TestPartResultArray failures;
-        ::testing::ScopedFakeTestPartResultReporter quiet(::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+        using Reporter = ::testing::ScopedFakeTestPartResultReporter;
+        Reporter quiet(Reporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
         transaction.expectDone(*this);
         return failures.size() == 0;
     }
@@ -258,11 +257,11 @@ protected:
     }
 
     void completeUpload(long status) {
-        onWorker([&] {
+        onWorker([&](APMMeasurement& e) {
             VULHTTPResponse response;
             response.statusCode = status;
-            engine->setUploadInProgressWithBundleIDs(uploading);
-            engine->networkUploadCompletionHandlerWithResponse(response, std::nullopt);
+            e.setUploadInProgressWithBundleIDs(uploading);
+            e.networkUploadCompletionHandlerWithResponse(response, std::nullopt);
         });
     }
 
@@ -292,8 +291,8 @@ protected:
         VULHTTPResponse response;
         response.statusCode = 200;
         response.allHeaderFields["ETag"] = "\"v7\"";
-        onWorker([&] {
-            engine->networkRemoteConfigFetchCompletionHandler(response, VULData(body.begin(), body.end()), std::nullopt);
+        onWorker([&](APMMeasurement& e) {
+            e.networkRemoteConfigFetchCompletionHandler(response, VULData(body.begin(), body.end()), std::nullopt);
         });
     }
 
