@@ -289,11 +289,13 @@ void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
             return;
         }
         log->log(4, 23180, "No value set for personalized ads. Removing user property.");
-        APMConsentSettingsUtil::setDiagnosticSource(0, kAPMConsentTypeAdPersonalization);
+        whenCommitted([] { APMConsentSettingsUtil::setDiagnosticSource(0, kAPMConsentTypeAdPersonalization); });
         return;
     }
     const bool same = stored.value && stored.value->value().int64Value() == *wanted;
-    if (!APMConsentSettingsUtil::adPersonalization()) updateAdPersonalizationConsentFromNPAValue(wanted);
+    if (!APMConsentSettingsUtil::adPersonalization()) {
+        whenCommitted([this, wanted] { updateAdPersonalizationConsentFromNPAValue(wanted); });
+    }
     if (!same) setUserAttributeOnWorkerQueue(APMUserAttribute("auto", "_npa", APMValue(*wanted), now()));
 }
 

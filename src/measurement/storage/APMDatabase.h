@@ -78,7 +78,8 @@ public:
 
     // Upload queue (table "queue").
     // Refuses a bundle without app ID, with an end time below 1 or larger
-    // than kAPMMaxQueuedBundleBytes; stores it
+    // than kAPMMaxQueuedBundleBytes (kAPMDatabaseErrorTooLarge; a failed
+    // compression is kAPMDatabaseErrorCompression); stores it
     // gzip-compressed with its end time, real-time flag, retry count (field
     // 39) and event count.
     [[nodiscard]] bool insertBundle(const APMBytes& encodedBundle, bool isRealtime, APMError* error);
@@ -217,8 +218,10 @@ public:
     // Audience filters and results.
     APMResult<std::vector<APMEventFilter>> eventFiltersForEventName(const std::string& eventName);
     APMResult<std::vector<APMPropertyFilter>> propertyFiltersForPropertyName(const std::string& propertyName);
-    APMResult<APMFilterResult> filterResultForAudienceID(std::int32_t audienceID);
-    APMResult<std::map<std::int32_t, APMFilterResult>> allFilterResults();
+    // Rows with missing or mistyped columns are left out of both reads and
+    // counted in `*damagedRows`; they never fail the read.
+    APMResult<APMFilterResult> filterResultForAudienceID(std::int32_t audienceID, std::int64_t* damagedRows = nullptr);
+    APMResult<std::map<std::int32_t, APMFilterResult>> allFilterResults(std::int64_t* damagedRows = nullptr);
     APMResult<std::vector<std::int32_t>> allAudienceIDs();
     APMResult<std::map<std::int32_t, std::vector<std::int32_t>>> allSessionScopedFilters();
     [[nodiscard]] bool updateFilterResults(const std::vector<APMFilterResult>& results, APMError* error);
@@ -234,6 +237,10 @@ private:
     double now() const;
     APMStorageLimits storageLimits() const;
     std::shared_ptr<const APMStoredMessageCodec> codec(APMError* error) const;
+    // The readable audience_filter_values rows `condition` selects, by audience.
+    APMResult<std::map<std::int32_t, APMFilterResult>> filterResultsWhere(const std::string& condition,
+                                                                          const APMSqliteStore::Parameters& parameters,
+                                                                          std::int64_t* damagedRows);
     // A transaction whose block reports its own failure: `*error` gets the
     // block's error, or the transaction's when the block set none.
     [[nodiscard]] bool runInTransaction(APMError* error, const std::function<bool(APMError* failure)>& block);

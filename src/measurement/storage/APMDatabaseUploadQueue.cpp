@@ -46,7 +46,7 @@ std::optional<APMBytes> inflateWithinCap(const APMBytes& compressed) {
 
 bool APMDatabase::insertBundle(const APMBytes& encodedBundle, bool isRealtime, APMError* error) {
     if (encodedBundle.size() > kAPMMaxQueuedBundleBytes) {
-        APMSetError(error, kAPMDatabaseErrorInvalidArgument, "Failed to insert bundle larger than the queue's limit");
+        APMSetError(error, kAPMDatabaseErrorTooLarge, "Failed to insert bundle larger than the queue's limit");
         return false;
     }
     auto messages = codec(error);
@@ -66,7 +66,7 @@ bool APMDatabase::insertBundle(const APMBytes& encodedBundle, bool isRealtime, A
     }
     VULDataResult compressed = vul_dataByGzippingData(encodedBundle);
     if (!compressed.data) {
-        APMSetError(error, kAPMDatabaseErrorInvalidArgument,
+        APMSetError(error, kAPMDatabaseErrorCompression,
                     "Failed to compress bundle: " + (compressed.error ? compressed.error->description() : ""));
         return false;
     }
