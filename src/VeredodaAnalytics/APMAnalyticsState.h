@@ -23,10 +23,13 @@ struct FacadeState {
     const std::shared_ptr<APMConsentSettingsStore> consent;
 
     const platform::QueueRef serialQueue;
-    const platform::QueueRef timestampQueue;
     // Stands for the global queue on which answers without a queue of their own arrive.
     const platform::QueueRef completionQueue;
     platform::OperationQueue operations;
+
+    // Held to stamp an event and queue it as one step, so events are queued
+    // in timestamp order.
+    std::mutex timestampMutex;
 
     std::mutex loadTimestampMutex;
     double loadTimestampValue = 0;  // loadTimestampMutex
