@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 
 namespace engine_test {
 namespace {
@@ -31,7 +31,7 @@ int installTrace(sqlite3* db, char**, const sqlite3_api_routines*) {
     return SQLITE_OK;
 }
 
-class TransactionsPerEvent : public EventRoadFixture {
+class TransactionsPerEvent : public EngineFixture {
 protected:
     void SetUp() override {
         {
@@ -40,7 +40,7 @@ protected:
             gTraced.clear();
         }
         ASSERT_EQ(sqlite3_auto_extension(reinterpret_cast<void (*)()>(&installTrace)), SQLITE_OK);
-        EventRoadFixture::SetUp();
+        start();
     }
     void TearDown() override { sqlite3_reset_auto_extension(); }
 
@@ -60,9 +60,6 @@ protected:
         return countOf("BEGIN EXCLUSIVE TRANSACTION", work);
     }
 
-    bool stored(const std::string& name) {
-        return engine->database()->userAttributeWithName(name).value.has_value();
-    }
 };
 
 TEST_F(TransactionsPerEvent, AnEventOfAnExpiredSessionRemovesItsPropertiesOnceThenWritesAlone) {
@@ -74,8 +71,8 @@ TEST_F(TransactionsPerEvent, AnEventOfAnExpiredSessionRemovesItsPropertiesOnceTh
             << error.text();
     }
     EXPECT_EQ(exclusiveTransactionsOf([&] { log("first"); }), 2);
-    EXPECT_FALSE(stored("_sid"));
-    EXPECT_FALSE(stored("_sno"));
+    EXPECT_FALSE(property("_sid"));
+    EXPECT_FALSE(property("_sno"));
     EXPECT_EQ(exclusiveTransactionsOf([&] { log("second"); }), 1);
     EXPECT_EQ(storedNames().back(), "second");
 }
