@@ -26,6 +26,8 @@ struct FacadeState {
     // Stands for the global queue on which answers without a queue of their own arrive.
     const platform::QueueRef completionQueue;
     platform::OperationQueue operations;
+    // Set from the moment a 0.5 s hold of `operations` is queued until it ends.
+    std::atomic<bool> holdPending{false};
 
     // Held to stamp an event and queue it as one step, so events are queued
     // in timestamp order.
