@@ -61,6 +61,7 @@ class APMPersistedConfig;
 class APMScheduler;
 class APMTCFClient;
 struct APMRawEventData;
+struct APMUploadPlanReads;
 
 // What the file system tells of one item.
 struct APMFileAttributes {
@@ -611,6 +612,10 @@ public:
                    platform::Dispatcher& dispatcher);
 
 private:
+    // The upload plan's reads taken from `reads` (one combined read), or
+    // each from `database` when it is null.
+    bool hasDataToUpload(APMDatabase& database, const APMUploadPlanReads* reads);
+    double nextUploadingTime(APMDatabase& database, const APMUploadPlanReads* reads);
     bool initializeComponentsOnWorkerQueue();
     // The engine's configuration, or the default instance before the start.
     std::shared_ptr<APMRemoteConfig> configuration() const;

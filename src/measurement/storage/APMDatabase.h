@@ -41,6 +41,15 @@ class APMStoredMessageCodec;
 // unreadable.
 inline constexpr std::size_t kAPMMaxQueuedBundleBytes = 8u << 20;
 
+struct APMUploadPlanReads {
+    APMResult<bool> bundlesEmpty;             // isQueuedBundleTableEmpty
+    APMResult<bool> rawEventsEmpty;           // isRawEventsTableEmpty
+    APMResult<double> latestRawEventTime;     // queryLatestRawEventTime
+    APMResult<double> latestBundleTime;       // queryLatestBundleTime
+    APMResult<bool> realtimeBundles;          // containsRealtimeBundles
+    APMResult<bool> realtimeRawEvents;        // containsRealtimeRawEvents
+};
+
 class APMDatabase {
 public:
     // The file name the engine opens.
@@ -75,6 +84,10 @@ public:
     [[nodiscard]] bool reset(APMError* error);
     APMResult<bool> isQueuedBundleTableEmpty();
     APMResult<bool> isRawEventsTableEmpty();
+    // The six reads of the upload plan in one statement, so from one
+    // snapshot without a transaction; each member answers as its own query
+    // (the functions named beside it) would. Fails whole when the statement fails.
+    APMResult<APMUploadPlanReads> uploadPlanReads();
 
     // Upload queue (table "queue").
     // Refuses a bundle without app ID, with an end time below 1 or larger
@@ -140,6 +153,7 @@ public:
     // User properties (table "user_attributes").
     APMResult<APMUserAttribute> userAttributeWithName(const std::string& name);
     APMResult<bool> containsUserAttributeWithName(const std::string& name);
+    APMResult<bool> containsUserAttributeWithAnyName(const std::vector<std::string>& names);
     [[nodiscard]] bool deleteUserAttributeWithName(const std::string& name, APMError* error);
     // Upsert by name; an array value is refused.
     [[nodiscard]] bool updateUserAttribute(const APMUserAttribute& attribute, APMError* error);
@@ -250,6 +264,9 @@ private:
     // when there is no row or the column is NULL.
     APMResult<std::int64_t> queryInteger(const std::string& sql, const APMSqliteStore::Parameters& parameters);
     APMResult<double> queryReal(const std::string& sql, const APMSqliteStore::Parameters& parameters);
+    // Column `column` of `row` as queryInteger / queryReal answer it (errors name `sql`).
+    static APMResult<std::int64_t> integerValue(const APMSqliteRow& row, std::size_t column, const std::string& sql);
+    static APMResult<double> realValue(const APMSqliteRow& row, std::size_t column, const std::string& sql);
     // "UPDATE app_metadata SET <assignments> WHERE rowid = 1", failing
     // when the row is missing.
     [[nodiscard]]

@@ -157,15 +157,3 @@ bool APMDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowID
     return run("DELETE FROM queue WHERE rowid IN (" + list + ")", parameters, error);
 }
 
-APMResult<double> APMDatabase::queryLatestBundleTime() {
-    auto latest = queryInteger("SELECT MAX(bundle_end_timestamp) FROM queue", {});
-    if (latest.failed()) return APMResult<double>::failure(*latest.error);
-    if (!latest.value) return APMResult<double>::none();
-    return APMResult<double>::success(static_cast<double>(*latest.value) / 1000.0);
-}
-
-APMResult<bool> APMDatabase::containsRealtimeBundles() {
-    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1)", {});
-    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
-    return APMResult<bool>::success(exists.value.value_or(0) != 0);
-}
