@@ -49,7 +49,7 @@ double secondsSince(Clock::time_point start) { return std::chrono::duration<doub
 cairo_surface_t* surfaceOf(const platform::Bitmap& bitmap) {
     return cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(bitmap.data())), CAIRO_FORMAT_ARGB32,
-        bitmap.width(), bitmap.height(), bitmap.width() * 4);
+        bitmap.width(), bitmap.height(), bitmap.stride() * 4);
 }
 
 struct Desk {

@@ -347,7 +347,7 @@ void CairoCanvas::drawBitmap(const BitmapRef& bitmap, const Rect& destination, I
     cairo_t* cr = impl().cr;
     cairo_surface_t* source = cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(bitmap->data())), CAIRO_FORMAT_ARGB32,
-        bitmap->width(), bitmap->height(), bitmap->width() * 4);
+        bitmap->width(), bitmap->height(), bitmap->stride() * 4);
     cairo_save(cr);
     // Bitmap rows run top to bottom: map its top-left corner to the
     // destination's top-left corner.
@@ -433,7 +433,7 @@ void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const s
     const Bitmap& pixels = *picture->pixels;
     cairo_surface_t* source = cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(pixels.data())), CAIRO_FORMAT_ARGB32,
-        pixels.width(), pixels.height(), pixels.width() * 4);
+        pixels.width(), pixels.height(), pixels.stride() * 4);
     const double x = picture->x + shiftX, y = picture->y + shiftY;
     cairo_save(cr);
     cairo_identity_matrix(cr);
