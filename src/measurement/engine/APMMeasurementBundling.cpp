@@ -544,7 +544,7 @@ bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<
         consumed = true;
         return true;
     }
-    APMPBSetArray(b, slot(kEvents), APMPBArrayOfMessages(wire));
+    APMPBSetArray(b, slot(kEvents), APMPBArrayOfMessages(std::move(wire)));
 
     const platform::PropertyData campaignBuffer = persistedConfig_->adCampaignInfoBuffer();
     if (!campaignBuffer.empty()) {
