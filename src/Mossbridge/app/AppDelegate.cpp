@@ -53,8 +53,13 @@ int runApplication(platform::Application& application, AppDelegate::CoordinatorF
     application.setDelegate(delegate);
     delegateSlot() = std::move(delegate);
     application.run();
-    // The event loop has ended and the process is ending: let the
-    // coordinator go while the desktop it was built on still exists.
+    // The event loop has ended, however it was asked to (time up, a quit
+    // item, a signal), and the process is ending: the timers stop, the
+    // analytics layers end their queues and close their databases while
+    // every static object still exists, and the coordinator goes while the
+    // desktop it was built on still exists.
+    if (const auto& coordinator = delegateSlot()->coordinator()) coordinator->stop();
+    if (const AnalyticsInterface analytics = analyticsInterface(); analytics.shutDown) analytics.shutDown();
     delegateSlot().reset();
     return 0;
 }

@@ -9,6 +9,7 @@
 
 #include "Mossbridge/app/AppDelegate.h"
 #include "Mossbridge/app/NotificationDatabaseFixture.h"
+#include "Mossbridge/app/TerminationSignals.h"
 #include "Mossbridge/model/AppAssignment.h"
 #include "Mossbridge/model/AssignmentStore.h"
 #include "Mossbridge/model/DiagnosticLine.h"
@@ -217,6 +218,11 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
     std::unique_ptr<platform::DeterministicDispatcher> deterministic;
     if (options.virtualTime) deterministic = std::make_unique<platform::DeterministicDispatcher>();
     else real = platform::makeRealDispatcher();
+    // Before any thread starts: a signal asks the event loop to end, and the
+    // run goes out the way a quit does.
+    const TerminationSignals signals([&real] {
+        if (real) real->stopMain();
+    });
     platform::Dispatcher& dispatcher = real ? static_cast<platform::Dispatcher&>(*real) : *deterministic;
     // A virtual run logs virtual seconds, until the dispatcher goes.
     struct PerformanceClockScope {
@@ -264,22 +270,21 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
     }
 
     const auto runEvents = [&](platform::Application& app) {
+        const auto done = [&app, &signals] { return app.isTerminated() || signals.received(); };
         if (deterministic) {
             double elapsed = 0;
-            while (!app.isTerminated() && elapsed < *options.seconds) {
+            while (!done() && elapsed < *options.seconds) {
                 const double step = std::min(kVirtualStepSeconds, *options.seconds - elapsed);
                 deterministic->advance(step);
                 elapsed += step;
             }
-            return;
+        } else if (options.seconds) {
+            (void)real->runMainUntil(done, *options.seconds);  // done or out of time: both end the run
+        } else {
+            while (!real->runMainUntil(done, kRealSliceSeconds)) {
+            }
         }
-        const auto done = [&app] { return app.isTerminated(); };
-        if (options.seconds) {
-            real->runMainUntil(done, *options.seconds);
-            return;
-        }
-        while (!real->runMainUntil(done, kRealSliceSeconds)) {
-        }
+        app.terminate();
     };
     platform::Application application(menuBar, [&](platform::Application& app) {
         runEvents(app);
