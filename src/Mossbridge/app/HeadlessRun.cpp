@@ -15,6 +15,7 @@
 #include "Mossbridge/model/DiagnosticLine.h"
 #include "Mossbridge/model/PerformanceLog.h"
 #include "Mossbridge/pets/PetAnimationClock.h"
+#include "Mossbridge/system/BadgeLabels.h"
 #include "Mossbridge/system/NotificationDatabaseReader.h"
 #include "VadovaUtilities/VULMainBundle.h"
 #include "platform/core/DeterministicDispatch.h"
@@ -22,6 +23,7 @@
 #include "platform/core/XdgPaths.h"
 #include "platform/desktop/InMemoryCalendarStore.h"
 #include "platform/desktop/InMemoryDesktop.h"
+#include "platform/desktop/InMemoryLaunchServicesTool.h"
 #include "platform/desktop/Scenario.h"
 #include "platform/desktop/ScenarioEvents.h"
 
@@ -71,6 +73,16 @@ std::optional<fs::path> usableResources(const HeadlessOptions& options, const fs
         return std::nullopt;
     }
     return folder;
+}
+
+void reportUnreadableDefaults(const platform::UserDefaults::UnreadableFile& unreadable) {
+    if (unreadable.movedTo) {
+        printDiagnosticLine("the user defaults file " + unreadable.file.string() + " could not be read; moved it to " +
+                            unreadable.movedTo->string() + " and starting with defaults");
+    } else {
+        printDiagnosticLine("the user defaults file " + unreadable.file.string() +
+                            " could not be read nor moved aside; starting with defaults, which are not saved over it");
+    }
 }
 
 // Writes the stored assignments of the scenario's companion when the user
@@ -211,6 +223,7 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
     const platform::Scenario& scenario = *load.scenario;
 
     const auto defaults = platform::UserDefaults::standard();
+    if (const auto& unreadable = defaults->unreadableFile()) reportUnreadableDefaults(*unreadable);
     if (!seedAssignments(scenarioPath, *defaults)) return 2;
 
     // The dispatcher: the real one, or a virtual clock stepped below.
@@ -230,8 +243,9 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
         ~PerformanceClockScope() { usePerformanceLogClock(nullptr); }
     } performanceClock(deterministic ? &dispatcher.clock() : nullptr);
 
-    AppStatusService::Sources statusSources;
     platform::InMemoryDesktop desktop = platform::InMemoryDesktop::fromScenario(scenario);
+    AppStatusService::Sources statusSources;
+    statusSources.badges = badgeSource(BadgeLabelReader(platform::kLaunchServicesToolPath, desktop.processes));
     const fs::path fixture = companion(scenarioPath, ".notifications.json");
     std::error_code exists;
     if (fs::exists(fixture, exists)) {
