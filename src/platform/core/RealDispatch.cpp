@@ -407,7 +407,7 @@ private:
     std::shared_ptr<WorkerReaper> reaper_ = std::make_shared<WorkerReaper>();
     std::shared_ptr<WorkerCount> workers_ = std::make_shared<WorkerCount>();
     std::shared_ptr<RealQueue> main_;
-    std::mutex queuesMutex_;
+    std::mutex queuesMutex_;  // guards the two below
     std::vector<std::weak_ptr<QueueCore>> cores_;  // the serial queues made so far
     bool isShutDown_ = false;
 };
