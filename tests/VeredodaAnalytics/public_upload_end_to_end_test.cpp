@@ -3,7 +3,6 @@
 
 #include "measurement/storage/APMAlarm.h"
 #include "AnalyticsTestSupport.h"
-#include "measurement/engine/UploadTestSupport.h"
 
 namespace analytics_test {
 namespace {
@@ -11,7 +10,7 @@ namespace {
 class PublicUploadEndToEnd : public AnalyticsFixture {
 protected:
     void SetUp() override {
-        network = std::make_shared<VULNetwork>(std::make_shared<upload_test::FixedReachability>());
+        network = std::make_shared<VULNetwork>(std::make_shared<engine_test::FixedReachability>());
         endpoints.uploadBaseURL = uploadServer.url("");
         endpoints.configBaseURL = configServer.url("");
         configServer.answer(404, "");
@@ -41,8 +40,8 @@ TEST_F(PublicUploadEndToEnd, ALoggedEventArrivesBundledAndDecodesBack) {
     ASSERT_TRUE(runUntil([&] { return !uploadServer.received().empty() && !engine->isNetworkRequestPending(); }));
 
     std::vector<std::string> values;
-    for (const auto& bundle : upload_test::bundlesOf(uploadServer.received().front())) {
-        for (const auto& event : upload_test::eventsOf(*bundle)) {
+    for (const auto& bundle : engine_test::bundlesOf(uploadServer.received().front())) {
+        for (const auto& event : engine_test::eventsOf(*bundle)) {
             if (APMPBGetString(*event, EventSlot::Name) != "pet_clicked") continue;
             for (const auto& param : APMPBGetMessages<APMPBEventParam>(*event, EventSlot::Params)) {
                 if (APMPBGetString(*param, EventParamSlot::Name) == "pet") {
@@ -52,9 +51,9 @@ TEST_F(PublicUploadEndToEnd, ALoggedEventArrivesBundledAndDecodesBack) {
         }
     }
     EXPECT_EQ(values, std::vector<std::string>{"cat"});
-    const auto text = upload_test::protocDecodedBody(uploadServer.received().front().body, folder.path());
+    const auto text = engine_test::protocDecodedBody(uploadServer.received().front().body, folder.path());
     ASSERT_TRUE(text);
-    EXPECT_EQ(upload_test::occurrences(*text, "name: \"pet_clicked\""), 1u);
+    EXPECT_EQ(engine_test::occurrences(*text, "name: \"pet_clicked\""), 1u);
     EXPECT_TRUE(engine->database()->isQueuedBundleTableEmpty().value.value_or(false));
 }
 

@@ -116,17 +116,23 @@ private:
 }  // namespace
 
 void APMInstallDefaultSubsystems(APMMeasurementConfiguration& configuration, platform::Dispatcher& dispatcher) {
+    APMETaskManagerEnvironment environment;
+    environment.dispatcher = &dispatcher;
+    APMInstallDefaultSubsystems(configuration, environment);
+}
+
+void APMInstallDefaultSubsystems(APMMeasurementConfiguration& configuration,
+                                 const APMETaskManagerEnvironment& experimentEnvironment) {
     if (!configuration.seams.makeAudience) {
         configuration.seams.makeAudience = [](const std::shared_ptr<APMDatabase>& database) {
             return std::make_shared<AudienceAdapter>(std::make_shared<APMAudience>(database, currentAudienceSettings));
         };
     }
     if (!configuration.experimentManager) {
-        APMEExperimentRequestBuilder::sharedInstance()->setDiversionKeyProvider(
-            [] { return APMIdentity::sharedInstance()->diversionKey(); });
-        APMETaskManagerEnvironment environment;
-        environment.dispatcher = &dispatcher;
-        if (auto manager = APMEManager::sharedInstance(environment)) {
+        const auto builder = experimentEnvironment.requestBuilder ? experimentEnvironment.requestBuilder
+                                                                  : APMEExperimentRequestBuilder::sharedInstance();
+        builder->setDiversionKeyProvider([] { return APMIdentity::sharedInstance()->diversionKey(); });
+        if (auto manager = APMEManager::sharedInstance(experimentEnvironment)) {
             configuration.experimentManager = std::make_shared<ExperimentManagerAdapter>(std::move(manager));
         }
     }

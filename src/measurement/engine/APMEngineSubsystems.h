@@ -5,6 +5,7 @@
 // build without them; these adapters plug the real ones in. Engines made by
 // tests keep whatever their configuration holds.
 
+#include "measurement/audiences/APMExperimentTaskManager.h"
 #include "measurement/engine/APMMeasurement.h"
 
 // Fills the audience seam and the experiment manager of `configuration` when
@@ -12,3 +13,7 @@
 // engine's dispatcher; audience limits are read from the engine's remote
 // configuration at each update.
 void APMInstallDefaultSubsystems(APMMeasurementConfiguration& configuration, platform::Dispatcher& dispatcher);
+// The same with the experiment manager made from `experimentEnvironment`
+// (its dispatcher required) when the process has none yet.
+void APMInstallDefaultSubsystems(APMMeasurementConfiguration& configuration,
+                                 const APMETaskManagerEnvironment& experimentEnvironment);

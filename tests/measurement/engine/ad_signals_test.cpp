@@ -30,23 +30,7 @@ struct AdSignalsCase {
 
 class AdSignals : public EngineFixture {
 protected:
-    AdSignals() {
-        APMConsentSettingsUtil::resetForTesting();
-        VULMainBundle::setResourcesDirectory(folder.path() / "bundle");
-        std::filesystem::create_directories(folder.path() / "bundle");
-    }
-    ~AdSignals() override {
-        APMConsentSettingsUtil::resetForTesting();
-        VULMainBundle::setResourcesDirectory(std::nullopt);
-    }
     void SetUp() override { start(); }
-
-    void writeInfoPlist(const platform::PropertyDictionary& entries) {
-        auto bytes = platform::serializePropertyList(PropertyValue(entries), platform::PropertyListFormat::Xml);
-        ASSERT_TRUE(bytes);
-        std::ofstream((folder.path() / "bundle" / "Info.plist"), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
-    }
 };
 
 TEST_F(AdSignals, DisableAdPersonalizationTakesTheFirstSourceThatAnswers) {

@@ -1,13 +1,16 @@
 // Bundling-time counting: aggregates and previous timestamps, customer type,
 // conversion limits, consent snapshots and manual purchase amounts.
 
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/messages/MessageSlots.h"
 
 namespace engine_test {
 namespace {
 
-using Aggregates = EventRoadFixture;
+class Aggregates : public EngineFixture {
+protected:
+    void SetUp() override { start(); }
+};
 
 APMEvent event(const std::string& name, double timestamp, APMObjectParameters parameters = {}) {
     return *APMEvent::initWithOrigin("app", false, name, timestamp, 0, parameters);

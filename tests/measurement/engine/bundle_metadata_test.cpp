@@ -1,7 +1,7 @@
 // Bundle metadata: previous-bundle times and indexes, the app ID,
 // engagement properties, consent identifiers and fields, and redaction.
 
-#include "BundlingTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/engine/APMBundleConsent.h"
 #include "measurement/messages/UserAttributeConversion.h"
 
@@ -22,8 +22,12 @@ std::vector<std::string> attributeNames(const APMPBMeasurementBundle& bundle) {
     return names;
 }
 
-class BundleMetadata : public BundlingFixture {
+class BundleMetadata : public EngineFixture {
 protected:
+    void SetUp() override {
+        writeBundleIdentifier();
+        startWithoutStartRecords();
+    }
     void storeAppMetadata(double start, double end) {
         APMAppMetadata metadata = *engine->database()->queryAppMetadata().value;
         metadata.lastBundleStartTimestamp = start;

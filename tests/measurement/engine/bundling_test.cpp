@@ -1,13 +1,19 @@
 // Bundling of raw events: grouping, limits, the wire form of events, and
 // rows that can never be bundled.
 
-#include "BundlingTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/interface/APMConsentSettingsUtil.h"
 
 namespace engine_test {
 namespace {
 
-using Bundling = BundlingFixture;
+class Bundling : public EngineFixture {
+protected:
+    void SetUp() override {
+        writeBundleIdentifier();
+        startWithoutStartRecords();
+    }
+};
 
 TEST_F(Bundling, StoredEventsBecomeOneBundleWithItsFields) {
     const double t = 1.7e9 + 10;
@@ -162,7 +168,10 @@ TEST_F(Bundling, UnderAnalyticsDenialTheBundleCarriesNoIdentifiersOrStitchingTok
 
 // Without any app ID (no main-bundle identifier) the queue refuses every
 // bundle; its raw events are dropped and counted rather than retried forever.
-using BundlingWithoutAppID = EventRoadFixture;
+class BundlingWithoutAppID : public EngineFixture {
+protected:
+    void SetUp() override { start(); }
+};
 
 TEST_F(BundlingWithoutAppID, ARefusedBundleIsDroppedAfterTheRollback) {
     discardStartRecords();

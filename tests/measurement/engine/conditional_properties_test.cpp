@@ -9,14 +9,15 @@
 #include <functional>
 #include <limits>
 
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/engine/APMConditionalUserProperties.h"
 
 namespace engine_test {
 namespace {
 
-class ConditionalProperties : public EventRoadFixture {
+class ConditionalProperties : public EngineFixture {
 protected:
+    void SetUp() override { start(); }
     APMConditionalUserPropertyController& controller() { return *engine->conditionalUserPropertyController(); }
 
     APMEvent event(const std::string& name) {

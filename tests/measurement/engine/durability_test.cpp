@@ -16,7 +16,7 @@
 #include <random>
 #include <set>
 
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 
 namespace engine_test {
 namespace {
@@ -150,12 +150,12 @@ int keepTargetConnection(sqlite3* db, char**, const sqlite3_api_routines*) {
     return SQLITE_OK;
 }
 
-class FullDisk : public EventRoadAfterStartFixture {
+class FullDisk : public EngineFixture {
 protected:
     void SetUp() override {
         gFullDiskTarget = std::filesystem::weakly_canonical(folder.path() / "measurement.sql").string();
         ASSERT_EQ(sqlite3_auto_extension(reinterpret_cast<void (*)()>(&keepTargetConnection)), SQLITE_OK);
-        EventRoadAfterStartFixture::SetUp();
+        startWithoutStartRecords();
         ASSERT_NE(gFullDiskConnection, nullptr);
     }
     void TearDown() override { sqlite3_reset_auto_extension(); }

@@ -1,7 +1,7 @@
 // The event-editing rules on the event road: edits, removals, created
 // events, failures and outputs that cannot be rebuilt into an event.
 
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "measurement/rules/ProgramMessage.h"
 #include "measurement/storage/APMAlarm.h"
@@ -24,7 +24,7 @@ public:
     void setChangeHandler(std::function<void()>) override {}
 };
 
-class EventEditingRoad : public EventRoadFixture {
+class EventEditingRoad : public EngineFixture {
 protected:
     void SetUp() override {
         network = std::make_shared<VULNetwork>(std::make_shared<Reachable>());

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/messages/MessageSlots.h"
 #include "measurement/messages/RepeatedMessages.h"
 #include "measurement/storage/APMDigest.h"
@@ -14,8 +14,9 @@
 namespace engine_test {
 namespace {
 
-class EventWriting : public EventRoadAfterStartFixture {
+class EventWriting : public EngineFixture {
 protected:
+    void SetUp() override { startWithoutStartRecords(); }
     // Names of every row, also rows whose data is no encoded event.
     std::vector<std::string> storedNamesOfAllRows() {
         std::vector<std::string> names;
@@ -282,8 +283,9 @@ TEST_F(EventWriting, TheCapCountsRowsThroughRolledBackWrites) {
     EXPECT_EQ(storedNamesOfAllRows(), (std::vector<std::string>{"old2", "new1", "new2"}));
 }
 
-class DebugModeWriting : public EventRoadAfterStartFixture {
+class DebugModeWriting : public EngineFixture {
 protected:
+    void SetUp() override { startWithoutStartRecords(); }
     storage_test::MonitorCapture debugMonitor{{"-APMAnalyticsDebugEnabled"}};
 };
 

@@ -2,7 +2,7 @@
 // rounding of "_fot", never twice, the wipe parameter), updates, the stored
 // launch campaign, session starts, "_npa" and the session-number backfill.
 
-#include "LifecycleTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/engine/APMStoredDeepLink.h"
 #include "measurement/messages/MessageSlots.h"
 #include "measurement/storage/APMEnvironmentInfo.h"
@@ -11,8 +11,10 @@
 namespace engine_test {
 namespace {
 
-class Lifecycle : public LifecycleFixture {
+class Lifecycle : public EngineFixture {
 protected:
+    Lifecycle() : EngineFixture(Logging::verbose) { writeAppVersion("1.1"); }
+    void SetUp() override { start(); }
     // Makes the first open due again and reports it with `loadTime`.
     void firstOpenAgain(double loadTime) {
         APMError ignored;

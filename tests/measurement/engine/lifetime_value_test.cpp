@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/engine/APMLifetimeValueRecorder.h"
 
 namespace engine_test {
@@ -46,8 +46,9 @@ TEST(Millionths, ScalesTheDecimalTextOfTheNumber) {
     EXPECT_EQ(APMCheckedInt64FromDouble(-2.9).value, -2);
 }
 
-class LifetimeValue : public EventRoadAfterStartFixture {
+class LifetimeValue : public EngineFixture {
 protected:
+    void SetUp() override { startWithoutStartRecords(); }
     void purchase(const std::string& name, const char* currency, APMObject value) {
         log(name, {{"currency", platform::PropertyValue(currency)}, {"value", std::move(value)}});
     }

@@ -2,7 +2,7 @@
 // URLs, click-identifier gating, the referrer origin, the stored-link rules,
 // the preview headers, and the deferred deep link against a loopback server.
 
-#include "LifecycleTestSupport.h"
+#include "EngineTestSupport.h"
 #include "VadovaUtilities/LoopbackServer.h"
 #include "measurement/engine/APMStoredDeepLink.h"
 #include "measurement/interface/APMDefaultIdentitySupport.h"
@@ -14,8 +14,10 @@
 namespace engine_test {
 namespace {
 
-class Links : public LifecycleFixture {
+class Links : public EngineFixture {
 protected:
+    Links() : EngineFixture(Logging::verbose) { writeAppVersion("1.1"); }
+    void SetUp() override { start(); }
     void open(const std::string& url, std::optional<APMParameters> extras = std::nullopt, double time = 0) {
         onWorker([=, this](APMMeasurement& e) { e.handleOpenURLOnWorkerQueue(url, std::nullopt, time ? time : now(), extras); });
     }
@@ -46,7 +48,7 @@ TEST_F(Links, CampaignParametersFromOpenedURLs) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
         persisted->setAdCampaignInfoBuffer({});
-        verbose.clear();
+        monitor.clear();
         const std::size_t before = storedCount("_cmp");
         open(c.url);
         EXPECT_EQ(storedCount("_cmp"), before + (c.event ? 1 : 0));
@@ -198,7 +200,7 @@ TEST_F(DeferredDeepLink, AskedOnlyWhileEveryGateIsOpen) {
         dispatcher.advance(2);  // past the identity's cache time
         engine->identity()->updateIdentifiers();
         dispatcher.drain();
-        verbose.clear();
+        monitor.clear();
         EXPECT_EQ(allowed(), c.allowed);
         EXPECT_EQ(logged(c.code), 1u);
         advertising->setLimitedAdTracking(false);
@@ -242,7 +244,7 @@ TEST_F(DeferredDeepLink, AnswersChangeOnlyTheRetrievalState) {
         SCOPED_TRACE(c.body.substr(0, 40));
         persisted->setDeferredDeepLinkRetrievalComplete(std::nullopt);
         persisted->setDeferredDeepLinkRetryCount(0);
-        verbose.clear();
+        monitor.clear();
         server.answer(c.status, c.body);
         request();
         EXPECT_EQ(persisted->deferredDeepLinkRetrievalComplete(), c.complete);

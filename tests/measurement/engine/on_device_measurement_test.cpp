@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 #include "VeredodaCore/VRDClassRegistry.h"
 #include "measurement/engine/APMOnDeviceConversion.h"
 #include "measurement/engine/APMPSMContext.h"
@@ -130,7 +130,7 @@ struct ServiceClass final : APMSharedInstanceClass {
 
 const std::vector<std::uint8_t> kDigest(32, 7);
 
-class OnDevice : public EventRoadFixture {
+class OnDevice : public EngineFixture {
 protected:
     void SetUp() override {
         VRDClassRegistry::shared().resetForTesting();
@@ -153,7 +153,7 @@ protected:
         engine->setOnDeviceEnvironment(environment);
         dispatcher.drain();
         applySettings({{"measurement.odm2_enabled", "1"}});
-        verbose.clear();
+        monitor.clear();
     }
     void restart() {
         engine.reset();

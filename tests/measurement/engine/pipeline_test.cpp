@@ -2,13 +2,14 @@
 // started by background events, rollout de-duplication, app exceptions,
 // session-start side effects and the default-parameter backfill.
 
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 
 namespace engine_test {
 namespace {
 
-class Pipeline : public EventRoadAfterStartFixture {
+class Pipeline : public EngineFixture {
 protected:
+    void SetUp() override { startWithoutStartRecords(); }
     APMEvent internal(const std::string& name, APMObjectParameters parameters = {}) {
         return *APMEvent::initWithOrigin("auto", false, name, now(), 0, parameters);
     }

@@ -14,7 +14,7 @@
 namespace engine_test {
 namespace {
 
-class RemoteConfigSettings : public DatabaseFixture {
+class RemoteConfigSettings : public EngineFixture {
 protected:
     std::shared_ptr<APMRemoteConfig> configWith(const std::vector<std::pair<std::string, std::string>>& settings) {
         database = openDatabase();

@@ -2,13 +2,15 @@
 // inside a completion on the worker queue), the first-open time stamp and
 // the configuration diagnostics.
 
-#include "LifecycleTestSupport.h"
+#include "EngineTestSupport.h"
 
 namespace engine_test {
 namespace {
 
-class Reset : public LifecycleFixture {
+class Reset : public EngineFixture {
 protected:
+    Reset() : EngineFixture(Logging::verbose) { writeAppVersion("1.1"); }
+    void SetUp() override { start(); }
     std::pair<std::int64_t, std::string> sessionID() {
         std::pair<std::int64_t, std::string> answer{-1, "no answer"};
         engine->sessionIDWithCompletion([&answer](std::int64_t id, std::optional<APMError> error) {

@@ -1,7 +1,7 @@
 // Event sampling: which occurrences are kept, the parameters they carry and
 // the sampling columns of the event aggregates.
 
-#include "BundlingTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/messages/EventConversion.h"
 
 namespace engine_test {
@@ -10,8 +10,12 @@ namespace {
 constexpr double kNoon = 1700049600.0;  // 12:00 UTC
 constexpr std::int32_t kToday = 19676;  // kNoon / 86400
 
-class Sampling : public BundlingFixture {
+class Sampling : public EngineFixture {
 protected:
+    void SetUp() override {
+        writeBundleIdentifier();
+        startWithoutStartRecords();
+    }
     // Sampling on (unless `enabled` is false) with `rate` for "sampled".
     void configure(std::int32_t rate, bool enabled = true, const std::string& offsetMinutes = "0") {
         auto config = makeConfig(kAppID, {{"measurement.event_sampling_enabled", enabled ? "1" : "0"},

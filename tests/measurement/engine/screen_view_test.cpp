@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/engine/APMScreenViewReporter.h"
 #include "measurement/engine/APMSessionReporter.h"
 #include "measurement/engine/APMSessionStartEvent.h"
@@ -21,7 +21,7 @@ struct Logged {
     APMParameters parameters;
 };
 
-class ScreenViewTest : public EventRoadFixture {
+class ScreenViewTest : public EngineFixture {
 protected:
     ScreenViewTest() {
         APMReporterFacade facade;
@@ -41,7 +41,7 @@ protected:
         APMSetAppActive(false);
     }
     void SetUp() override {
-        EventRoadFixture::SetUp();
+        start();
         screens = APMScreenViewReporter::create(dispatcher, center, [this] { return engine->sessionReporter(); });
     }
 

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 #include "measurement/engine/APMScreenViewReporter.h"
 #include "measurement/engine/APMSessionReporter.h"
 #include "measurement/interface/APMAdExposureReporter.h"
@@ -21,8 +21,9 @@ struct Logged {
     APMParameters parameters;
 };
 
-class SessionReporterTest : public EventRoadFixture {
+class SessionReporterTest : public EngineFixture {
 protected:
+    void SetUp() override { start(); }
     SessionReporterTest() {
         APMReporterFacade facade;
         facade.logInternalEvent = [this](const std::string&, const std::string& name, const APMParameters& parameters) {

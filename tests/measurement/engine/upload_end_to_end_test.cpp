@@ -4,16 +4,13 @@
 // scheduled times, and faults on the wire that must lose nothing.
 
 #include "measurement/storage/APMAlarm.h"
-#include "EventRoadTestSupport.h"
-#include "UploadTestSupport.h"
+#include "EngineTestSupport.h"
 #include "VadovaUtilities/VULMainBundle.h"
 #include "platform/core/PropertyList.h"
 
 namespace engine_test {
 namespace {
 
-using upload_test::bundlesOf;
-using upload_test::eventNamesOf;
 
 // Remote-configuration defaults the expected times follow.
 constexpr double kInitialDelay = 15;      // "measurement.upload.initial_upload_delay_time"
@@ -31,25 +28,16 @@ constexpr double kThirdUpload = kFirstUpload + 31 * kRetryTime;
 constexpr double kRetryAfterTransportFailure = kFirstUpload + kRetryTime;
 
 const std::vector<std::string> kEventNames = {"alpha", "beta", "gamma"};
-constexpr const char* kBundleIdentifier = "org.mossbridge.test";
 
-class UploadEndToEnd : public EventRoadFixture {
+class UploadEndToEnd : public EngineFixture {
 protected:
     void SetUp() override {}
-    void TearDown() override { VULMainBundle::setResourcesDirectory(std::nullopt); }
 
     // Starts the engine against the servers and logs the three events. The
     // main bundle has an identifier: the queue takes only bundles with an app ID.
     void startAgainst(const std::string& uploadBaseURL, bool keepAutomaticEvents = false) {
-        const auto resources = folder.path() / "resources";
-        std::filesystem::create_directories(resources);
-        const auto info = platform::serializePropertyList(
-            platform::PropertyValue(platform::PropertyDictionary{{"CFBundleIdentifier", kBundleIdentifier}}),
-            platform::PropertyListFormat::Xml);
-        ASSERT_TRUE(info);
-        std::ofstream(resources / "Info.plist", std::ios::binary) << std::string(info->begin(), info->end());
-        VULMainBundle::setResourcesDirectory(resources);
-        network = std::make_shared<VULNetwork>(std::make_shared<upload_test::FixedReachability>());
+        writeBundleIdentifier();
+        network = std::make_shared<VULNetwork>(std::make_shared<FixedReachability>());
         endpoints.uploadBaseURL = uploadBaseURL;
         endpoints.configBaseURL = configServer.url("");
         configServer.answer(404, "");
@@ -72,7 +60,7 @@ protected:
         ASSERT_EQ(uploadServer.received().size(), posts);
         ASSERT_FALSE(engine->isNetworkRequestPending());
     }
-    std::vector<std::int32_t> retryCounts() { return upload_test::queuedRetryCounts(*engine->database()); }
+    std::vector<std::int32_t> retryCounts() { return queuedRetryCounts(*engine->database()); }
     std::optional<double> timer() { return engine->alarm()->scheduledTimestamp(); }
 
     LoopbackServer configServer;
@@ -100,13 +88,13 @@ TEST_P(UploadEndToEndSuccess, RetriesHeldToTheirTimesThenTheQueueEmpties) {
     EXPECT_EQ(APMPBGetString(bundle, MeasurementBundleSlot::Platform), "macos");
     EXPECT_EQ(APMPBGetString(bundle, MeasurementBundleSlot::AppID), kBundleIdentifier);
 
-    const auto text = upload_test::protocDecodedBody(first.body, folder.path());
+    const auto text = protocDecodedBody(first.body, folder.path());
     ASSERT_TRUE(text);
-    EXPECT_EQ(upload_test::occurrences(*text, "bundles {"), 1u) << *text;
-    for (const auto& name : kEventNames) EXPECT_EQ(upload_test::occurrences(*text, "name: \"" + name + "\""), 1u);
-    EXPECT_EQ(upload_test::occurrences(*text, "upload_retry_count"), 0u);
-    EXPECT_EQ(upload_test::occurrences(*text, "platform: \"macos\""), 1u);
-    EXPECT_EQ(upload_test::occurrences(*text, "upload_timestamp_millis: " +
+    EXPECT_EQ(occurrences(*text, "bundles {"), 1u) << *text;
+    for (const auto& name : kEventNames) EXPECT_EQ(occurrences(*text, "name: \"" + name + "\""), 1u);
+    EXPECT_EQ(occurrences(*text, "upload_retry_count"), 0u);
+    EXPECT_EQ(occurrences(*text, "platform: \"macos\""), 1u);
+    EXPECT_EQ(occurrences(*text, "upload_timestamp_millis: " +
                                                   std::to_string(static_cast<std::int64_t>(kFirstUpload * 1000))),
               1u);
 
@@ -170,17 +158,17 @@ std::string faultName(const ::testing::TestParamInfo<Fault>& info) {
 
 // Every fault leaves the batch queued, counted once, with the retry planned.
 TEST_P(UploadWireFault, LosesNothing) {
-    std::unique_ptr<upload_test::RawServer> raw;
+    std::unique_ptr<RawServer> raw;
     std::string base = uploadServer.url("");
     switch (GetParam()) {
     case Fault::TimesOut:
-        raw = std::make_unique<upload_test::RawServer>("", false);
+        raw = std::make_unique<RawServer>("", false);
         break;
     case Fault::ClosedMidResponse:
-        raw = std::make_unique<upload_test::RawServer>("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc");
+        raw = std::make_unique<RawServer>("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc");
         break;
     case Fault::GarbageGzipBody:  // a gzip header, then a block of the reserved type
-        raw = std::make_unique<upload_test::RawServer>(
+        raw = std::make_unique<RawServer>(
             "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 12\r\n\r\n" +
             std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\xff", 12));
         break;

@@ -5,7 +5,6 @@
 
 #include "measurement/storage/APMAlarm.h"
 #include "EngineTestSupport.h"
-#include "UploadTestSupport.h"
 #include "VadovaUtilities/LoopbackServer.h"
 #include "VadovaUtilities/VULGzip.h"
 #include "VadovaUtilities/VULMainBundle.h"
@@ -13,9 +12,6 @@
 
 namespace engine_test {
 namespace {
-
-using upload_test::bundlesOf;
-using upload_test::FixedReachability;
 
 std::shared_ptr<APMPBMeasurementBundle> makeBundle(std::int64_t endMillis, const std::string& appID = kAppID,
                                                    const std::string& resettableDeviceID = "") {
@@ -45,7 +41,7 @@ protected:
         const auto bytes = makeBundle(endMillis, appID)->protoBuffer();
         ASSERT_TRUE(engine->database()->insertBundle(bytes->toVector(), false, &error)) << error.text();
     }
-    std::vector<std::int32_t> retryCounts() { return upload_test::queuedRetryCounts(*engine->database()); }
+    std::vector<std::int32_t> retryCounts() { return queuedRetryCounts(*engine->database()); }
     // Starts an upload and waits until its answer is handled; the request posted.
     ReceivedRequest upload() {
         const auto before = server.received().size();
@@ -214,14 +210,7 @@ TEST_F(Upload, AfterABackOffAnswerNoStartPostsUntilTheBackOffEnds) {
 }
 
 TEST_F(Upload, ServerSideTaggingPostsToItsURLWithItsHeaderAndTheSubdomain) {
-    const auto resources = folder.path() / "resources";
-    std::filesystem::create_directories(resources);
-    const auto info = platform::serializePropertyList(
-        platform::PropertyValue(platform::PropertyDictionary{
-            {"VADOVA_ANALYTICS_SVTM_UPLOAD_ENABLED", platform::PropertyValue(std::int64_t{1})}}),
-        platform::PropertyListFormat::Xml);
-    std::ofstream(resources / "Info.plist", std::ios::binary) << std::string(info->begin(), info->end());
-    VULMainBundle::setResourcesDirectory(resources);
+    writeInfoPlist({{"VADOVA_ANALYTICS_SVTM_UPLOAD_ENABLED", PropertyValue(std::int64_t{1})}});
     LoopbackServer tagging;
     auto config = makeConfig(kAppID);
     auto svtm = APMPBSvtmSetting::initWithBuffer({});
@@ -235,7 +224,6 @@ TEST_F(Upload, ServerSideTaggingPostsToItsURLWithItsHeaderAndTheSubdomain) {
     tagging.answer(200, "");
     engine->uploadData();
     ASSERT_TRUE(runUntil([&] { return !tagging.received().empty() && !engine->isNetworkRequestPending(); }));
-    VULMainBundle::setResourcesDirectory(std::nullopt);
 
     const ReceivedRequest request = tagging.received().front();
     EXPECT_EQ(request.path, "/tagging");

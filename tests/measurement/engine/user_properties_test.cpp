@@ -2,13 +2,14 @@
 // side effects, "_npa", and the queries answered off the worker queue.
 
 #include "measurement/interface/APMConsentSettingsUtil.h"
-#include "EventRoadTestSupport.h"
+#include "EngineTestSupport.h"
 
 namespace engine_test {
 namespace {
 
-class UserProperties : public EventRoadAfterStartFixture {
+class UserProperties : public EngineFixture {
 protected:
+    void SetUp() override { startWithoutStartRecords(); }
     bool set(const std::string& origin, const std::string& name, APMValue value) {
         return engine->setUserPropertyInDatabaseOnWorkerQueue(APMUserAttribute(origin, name, std::move(value), now()));
     }
