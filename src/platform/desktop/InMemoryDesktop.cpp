@@ -53,7 +53,7 @@ InMemoryDesktop InMemoryDesktop::fromScenario(const Scenario& scenario) {
         desktop.accessibility->setApplication(running.processIdentifier, std::move(accessible));
     }
     desktop.workspace->setFrontmost(scenario.frontmostProcessIdentifier);
-    desktop.processes = makeInMemoryLaunchServicesTool(desktop.workspace, scenario.badges);
+    desktop.processes = makeInMemoryLaunchServicesTool(desktop.workspace->runningApplications(), scenario.badges);
     return desktop;
 }
 

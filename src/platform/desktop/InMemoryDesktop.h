@@ -21,7 +21,7 @@ struct InMemoryDesktop {
     std::shared_ptr<InMemoryAccessibility> accessibility = std::make_shared<InMemoryAccessibility>();
     std::shared_ptr<InMemoryDesktopWindowList> windowList = std::make_shared<InMemoryDesktopWindowList>();
     // Runs child processes; the launch services tool answers from the
-    // workspace and the scenario's badges (InMemoryLaunchServicesTool.h).
+    // scenario's running applications and badges (InMemoryLaunchServicesTool.h).
     ProcessRunner processes = runProcess;
 
     // Windows that are on screen go into the window list in scenario order

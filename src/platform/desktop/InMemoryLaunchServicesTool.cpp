@@ -1,7 +1,7 @@
 #include "platform/desktop/InMemoryLaunchServicesTool.h"
 
+#include <memory>
 #include <optional>
-#include <vector>
 
 namespace platform {
 
@@ -20,8 +20,8 @@ ProcessResult exited(int status, std::string output, std::string error = {}) {
 
 class LaunchServicesTool {
 public:
-    LaunchServicesTool(std::shared_ptr<const Workspace> workspace, std::map<std::string, std::string> labels)
-        : workspace_(std::move(workspace)), labels_(std::move(labels)) {}
+    LaunchServicesTool(std::vector<RunningApplication> applications, std::map<std::string, std::string> labels)
+        : applications_(std::move(applications)), labels_(std::move(labels)) {}
 
     ProcessResult run(const std::vector<std::string>& arguments) const {
         if (arguments == std::vector<std::string>{"list"}) return exited(0, list());
@@ -44,7 +44,7 @@ private:
     std::string list() const {
         std::string text;
         int number = 0;
-        for (const RunningApplication& app : workspace_->runningApplications()) {
+        for (const RunningApplication& app : applications_) {
             text += std::to_string(++number) + ") \"" + app.localizedName.value_or("") + "\" ASN:0x0-" +
                     std::to_string(app.processIdentifier) + ":\n";
             if (app.bundleIdentifier) text += "    \"BundleIdentifier\"=\"" + *app.bundleIdentifier + "\"\n";
@@ -57,7 +57,7 @@ private:
     // `who`: "#" and a process identifier, or a bundle identifier. An
     // application without a label answers an empty text.
     ProcessResult info(const std::string& who) const {
-        for (const RunningApplication& app : workspace_->runningApplications()) {
+        for (const RunningApplication& app : applications_) {
             const bool named = who == "#" + std::to_string(app.processIdentifier) || who == app.bundleIdentifier;
             if (!named) continue;
             const auto badge = label(app);
@@ -66,15 +66,15 @@ private:
         return exited(1, {}, "lsappinfo: no application matches " + who + "\n");
     }
 
-    std::shared_ptr<const Workspace> workspace_;
+    std::vector<RunningApplication> applications_;
     std::map<std::string, std::string> labels_;
 };
 
 }  // namespace
 
-ProcessRunner makeInMemoryLaunchServicesTool(std::shared_ptr<const Workspace> workspace,
+ProcessRunner makeInMemoryLaunchServicesTool(std::vector<RunningApplication> applications,
                                              std::map<std::string, std::string> labels, ProcessRunner fallback) {
-    auto tool = std::make_shared<const LaunchServicesTool>(std::move(workspace), std::move(labels));
+    auto tool = std::make_shared<const LaunchServicesTool>(std::move(applications), std::move(labels));
     return [tool, fallback = std::move(fallback)](const ProcessRequest& request) {
         if (request.executablePath == kLaunchServicesToolPath) return tool->run(request.arguments);
         return fallback(request);
