@@ -123,7 +123,8 @@ FacadeState::FacadeState(APMAnalyticsEnvironment environment)
       loadTimestampValue(dispatcher.clock().now()),
       paymentStore(environment.paymentStore ? environment.paymentStore
                                             : std::make_shared<platform::NoPaymentStore>()),
-      receipt(environment.receipt ? environment.receipt : std::make_shared<platform::NoAppReceipt>()) {}
+      receipt(environment.receipt ? environment.receipt : std::make_shared<platform::NoAppReceipt>()),
+      paymentObserver(makePaymentObserver()) {}
 
 std::shared_ptr<FacadeState> state() {
     std::lock_guard lock(stateMutex());
@@ -173,6 +174,7 @@ void APMAnalytics::resetForTesting(APMAnalyticsEnvironment environment) {
         previous = std::exchange(apm_analytics::stateSlot(), fresh);
     }
     if (previous) {
+        previous->paymentStore->removeTransactionObserver(previous->paymentObserver.get());
         std::lock_guard lock(previous->observerMutex);
         previous->center.removeObserver(previous->configurationObserver);
     }
@@ -203,13 +205,19 @@ void APMAnalytics::queueOperationWithBlockThenWait(platform::Block block) {
     // Once everything queued so far has reached the serial queue, hold the
     // operations that follow for 0.5 s. The hold is an operation of its
     // own, so the caller never blocks on the queue it may be running on.
+    // A caller that waits would find the queue already held by an earlier
+    // call and not hold it again, so a burst of calls adds a single hold.
+    if (facade->holdPending.exchange(true)) return;
     std::weak_ptr<apm_analytics::FacadeState> weak = facade;
     facade->operations.addOperation([weak] {
         const auto strong = weak.lock();
         if (!strong) return;
         strong->operations.setSuspended(true);
         strong->serialQueue->after(0.5, [weak] {
-            if (const auto again = weak.lock()) again->operations.setSuspended(false);
+            const auto again = weak.lock();
+            if (!again) return;
+            again->holdPending = false;
+            again->operations.setSuspended(false);
         });
     });
 }
@@ -244,6 +252,7 @@ void APMAnalytics::setLoadTimestamp(double seconds) {
 
 double APMAnalytics::now() { return state()->dispatcher.clock().now(); }
 platform::Dispatcher& APMAnalytics::dispatcher() { return state()->dispatcher; }
+platform::NotificationCenter& APMAnalytics::notificationCenter() { return state()->center; }
 
 bool APMAnalytics::isEnabled() { return state()->enabled.load(); }
 bool APMAnalytics::isDeactivated() { return state()->deactivated.load(); }
@@ -330,8 +339,12 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
             APMMonitor::shared()->log(6, 25036, "App Delegate Proxy is disabled");
         }
         strong->enabled = APMAnalyticsEngineBridge::wasEnabledDuringInitialization();
+        maybeEnableTagManager();
     });
     if (configuration) observeNotificationsForAnalyticsConfiguration(configuration);
+    facade->dispatcher.mainQueue()->async([weak] {
+        if (const auto strong = weak.lock()) strong->paymentStore->addTransactionObserver(strong->paymentObserver);
+    });
     facade->operations.setSuspended(false);
 }
 
@@ -345,6 +358,18 @@ void APMAnalytics::observeNotificationsForAnalyticsConfiguration(
     facade->configurationObserver = facade->center.addObserver(
         std::string(kRADOdodavaziConfigurationSetEnabledNotification), configuration.get(), nullptr,
         [](const platform::Notification& notification) { handleSetEnabled(notification); });
+}
+
+void APMAnalytics::maybeEnableTagManager() {
+    // The tag manager is an optional part of a program: without it there is
+    // nothing to say. Only a class by that name without the call is a fault.
+    const auto registered = VRDClassRegistry::shared().classNamed("VTMManager");
+    if (!registered) return;
+    if (const auto tagManager = std::dynamic_pointer_cast<VTMManagerClass>(registered)) {
+        tagManager->initializeSharedInstance();
+        return;
+    }
+    APMMonitor::shared()->log(2, 25016, "VTMManager class doesn't define initializeSharedInstance");
 }
 
 void APMAnalytics::handleSetEnabled(const platform::Notification& notification) {

@@ -27,6 +27,8 @@ struct FacadeState {
     // Stands for the global queue on which answers without a queue of their own arrive.
     const platform::QueueRef completionQueue;
     platform::OperationQueue operations;
+    // Set from the moment a 0.5 s hold of `operations` is queued until it ends.
+    std::atomic<bool> holdPending{false};
 
     std::mutex loadTimestampMutex;
     double loadTimestampValue = 0;  // loadTimestampMutex
@@ -43,6 +45,10 @@ struct FacadeState {
 
     const std::shared_ptr<platform::PaymentStore> paymentStore;
     const std::shared_ptr<platform::AppReceipt> receipt;
+    // Registered with the payment store by the start (on the main queue),
+    // removed when the state is replaced; it hands every update to
+    // APMAnalytics::paymentQueueUpdatedTransactions.
+    const std::shared_ptr<platform::PaymentTransactionObserver> paymentObserver;
     std::mutex purchaseMutex;
     // Made by the start, then only read.
     std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter;  // purchaseMutex
@@ -57,5 +63,6 @@ std::shared_ptr<FacadeState> state();
 
 // Makes the facade's product cache and purchase reporter (at the start).
 void startPurchaseReporting(FacadeState& facade);
+std::shared_ptr<platform::PaymentTransactionObserver> makePaymentObserver();
 
 }  // namespace apm_analytics
