@@ -19,11 +19,6 @@
 namespace apm_analytics {
 namespace {
 
-platform::Dispatcher& processDispatcher() {
-    static std::unique_ptr<platform::RealDispatcher> dispatcher = platform::makeRealDispatcher();
-    return *dispatcher;
-}
-
 std::mutex& stateMutex() {
     static std::mutex mutex;
     return mutex;
@@ -116,7 +111,7 @@ bool booleanOption(const platform::PropertyDictionary& values, const char* key, 
 }  // namespace
 
 FacadeState::FacadeState(APMAnalyticsEnvironment environment)
-    : dispatcher(environment.dispatcher ? *environment.dispatcher : processDispatcher()),
+    : dispatcher(environment.dispatcher ? *environment.dispatcher : platform::processDispatcher()),
       center(environment.notificationCenter ? *environment.notificationCenter
                                             : platform::NotificationCenter::defaultCenter()),
       suite(environment.suite ? environment.suite : std::make_shared<APMUserDefaults>(kAPMAnalyticsSuiteName)),
@@ -227,6 +222,15 @@ void APMAnalytics::queueOperationWithBlockThenWait(platform::Block block) {
 }
 
 void APMAnalytics::unsuspendOperationQueue() { state()->operations.setSuspended(false); }
+
+void APMAnalytics::shutDown() {
+    const auto facade = state();
+    facade->operations.setSuspended(true);
+    // A deterministic dispatcher has no threads to end.
+    if (auto* real = dynamic_cast<platform::RealDispatcher*>(&facade->dispatcher)) real->shutDown();
+    // Nothing runs on the worker queue any more: closing cannot race a write.
+    APMAnalyticsEngineBridge::closeDatabase();
+}
 
 bool APMAnalytics::isCurrentQueueSerialQueue() {
     const auto current = state()->dispatcher.currentQueue();

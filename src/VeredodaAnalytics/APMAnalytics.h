@@ -128,6 +128,10 @@ public:
     // the serial queue.
     static void queueOperationWithBlockThenWait(platform::Block block);
     static void unsuspendOperationQueue();
+    // The end of the process: operations not yet started never run, the
+    // queues of a real dispatcher end (a running block finishes, pending
+    // work is dropped, later work too) and the engine's database closes.
+    static void shutDown();
     static bool isCurrentQueueSerialQueue();
     static double loadTimestamp();
     static void setLoadTimestamp(double seconds);

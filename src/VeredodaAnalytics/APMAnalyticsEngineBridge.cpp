@@ -13,6 +13,7 @@
 #include "measurement/engine/APMSessionReporter.h"
 #include "measurement/interface/APMAdExposureReporter.h"
 #include "measurement/interface/APMSearchAdReporter.h"
+#include "measurement/storage/APMDatabase.h"
 #include "measurement/storage/APMPersistedConfig.h"
 #include "measurement/storage/APMScheduler.h"
 
@@ -212,6 +213,11 @@ void APMAnalyticsEngineBridge::createEngine(const std::string& appID, bool enabl
 }
 
 bool APMAnalyticsEngineBridge::hasEngine() { return APMMeasurement::hasSharedInstance(); }
+
+void APMAnalyticsEngineBridge::closeDatabase() {
+    const auto engine = APMMeasurement::sharedInstance();
+    if (const auto database = engine ? engine->database() : nullptr) database->close();
+}
 
 bool APMAnalyticsEngineBridge::wasEnabledDuringInitialization() {
     const auto engine = APMMeasurement::sharedInstance();

@@ -107,6 +107,8 @@ public:
                              std::shared_ptr<APMMeasurementFacadeState> facade, platform::Dispatcher* dispatcher,
                              APMAnalyticsFacadeHooks hooks);
     static bool hasEngine();
+    // Closes the engine's database, for the end of the process.
+    static void closeDatabase();
     static bool wasEnabledDuringInitialization();
     static bool didInitializeComponents();
     static void setEnabled(bool enabled);

@@ -224,6 +224,7 @@ void RADOdodavazi::queueOperationWithBlock(platform::Block block) {
     APMAnalytics::queueOperationWithBlock(std::move(block));
 }
 void RADOdodavazi::unsuspendOperationQueue() { APMAnalytics::unsuspendOperationQueue(); }
+void RADOdodavazi::shutDown() { APMAnalytics::shutDown(); }
 double RADOdodavazi::loadTimestamp() { return APMAnalytics::loadTimestamp(); }
 
 void RADOdodavazi::logInternalEvent(const std::string& origin, const std::string& name,

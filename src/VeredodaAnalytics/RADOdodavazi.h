@@ -72,6 +72,8 @@ public:
     static void dispatchAsyncOnSerialQueue(platform::Block block);
     static void queueOperationWithBlock(platform::Block block);
     static void unsuspendOperationQueue();
+    // For the end of the process (APMAnalytics::shutDown).
+    static void shutDown();
     static double loadTimestamp();
 
     // The instance entries of the connector (the facade's instance methods).

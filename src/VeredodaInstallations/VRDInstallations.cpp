@@ -78,10 +78,7 @@ void VRDInstallations::resetForTesting(platform::Dispatcher* dispatcher, std::fi
 VRDInstallations::VRDInstallations(platform::Dispatcher* dispatcher, std::string appName, std::string appID,
                                    std::filesystem::path storeFile)
     : state_(std::make_shared<State>(State{appID + "+" + appName, std::move(storeFile), std::nullopt})) {
-    if (dispatcher == nullptr) {
-        ownDispatcher_ = platform::makeRealDispatcher();
-        dispatcher = ownDispatcher_.get();
-    }
+    if (dispatcher == nullptr) dispatcher = &platform::processDispatcher();
     queue_ = dispatcher->makeSerialQueue("com.veredoda.installations");
 }
 

@@ -32,11 +32,11 @@ public:
     // configured.
     static std::shared_ptr<VRDInstallations> installations();
     // Test hook: forgets the shared service; the next one runs its queue on
-    // `dispatcher` (null: on a dispatcher of its own) and stores in `file`
+    // `dispatcher` (null: the process dispatcher) and stores in `file`
     // (empty: the default file).
     static void resetForTesting(platform::Dispatcher* dispatcher = nullptr, std::filesystem::path file = {});
 
-    // `dispatcher` null: the service makes and owns a real one.
+    // `dispatcher` null: the process dispatcher.
     VRDInstallations(platform::Dispatcher* dispatcher, std::string appName, std::string appID,
                      std::filesystem::path storeFile);
     ~VRDInstallations();
@@ -46,7 +46,6 @@ public:
     struct State;
 
 private:
-    std::unique_ptr<platform::Dispatcher> ownDispatcher_;
     platform::QueueRef queue_;
     std::shared_ptr<State> state_;  // kept alive by queued answers
 };

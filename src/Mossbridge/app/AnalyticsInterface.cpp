@@ -30,6 +30,10 @@ AnalyticsInterface AnalyticsRecorder::interface() {
         if (events_.size() == capacity) events_.erase(events_.begin());
         events_.push_back({name, parameters});
     };
+    calls.shutDown = [this] {
+        std::lock_guard lock(mutex_);
+        ++shutDownCount_;
+    };
     return calls;
 }
 
@@ -41,6 +45,11 @@ std::vector<AnalyticsRecorder::Event> AnalyticsRecorder::events() const {
 std::optional<bool> AnalyticsRecorder::collectionEnabled() const {
     std::lock_guard lock(mutex_);
     return collectionEnabled_;
+}
+
+int AnalyticsRecorder::shutDownCount() const {
+    std::lock_guard lock(mutex_);
+    return shutDownCount_;
 }
 
 AnalyticsRecorder& defaultAnalyticsRecorder() {
@@ -70,6 +79,7 @@ void installPublicAnalyticsInterface() {
         if (parameters) objects = APMObjectParametersFrom(*parameters);
         RADOdodavazi::logEventWithName(name, std::move(objects));
     };
+    calls.shutDown = [] { RADOdodavazi::shutDown(); };
     setAnalyticsInterface(std::move(calls));
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// The two class-level calls the application makes on the analytics
-// interface: switching collection on and logging an event with the origin
-// "app". They go through a replaceable slot: the application installs the
+// The class-level calls the application makes on the analytics
+// interface: switching collection on, logging an event with the origin
+// "app", and ending its work when the process ends. They go through a replaceable slot: the application installs the
 // public interface (installPublicAnalyticsInterface); until something is
 // installed, and in tests, an in-memory recorder takes them. Usage events
 // reach the same slot. Thread-safe.
@@ -21,6 +21,8 @@ struct AnalyticsInterface {
     std::function<void(bool enabled)> setAnalyticsCollectionEnabled;
     // Parameters none and parameters empty are different calls.
     std::function<void(const std::string& name, const std::optional<APMParameters>& parameters)> logEvent;
+    // The end of the process: the analytics queues end and the databases close.
+    std::function<void()> shutDown;
 };
 
 // Keeps what the application asked of the analytics interface, so a run
@@ -38,11 +40,13 @@ public:
     AnalyticsInterface interface();
     std::vector<Event> events() const;
     std::optional<bool> collectionEnabled() const;
+    int shutDownCount() const;
 
 private:
     mutable std::mutex mutex_;
     std::vector<Event> events_;
     std::optional<bool> collectionEnabled_;
+    int shutDownCount_ = 0;
 };
 
 // The process's slot. Until setAnalyticsInterface() runs, calls go to

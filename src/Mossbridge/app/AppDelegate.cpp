@@ -6,6 +6,7 @@
 #include "Mossbridge/model/DiagnosticLine.h"
 #include "VeredodaCore/DEDOru.h"
 #include "VeredodaCore/VRDException.h"
+#include "VeredodaCore/VRDOptions.h"
 
 namespace Mossbridge {
 
@@ -18,10 +19,15 @@ std::shared_ptr<AppDelegate>& delegateSlot() {
 
 // Configures the default app; on failure says why in one line and answers
 // false, so the application goes on without analytics rather than ending
-// before it has shown anything.
+// before it has shown anything. An options file without an app ID
+// configures, but nothing is measured: that too gets its line.
 bool configureAnalytics() {
     try {
         DEDOru::configure();
+        if (const auto app = DEDOru::defaultApp(); app && app->options().vadovaAppID.empty()) {
+            printDiagnosticLine(std::string("analytics is off: ") + kVRDServiceInfoFileName + ".plist has no " +
+                                kVRDOptionsAppIDKey + " that is a non-empty string");
+        }
         return true;
     } catch (const VRDException& error) {
         printDiagnosticLine("analytics configuration failed: " + error.reason());
@@ -53,8 +59,13 @@ int runApplication(platform::Application& application, AppDelegate::CoordinatorF
     application.setDelegate(delegate);
     delegateSlot() = std::move(delegate);
     application.run();
-    // The event loop has ended and the process is ending: let the
-    // coordinator go while the desktop it was built on still exists.
+    // The event loop has ended, however it was asked to (time up, a quit
+    // item, a signal), and the process is ending: the timers stop, the
+    // analytics layers end their queues and close their databases while
+    // every static object still exists, and the coordinator goes while the
+    // desktop it was built on still exists.
+    if (const auto& coordinator = delegateSlot()->coordinator()) coordinator->stop();
+    if (const AnalyticsInterface analytics = analyticsInterface(); analytics.shutDown) analytics.shutDown();
     delegateSlot().reset();
     return 0;
 }

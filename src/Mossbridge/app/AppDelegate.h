@@ -34,8 +34,9 @@ private:
 
 // Installs a new AppDelegate on `application` (kept in a process-wide slot
 // until the event loop returns, replacing an earlier one), routes usage
-// events to the analytics interface and runs the event loop; 0 when it
-// returns.
+// events to the analytics interface and runs the event loop. When it
+// returns, the one way out of the process: the coordinator stops, the
+// analytics interface shuts down, the delegate goes; then 0.
 int runApplication(platform::Application& application, AppDelegate::CoordinatorFactory makeCoordinator);
 
 // The delegate in the process-wide slot, if any.

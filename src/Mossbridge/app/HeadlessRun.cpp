@@ -10,12 +10,14 @@
 
 #include "Mossbridge/app/AppDelegate.h"
 #include "Mossbridge/app/NotificationDatabaseFixture.h"
+#include "Mossbridge/app/TerminationSignals.h"
 #include "Mossbridge/model/AppAssignment.h"
 #include "Mossbridge/model/AssignmentStore.h"
 #include "Mossbridge/model/DiagnosticLine.h"
 #include "Mossbridge/model/PerformanceLog.h"
 #include "Mossbridge/model/PetKind.h"
 #include "Mossbridge/pets/PetAnimationClock.h"
+#include "Mossbridge/system/BadgeLabels.h"
 #include "Mossbridge/system/NotificationDatabaseReader.h"
 #include "VadovaUtilities/VULMainBundle.h"
 #include "platform/core/DeterministicDispatch.h"
@@ -23,6 +25,7 @@
 #include "platform/core/XdgPaths.h"
 #include "platform/desktop/InMemoryCalendarStore.h"
 #include "platform/desktop/InMemoryDesktop.h"
+#include "platform/desktop/InMemoryLaunchServicesTool.h"
 #include "platform/desktop/Scenario.h"
 #include "platform/desktop/ScenarioEvents.h"
 
@@ -75,6 +78,16 @@ std::optional<fs::path> usableResources(const HeadlessOptions& options, const fs
         return std::nullopt;
     }
     return folder;
+}
+
+void reportUnreadableDefaults(const platform::UserDefaults::UnreadableFile& unreadable) {
+    if (unreadable.movedTo) {
+        printDiagnosticLine("the user defaults file " + unreadable.file.string() + " could not be read; moved it to " +
+                            unreadable.movedTo->string() + " and starting with defaults");
+    } else {
+        printDiagnosticLine("the user defaults file " + unreadable.file.string() +
+                            " could not be read nor moved aside; starting with defaults, which are not saved over it");
+    }
 }
 
 // Names, in one line, the sprite sheets the resources folder lacks: a sprite
@@ -238,6 +251,7 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
     const platform::Scenario& scenario = *load.scenario;
 
     const auto defaults = platform::UserDefaults::standard();
+    if (const auto& unreadable = defaults->unreadableFile()) reportUnreadableDefaults(*unreadable);
     if (!seedAssignments(scenarioPath, *defaults)) return 2;
 
     // The dispatcher: the real one, or a virtual clock stepped below.
@@ -245,6 +259,11 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
     std::unique_ptr<platform::DeterministicDispatcher> deterministic;
     if (options.virtualTime) deterministic = std::make_unique<platform::DeterministicDispatcher>();
     else real = platform::makeRealDispatcher();
+    // Before any thread starts: a signal asks the event loop to end, and the
+    // run goes out the way a quit does.
+    const TerminationSignals signals([&real] {
+        if (real) real->stopMain();
+    });
     platform::Dispatcher& dispatcher = real ? static_cast<platform::Dispatcher&>(*real) : *deterministic;
     // A virtual run logs virtual seconds, until the dispatcher goes.
     struct PerformanceClockScope {
@@ -252,8 +271,9 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
         ~PerformanceClockScope() { usePerformanceLogClock(nullptr); }
     } performanceClock(deterministic ? &dispatcher.clock() : nullptr);
 
-    AppStatusService::Sources statusSources;
     platform::InMemoryDesktop desktop = platform::InMemoryDesktop::fromScenario(scenario);
+    AppStatusService::Sources statusSources;
+    statusSources.badges = badgeSource(BadgeLabelReader(platform::kLaunchServicesToolPath, desktop.processes));
     const fs::path fixture = companion(scenarioPath, ".notifications.json");
     std::error_code exists;
     if (fs::exists(fixture, exists)) {
@@ -301,22 +321,21 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
     }
 
     const auto runEvents = [&](platform::Application& app) {
+        const auto done = [&app, &signals] { return app.isTerminated() || signals.received(); };
         if (deterministic) {
             double elapsed = 0;
-            while (!app.isTerminated() && elapsed < *options.seconds) {
+            while (!done() && elapsed < *options.seconds) {
                 const double step = std::min(kVirtualStepSeconds, *options.seconds - elapsed);
                 deterministic->advance(step);
                 elapsed += step;
             }
-            return;
+        } else if (options.seconds) {
+            (void)real->runMainUntil(done, *options.seconds);  // done or out of time: both end the run
+        } else {
+            while (!real->runMainUntil(done, kRealSliceSeconds)) {
+            }
         }
-        const auto done = [&app] { return app.isTerminated(); };
-        if (options.seconds) {
-            real->runMainUntil(done, *options.seconds);
-            return;
-        }
-        while (!real->runMainUntil(done, kRealSliceSeconds)) {
-        }
+        app.terminate();
     };
     platform::Application application(menuBar, [&](platform::Application& app) {
         runEvents(app);

@@ -47,8 +47,9 @@ std::pair<std::filesystem::path, std::string> resolveResourcesDirectory(const He
 // Pictures kept in the snapshot folder; older ones are removed.
 inline constexpr int kSnapshotsKept = 30;
 
-// Runs until the application quits or the time is up; the exit status: 0,
-// or 2 for bad input (resources, scenario, companions), each reported in
+// Runs until the application quits, the time is up, or SIGINT or SIGTERM
+// arrives; each ends the same way (the last picture, then the application's
+// shutdown). The exit status: 0, or 2 for bad input (resources, scenario, companions), each reported in
 // one "Mossbridge: " line.
 int runHeadless(const HeadlessOptions& options, const std::filesystem::path& executableFolder);
 

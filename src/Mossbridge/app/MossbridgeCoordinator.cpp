@@ -71,6 +71,10 @@ platform::MenuItem::Action MossbridgeCoordinator::action(void (MossbridgeCoordin
     };
 }
 
+void MossbridgeCoordinator::stop() {
+    if (timer_) timer_->cancel();
+}
+
 void MossbridgeCoordinator::start() {
     if (started_) return;
     started_ = true;

@@ -69,6 +69,8 @@ public:
     // Menus, status item, settings window, callbacks, the first refresh and
     // the 2.0 s timer; a second call does nothing.
     void start();
+    // The end of the process: the refresh timer stops for good.
+    void stop();
 
     // Menu actions.
     void showSettingsFromMenu();

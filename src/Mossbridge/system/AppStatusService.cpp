@@ -32,9 +32,7 @@ void removeUpTo(std::vector<AppNotificationItem>& items, std::int64_t recordID) 
 
 AppStatusService::Sources withRealSources(AppStatusService::Sources sources) {
     if (!sources.badges) {
-        sources.badges = [reader = BadgeLabelReader()](const std::vector<AppStatusTarget>& targets) {
-            return reader.launchServicesBadges(targets);
-        };
+        sources.badges = badgeSource(BadgeLabelReader());
     }
     if (!sources.notifications) {
         sources.notifications = [reader = NotificationDatabaseReader()](const std::vector<AppStatusTarget>& targets) {

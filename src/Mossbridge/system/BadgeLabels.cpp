@@ -81,7 +81,9 @@ std::optional<std::string> BadgeLabelReader::runLSAppInfo(const std::vector<std:
 
     switch (result.outcome) {
         case platform::ProcessOutcome::FailedToStart:
-            printDiagnosticLine("lsappinfo failed to start: " + result.errorDescription);
+            if (!reportedFailureToStart_->exchange(true)) {
+                printDiagnosticLine("lsappinfo failed to start: " + result.errorDescription);
+            }
             return std::nullopt;
         case platform::ProcessOutcome::TimedOut:
             logPerformanceLaunchServicesTimeout(arguments);
@@ -95,6 +97,13 @@ std::optional<std::string> BadgeLabelReader::runLSAppInfo(const std::vector<std:
         logPerformanceLaunchServicesError(error);
     }
     return std::nullopt;
+}
+
+std::function<std::map<std::string, std::string>(const std::vector<AppStatusTarget>&)> badgeSource(
+    BadgeLabelReader reader) {
+    return [reader = std::move(reader)](const std::vector<AppStatusTarget>& targets) {
+        return reader.launchServicesBadges(targets);
+    };
 }
 
 }  // namespace Mossbridge

@@ -42,11 +42,6 @@ SharedState& shared() {
 
 bool interfaceClassExists() { return VRDClassRegistry::shared().classNamed(kInterfaceClassName) != nullptr; }
 
-platform::Dispatcher& processDispatcher() {
-    static std::unique_ptr<platform::RealDispatcher> dispatcher = platform::makeRealDispatcher();
-    return *dispatcher;
-}
-
 // Seconds since boot: the wall clock minus the kernel's boot time ("btime"
 // of /proc/stat), or -1.0 when that cannot be read.
 double kernelUptime(platform::Clock& clock) {
@@ -173,7 +168,7 @@ std::shared_ptr<APMMeasurement> APMMeasurement::create(const std::string& appID,
     }
 
     APMInstallEngineWiring();
-    platform::Dispatcher& dispatcher = configuration.dispatcher ? *configuration.dispatcher : processDispatcher();
+    platform::Dispatcher& dispatcher = configuration.dispatcher ? *configuration.dispatcher : platform::processDispatcher();
     if (!configuration.endpoints) configuration.endpoints = APMServiceEndpoints::fromDefaultOptions();
     if (!configuration.network && configuration.makeNetwork) {
         std::string host = kVULNetworkReachabilityHost;

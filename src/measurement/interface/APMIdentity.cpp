@@ -68,17 +68,15 @@ std::shared_ptr<APMIdentity> APMIdentity::create(platform::Dispatcher& dispatche
                                   "Unable to create measurement identity, missing a valid persisted config instance");
         return nullptr;
     }
-    return std::make_shared<APMIdentity>(nullptr, dispatcher, std::move(persistedConfig), std::move(bridge),
+    return std::make_shared<APMIdentity>(dispatcher, std::move(persistedConfig), std::move(bridge),
                                          std::move(remoteSettings));
 }
 
 std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
     return APMSharedInstance<APMIdentity>::currentOrMake([] {
-        auto dispatcher = platform::makeRealDispatcher();
-        platform::Dispatcher& queues = *dispatcher;
+        platform::Dispatcher& queues = platform::processDispatcher();
         auto bridge = std::make_shared<APMDefaultIdentitySupport>(queues, platform::systemAdvertisingIdentifier());
-        return std::make_shared<APMIdentity>(std::move(dispatcher), queues, APMPersistedConfig::sharedInstance(),
-                                             std::move(bridge), nullptr);
+        return std::make_shared<APMIdentity>(queues, APMPersistedConfig::sharedInstance(), std::move(bridge), nullptr);
     });
 }
 
@@ -91,12 +89,10 @@ void APMIdentity::setSharedInstance(std::shared_ptr<APMIdentity> identity) {
     }
 }
 
-APMIdentity::APMIdentity(std::unique_ptr<platform::Dispatcher> ownDispatcher, platform::Dispatcher& dispatcher,
-                         std::shared_ptr<APMPersistedConfig> persistedConfig,
+APMIdentity::APMIdentity(platform::Dispatcher& dispatcher, std::shared_ptr<APMPersistedConfig> persistedConfig,
                          std::shared_ptr<APMDefaultIdentitySupport> bridge,
                          std::shared_ptr<const APMIdentityRemoteSettings> remoteSettings)
-    : ownDispatcher_(std::move(ownDispatcher)),
-      dispatcher_(dispatcher),
+    : dispatcher_(dispatcher),
       persistedConfig_(std::move(persistedConfig)),
       bridge_(bridge ? std::move(bridge) : std::make_shared<APMDefaultIdentitySupport>(dispatcher, nullptr)),
       remoteSettings_(std::move(remoteSettings)) {

@@ -42,7 +42,7 @@ public:
                                                std::shared_ptr<APMDefaultIdentitySupport> bridge,
                                                std::shared_ptr<const APMIdentityRemoteSettings> remoteSettings);
     // The process's identity (the engine installs its own); by default one
-    // over the shared persisted configuration, on a dispatcher of its own.
+    // over the shared persisted configuration, on the process dispatcher.
     static std::shared_ptr<APMIdentity> sharedInstance();
     // Installs `identity` as the shared one (null: the next call makes a
     // default). Without an installation ID of its own, it takes the one the
@@ -99,8 +99,7 @@ public:
     std::optional<std::string> veredodaInstallationID() const;
     void setVeredodaInstallationID(std::optional<std::string> installationID);
 
-    APMIdentity(std::unique_ptr<platform::Dispatcher> ownDispatcher, platform::Dispatcher& dispatcher,
-                std::shared_ptr<APMPersistedConfig> persistedConfig, std::shared_ptr<APMDefaultIdentitySupport> bridge,
+    APMIdentity(platform::Dispatcher& dispatcher, std::shared_ptr<APMPersistedConfig> persistedConfig, std::shared_ptr<APMDefaultIdentitySupport> bridge,
                 std::shared_ptr<const APMIdentityRemoteSettings> remoteSettings);  // through create()
     ~APMIdentity();
 
@@ -116,7 +115,6 @@ private:
     double adIDCacheTime() const;
     bool gateIDFAOnATTMASEnabled() const;
 
-    std::unique_ptr<platform::Dispatcher> ownDispatcher_;
     platform::Dispatcher& dispatcher_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
     std::shared_ptr<APMDefaultIdentitySupport> bridge_;

@@ -62,6 +62,8 @@ public:
     static std::unique_ptr<APMDatabase> openAtPath(const std::string& path, APMError* error,
                                                    platform::Clock* clock = nullptr);
     ~APMDatabase();
+    // Closes the file for the end of the process; later operations fail.
+    void close() { store_->close(); }
 
     const std::string& databasePath() const { return store_->databasePath(); }
     // The limits of the remote configuration, asked each time they are needed

@@ -64,6 +64,9 @@ public:
     // Closes the connection and deletes the file with its log files; the
     // store stays closed. False when the file could not be deleted.
     [[nodiscard]] bool closeAndDeleteDatabase();
+    // Closes the connection for the end of the process; later operations
+    // fail with kAPMDatabaseErrorNotOpen.
+    void close() { closeConnection(); }
 
     // Runs the block in one exclusive transaction (a savepoint when one is
     // already open): true commits, false rolls back and answers false with a

@@ -154,8 +154,19 @@ public:
     [[nodiscard]] virtual bool runMainUntil(const std::function<bool()>& done, double seconds) = 0;
     // Ends the running runMain()/runMainUntil(), or the next one to start.
     virtual void stopMain() = 0;
+    // Ends every queue of this dispatcher, the main queue included, for the
+    // end of the process: a block already running finishes, pending blocks,
+    // delayed blocks and timers are dropped, and so is later work (sync()
+    // returns at once; queues made afterwards start ended). Returns when
+    // every worker thread has finished, but for the caller's own.
+    virtual void shutDown() = 0;
 };
 
 std::unique_ptr<RealDispatcher> makeRealDispatcher();
+
+// The real dispatcher of the libraries that are handed none: made on first
+// use and never destroyed, so no order of static destruction can pull it
+// from under a queue; the process's shutdown ends its queues.
+RealDispatcher& processDispatcher();
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 // and is always reaped. Safe to call from several threads at once; the child
 // inherits no descriptor but its three standard ones.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -48,5 +49,9 @@ struct [[nodiscard]] ProcessResult {
 // Blocks the calling thread until the child has ended and been reaped, at
 // most about timeoutSeconds + terminationGraceSeconds.
 ProcessResult runProcess(const ProcessRequest& request);
+
+// Something that runs a request as runProcess does: runProcess itself, or a
+// stand-in that answers for a tool the system lacks.
+using ProcessRunner = std::function<ProcessResult(const ProcessRequest&)>;
 
 }  // namespace platform

@@ -158,6 +158,30 @@ private:
     std::shared_ptr<SyncLatch> latch_;
 };
 
+// The worker threads of a dispatcher still inside their loop, counted so
+// that a shutdown can wait for them to finish.
+class WorkerCount {
+public:
+    void started() {
+        std::lock_guard lock(mutex_);
+        ++running_;
+    }
+    void finished() {
+        std::lock_guard lock(mutex_);
+        --running_;
+        changed_.notify_all();
+    }
+    void waitUntilAtMost(int count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return running_ <= count; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int running_ = 0;
+};
+
 // Worker threads of queues that were released by one of their own blocks:
 // such a thread cannot join itself, so the dispatcher joins it later.
 class WorkerReaper {
@@ -190,13 +214,16 @@ class RealQueue final : public Queue, public std::enable_shared_from_this<RealQu
 public:
     // A serial queue with its own worker thread.
     static std::shared_ptr<RealQueue> makeSerial(const std::string& label, const void* dispatcher,
-                                                 std::weak_ptr<WorkerReaper> reaper) {
+                                                 std::weak_ptr<WorkerReaper> reaper,
+                                                 std::shared_ptr<WorkerCount> workers) {
         auto queue = std::make_shared<RealQueue>(std::make_shared<QueueCore>(label, dispatcher));
         queue->reaper_ = std::move(reaper);
-        queue->worker_ = std::thread([core = queue->core_] {
+        workers->started();
+        queue->worker_ = std::thread([core = queue->core_, workers = std::move(workers)] {
             // Thread names are limited to 15 characters.
             pthread_setname_np(pthread_self(), core->label.substr(0, 15).c_str());
             while (auto taken = core->next(kNever)) core->run(std::move(*taken));
+            workers->finished();
         });
         return queue;
     }
@@ -223,6 +250,7 @@ public:
 
     void attach() { core_->queue = weak_from_this(); }
     QueueCore& core() { return *core_; }
+    std::weak_ptr<QueueCore> sharedCore() const { return core_; }
 
     using Queue::after;
     using Queue::async;
@@ -320,9 +348,37 @@ public:
 
     QueueRef makeSerialQueue(const std::string& label) override {
         reaper_->joinAll();  // workers of released queues, finished by now or soon
-        auto queue = RealQueue::makeSerial(label, this, reaper_);
+        std::lock_guard lock(queuesMutex_);
+        if (isShutDown_) {
+            // Born ended: no worker, every post dropped.
+            auto queue = std::make_shared<RealQueue>(std::make_shared<QueueCore>(label, this));
+            queue->attach();
+            queue->core().close(false);
+            return queue;
+        }
+        auto queue = RealQueue::makeSerial(label, this, reaper_, workers_);
         queue->attach();
+        std::erase_if(cores_, [](const std::weak_ptr<QueueCore>& core) { return core.expired(); });
+        cores_.push_back(queue->sharedCore());
         return queue;
+    }
+
+    void shutDown() override {
+        std::vector<std::weak_ptr<QueueCore>> cores;
+        {
+            std::lock_guard lock(queuesMutex_);
+            isShutDown_ = true;
+            cores.swap(cores_);
+        }
+        main_->core().close(false);
+        for (const auto& weak : cores) {
+            if (const auto core = weak.lock()) core->close(false);
+        }
+        // A block of one of these queues asking for the shutdown cannot wait
+        // for its own worker, which ends once the block returns.
+        const QueueRef current = currentQueue();
+        workers_->waitUntilAtMost(current && current != mainQueue() ? 1 : 0);
+        reaper_->joinAll();
     }
 
     SemaphoreRef makeSemaphore(long initialValue) override { return std::make_shared<RealSemaphore>(initialValue); }
@@ -349,11 +405,21 @@ private:
     }
 
     std::shared_ptr<WorkerReaper> reaper_ = std::make_shared<WorkerReaper>();
+    std::shared_ptr<WorkerCount> workers_ = std::make_shared<WorkerCount>();
     std::shared_ptr<RealQueue> main_;
+    std::mutex queuesMutex_;  // guards the two below
+    std::vector<std::weak_ptr<QueueCore>> cores_;  // the serial queues made so far
+    bool isShutDown_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<RealDispatcher> makeRealDispatcher() { return std::make_unique<RealDispatcherImpl>(); }
+
+RealDispatcher& processDispatcher() {
+    // Deliberately never destroyed (see the header).
+    static RealDispatcher* const dispatcher = makeRealDispatcher().release();
+    return *dispatcher;
+}
 
 }  // namespace platform

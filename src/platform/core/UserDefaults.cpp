@@ -1,10 +1,12 @@
 #include "platform/core/UserDefaults.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <map>
 #include <stdexcept>
 #include <system_error>
@@ -43,6 +45,11 @@ void syncDirectory(const std::filesystem::path& directory) {
     ::close(fd);
 }
 
+// Temporary files of `target` are named this and six random characters.
+std::string temporaryFilePrefix(const std::filesystem::path& target) {
+    return (target.parent_path() / ("." + target.filename().string() + ".")).string();
+}
+
 // Writes `bytes` to a fresh temporary file beside `target`, flushes it to disk
 // and renames it over `target`, so readers see either the old file or the new
 // one, never a partial write.
@@ -52,11 +59,14 @@ bool replaceFileAtomically(const std::filesystem::path& target, const PropertyDa
     std::filesystem::create_directories(directory, error);
     if (error) return false;
 
-    std::string pattern = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string pattern = temporaryFilePrefix(target) + "XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) return false;
+    // Held until the file is renamed or removed: a temporary file nobody
+    // holds was left by a write that never finished.
+    ::flock(fd, LOCK_EX);
     const bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || ::rename(name.data(), target.c_str()) != 0) {
@@ -71,11 +81,26 @@ std::optional<PropertyData> encodeDomain(const PropertyDictionary& values) {
     return serializePropertyList(PropertyValue(values), PropertyListFormat::Binary);
 }
 
-PropertyDictionary loadDomain(const std::filesystem::path& file) {
-    auto contents = readPropertyListFile(file.string());
-    if (!contents) return {};
-    auto* dictionary = contents->asDictionary();
-    return dictionary != nullptr ? std::move(*dictionary) : PropertyDictionary{};
+// "<file>.unreadable-<UTC time>", with a number added when that is taken.
+// None when the file could not be moved.
+std::optional<std::filesystem::path> moveAside(const std::filesystem::path& file) {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    const std::string base = file.string() + ".unreadable-" + stamp;
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        const std::string aside = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+        // A hard link never replaces an existing name, so nothing is lost to a clash.
+        if (::link(file.c_str(), aside.c_str()) == 0) {
+            if (::unlink(file.c_str()) == 0) return aside;
+            ::unlink(aside.c_str());
+            return std::nullopt;
+        }
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 struct SharedInstances {
@@ -101,7 +126,34 @@ std::shared_ptr<UserDefaults> sharedInstance(const std::string& domain) {
 UserDefaults::UserDefaults(std::string domain, std::filesystem::path directory)
     : domain_(std::move(domain)), directory_(std::move(directory)) {
     requireFileName(domain_);
-    values_ = loadDomain(filePath());
+    removeStaleTemporaryFiles();
+    load();
+}
+
+void UserDefaults::load() {
+    const std::filesystem::path file = filePath();
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) return;
+    auto contents = readPropertyListFile(file.string());
+    if (auto* dictionary = contents ? contents->asDictionary() : nullptr) {
+        values_ = std::move(*dictionary);
+        return;
+    }
+    unreadableFile_ = UnreadableFile{file, moveAside(file)};
+}
+
+void UserDefaults::removeStaleTemporaryFiles() const {
+    const std::string prefix = temporaryFilePrefix(filePath());
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory_, error)) {
+        const std::string name = entry.path().string();
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        // A write in progress holds its file locked.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(name.c_str());
+        ::close(fd);
+    }
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::standard() { return sharedInstance(kStandardDomain); }
@@ -174,7 +226,7 @@ bool UserDefaults::set(const std::string& key, PropertyValue value) {
         }
         return false;
     }
-    return replaceFileAtomically(filePath(), *bytes);
+    return mayWrite() && replaceFileAtomically(filePath(), *bytes);
 }
 
 bool UserDefaults::remove(const std::string& key) {
@@ -185,7 +237,7 @@ bool UserDefaults::remove(const std::string& key) {
 
 bool UserDefaults::persistLocked() const {
     auto bytes = encodeDomain(values_);
-    return bytes && replaceFileAtomically(filePath(), *bytes);
+    return bytes && mayWrite() && replaceFileAtomically(filePath(), *bytes);
 }
 
 }  // namespace platform

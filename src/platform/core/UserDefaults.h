@@ -17,11 +17,20 @@ namespace platform {
 
 class UserDefaults {
 public:
+    // What became of a domain file that could not be read.
+    struct UnreadableFile {
+        std::filesystem::path file;
+        // Where it was moved aside ("<file>.unreadable-<UTC time>"); none when
+        // it could not be moved, and then changes are never written over it.
+        std::optional<std::filesystem::path> movedTo;
+    };
+
     // The domain file is `directory`/`domain`.plist (binary property list); it
-    // is read now if present (an unreadable file reads as an empty domain and
-    // is replaced on the next change). The folder is created on the first
-    // write. Throws std::invalid_argument for a domain that is not a plain
-    // file name (empty, ".", "..", or holding '/' or NUL).
+    // is read now if present. A file that is not a readable dictionary is
+    // moved aside, never overwritten, and the domain starts empty. Temporary
+    // files of an interrupted write of this domain are removed. The folder is
+    // created on the first write. Throws std::invalid_argument for a domain
+    // that is not a plain file name (empty, ".", "..", or holding '/' or NUL).
     UserDefaults(std::string domain, std::filesystem::path directory);
 
     // The application's standard domain, in the config folder of XdgPaths.
@@ -35,6 +44,8 @@ public:
 
     const std::string& domain() const { return domain_; }
     std::filesystem::path filePath() const;
+    // Set when the constructor found the file unreadable; the caller says so.
+    const std::optional<UnreadableFile>& unreadableFile() const { return unreadableFile_; }
 
     std::optional<PropertyValue> object(const std::string& key) const;
     // Typed reads answer nullopt when the key is absent or of another kind.
@@ -55,8 +66,15 @@ public:
 private:
     [[nodiscard]] bool persistLocked() const;
 
+    void load();
+    // False while an unreadable file that could not be moved aside is where
+    // this domain writes: it is never written over.
+    bool mayWrite() const { return !unreadableFile_ || unreadableFile_->movedTo; }
+    void removeStaleTemporaryFiles() const;
+
     std::string domain_;
     std::filesystem::path directory_;
+    std::optional<UnreadableFile> unreadableFile_;  // written by the constructor only
     mutable std::mutex mutex_;
     PropertyDictionary values_;
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/desktop/InMemoryLaunchServicesTool.h"
+
 namespace platform {
 
 namespace {
@@ -58,6 +60,7 @@ InMemoryDesktop InMemoryDesktop::fromScenario(const Scenario& scenario) {
         desktop.accessibility->setApplication(running.processIdentifier, std::move(accessible));
     }
     desktop.workspace->setFrontmost(scenario.frontmostProcessIdentifier);
+    desktop.processes = makeInMemoryLaunchServicesTool(desktop.workspace->runningApplications(), scenario.badges);
     return desktop;
 }
 

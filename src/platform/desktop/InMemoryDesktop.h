@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/desktop/InMemoryAccessibility.h"
+#include "platform/core/Process.h"
 #include "platform/desktop/InMemoryDesktopWindowList.h"
 #include "platform/desktop/InMemoryWorkspace.h"
 #include "platform/desktop/Scenario.h"
@@ -19,6 +20,9 @@ struct InMemoryDesktop {
     std::shared_ptr<InMemoryWorkspace> workspace = std::make_shared<InMemoryWorkspace>();
     std::shared_ptr<InMemoryAccessibility> accessibility = std::make_shared<InMemoryAccessibility>();
     std::shared_ptr<InMemoryDesktopWindowList> windowList = std::make_shared<InMemoryDesktopWindowList>();
+    // Runs child processes; the launch services tool answers from the
+    // scenario's running applications and badges (InMemoryLaunchServicesTool.h).
+    ProcessRunner processes = runProcess;
 
     // Windows that are on screen go into the window list in scenario order
     // (the first application's first window frontmost); accessible windows

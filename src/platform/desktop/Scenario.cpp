@@ -123,6 +123,8 @@ const std::vector<std::pair<std::string, SectionReader>>& sectionReaders() {
                                    const ReadContext&) { scenario::readPlayerNotifications(j, p, s.events); }},
         {"calendar", [](const Json& j, const std::string& p, Scenario& s, Pending&,
                         const ReadContext&) { scenario::readCalendar(j, p, s.events); }},
+        {"badges", [](const Json& j, const std::string& p, Scenario& s, Pending&,
+                      const ReadContext&) { readBadges(j, p, s); }},
     };
     return readers;
 }
@@ -160,6 +162,7 @@ ScenarioLoad parseScenario(const std::string& jsonText, const std::filesystem::p
             reader->second(value, key, scenario, pending, context);
         }
         resolveFrontmost(pending, scenario);
+        checkBadges(scenario);
         return {std::move(scenario), {}};
     } catch (const ScenarioFailure& failure) {
         return {std::nullopt, failure.what()};

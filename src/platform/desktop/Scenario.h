@@ -47,6 +47,7 @@ struct Scenario {
     bool accessibilityTrusted = false;
     bool screenCaptureAllowed = false;
     ScenarioEvents events;  // player notifications and calendar events over time
+    std::map<std::string, std::string> badges;  // badge label by bundle identifier
 };
 
 struct ScenarioLoad {

@@ -43,5 +43,8 @@ void rejectUnknownMembers(const Json& object, const std::string& path, std::init
 // Section readers, one file each.
 void readScreens(const Json& section, const std::string& path, Scenario& scenario, const ReadContext& context);
 void readApplications(const Json& section, const std::string& path, Scenario& scenario, const ReadContext& context);
+void readBadges(const Json& section, const std::string& path, Scenario& scenario);
+// After every section: each badge names an application of the scenario.
+void checkBadges(const Scenario& scenario);
 
 }  // namespace platform::scenario

@@ -4,12 +4,15 @@
 
 #include "Mossbridge/app/AppDelegate.h"
 
+#include <fstream>
+
 #include "CoordinatorFixture.h"
 #include "Mossbridge/app/AnalyticsInterface.h"
 #include "Mossbridge/model/UsageEvents.h"
 #include "TestPaths.h"
 #include "VadovaUtilities/VULMainBundle.h"
 #include "VeredodaCore/DEDOru.h"
+#include "platform/core/PropertyList.h"
 
 namespace Mossbridge::testing {
 namespace {
@@ -72,6 +75,25 @@ TEST_F(StartUp, AFailingConfigurationIsReportedInOneLineAndTheApplicationGoesOn)
     EXPECT_FALSE(analytics.collectionEnabled());
     EXPECT_TRUE(coordinator->settingsWindow());
     EXPECT_TRUE(coordinator->timer());
+}
+
+TEST_F(StartUp, AnOptionsFileWithoutAUsableAppIDSaysInOneLineThatAnalyticsIsOff) {
+    for (const platform::PropertyValue& appID : {platform::PropertyValue(""), platform::PropertyValue(5)}) {
+        DEDOru::resetForTesting();
+        const auto resources = folder / "resources";
+        std::filesystem::create_directories(resources);
+        const auto bytes = platform::serializePropertyList(
+            platform::PropertyDictionary{{"VADOVA_APP_ID", appID}}, platform::PropertyListFormat::Xml);
+        ASSERT_TRUE(bytes);
+        std::ofstream(resources / "VadovaService-Info.plist", std::ios::binary)
+            << std::string(bytes->begin(), bytes->end());
+        VULMainBundle::setResourcesDirectory(resources);
+        const std::string output = launch();
+        EXPECT_EQ(occurrences(output, "Mossbridge: analytics is off: VadovaService-Info.plist has no VADOVA_APP_ID "
+                                      "that is a non-empty string\n"),
+                  1)
+            << output;
+    }
 }
 
 TEST_F(StartUp, AnAlreadyConfiguredDefaultAppIsLeftAlone) {

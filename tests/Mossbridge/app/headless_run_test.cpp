@@ -11,8 +11,11 @@
 #include <fstream>
 
 #include "CoordinatorFixture.h"
+#include "Mossbridge/model/AssignmentStore.h"
 #include "Mossbridge/model/PetKind.h"
 #include "TestPaths.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/core/XdgPaths.h"
 #include "platform/drawing/Bitmap.h"
 
 namespace Mossbridge::testing {
@@ -74,6 +77,12 @@ TEST_F(HeadlessRun, TheShippedScenarioLogsItsStartAndPassesAndPicturesThePetsAtT
     ASSERT_EQ(run(options, output), 0) << output;
     EXPECT_NE(output.find("MossbridgePerf 0.000s app.start\n"), std::string::npos) << output;
     EXPECT_GE(occurrences(output, " refresh.total "), 2) << output;
+    // The scenario's badges, read through the launch services tool's text.
+    EXPECT_NE(output.find("Mossbridge: LaunchServices StatusLabel badges found [\"com.example.chat\": \"3\", "
+                          "\"com.example.editor\": \"12\"]\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(occurrences(output, "lsappinfo failed to start"), 0) << output;
 
     // The last picture, taken at the end: the browser's pet stands at its
     // stored frame (80, 200, 92 x 104), and the desktop beside it is empty.
@@ -90,6 +99,27 @@ TEST_F(HeadlessRun, TheShippedScenarioLogsItsStartAndPassesAndPicturesThePetsAtT
     const int petTop = 900 - (200 + 104);
     EXPECT_GT(drawnIn(80, petTop, 92, 104), 92 * 104 / 10);
     EXPECT_EQ(drawnIn(200, petTop, 92, 104), 0);
+}
+
+TEST_F(HeadlessRun, AnUnreadableDefaultsFileIsMovedAsideInOneLineAndTheRunStartsWithDefaults) {
+    const fs::path file = platform::userDefaultsDirectory() / "Mossbridge.plist";
+    fs::create_directories(file.parent_path());
+    const std::string noise(300, '\x9c');
+    std::ofstream(file, std::ios::binary) << noise;
+    platform::UserDefaults::resetSharedInstancesForTesting();
+    HeadlessOptions options = shippedScenario();
+    options.seconds = 0.5;
+    std::string output;
+    ASSERT_EQ(run(options, output), 0) << output;
+    platform::UserDefaults::resetSharedInstancesForTesting();
+
+    const std::string named = "Mossbridge: the user defaults file " + file.string() + " could not be read; moved it to ";
+    ASSERT_EQ(occurrences(output, named + file.string() + ".unreadable-"), 1) << output;
+    const std::size_t asideStart = output.find(named) + named.size();
+    const fs::path aside = output.substr(asideStart, output.find(' ', asideStart) - asideStart);
+    std::ifstream kept(aside, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), noise) << aside;
+    EXPECT_TRUE(platform::UserDefaults("Mossbridge", file.parent_path()).object(AssignmentStore::defaultsKey));
 }
 
 // The chat's pet (stored at 1240, 420, 92 x 104) announces the record that

@@ -8,6 +8,9 @@
 
 #include "Mossbridge/system/BadgeLabelParsing.h"
 #include "StatusSourceFixtures.h"
+#include "platform/desktop/InMemoryDesktop.h"
+#include "platform/desktop/InMemoryLaunchServicesTool.h"
+#include "platform/desktop/Scenario.h"
 
 namespace Mossbridge {
 namespace {
@@ -161,6 +164,43 @@ TEST(BadgeLabelReaderTest, AMissingToolIsReportedAndGivesNoLabels) {
     const auto output = capturedOutput([&] { labels = reader.launchServicesBadges({kTargets[0]}); });
     EXPECT_TRUE(labels.empty());
     EXPECT_EQ(output.rfind("Mossbridge: lsappinfo failed to start: ", 0), 0u) << output;
+}
+
+TEST(BadgeLabelReaderTest, AMissingToolIsReportedOnceHoweverManyRunsAndPassesFail) {
+    const BadgeLabelReader reader("/nonexistent/lsappinfo");
+    const auto source = badgeSource(reader);  // a copy, as the status service holds it
+    Labels labels;
+    const auto output = capturedOutput([&] {
+        for (int pass = 0; pass < 3; ++pass) labels = source(kTargets);
+        labels = reader.launchServicesBadges(kTargets);
+    });
+    EXPECT_TRUE(labels.empty());
+    EXPECT_EQ(output.find("Mossbridge: lsappinfo failed to start: "), 0u) << output;
+    EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
+}
+
+TEST(BadgeLabelReaderTest, TheInMemoryDesktopsToolAnswersTheScenariosBadgesThroughTheParse) {
+    const auto load = platform::parseScenario(R"({
+        "applications": [{"bundleIdentifier": "com.example.Mail", "name": "Mail", "pid": 12},
+                         {"bundleIdentifier": "com.example.chat", "name": "Chat", "pid": 34}],
+        "badges": {"com.example.Mail": "007", "com.example.chat": "0"}})", ".");
+    ASSERT_TRUE(load.scenario) << load.error;
+    const auto desktop = platform::InMemoryDesktop::fromScenario(*load.scenario);
+    const BadgeLabelReader reader(platform::kLaunchServicesToolPath, desktop.processes);
+    Labels labels;
+    const auto output = capturedOutput([&] { labels = reader.launchServicesBadges(kTargets); });
+    EXPECT_EQ(labels, (Labels{{"com.example.Mail", "7"}}));  // "0" is no badge
+    EXPECT_EQ(output, "Mossbridge: LaunchServices StatusLabel badges found [\"com.example.Mail\": \"7\"]\n");
+
+    // Asked one by one, as when the list yields nothing, it answers alike.
+    EXPECT_EQ(reader.runLSAppInfo({"info", "-only", "StatusLabel", "#12"}), "\"StatusLabel\"={ \"label\"=\"007\" }");
+    EXPECT_EQ(reader.runLSAppInfo({"info", "-only", "StatusLabel", "com.example.chat"}), "\"StatusLabel\"={ \"label\"=\"0\" }");
+    // Every other tool is a real process.
+    platform::ProcessRequest echo;
+    echo.executablePath = "/bin/echo";
+    echo.arguments = {"real"};
+    const auto other = desktop.processes(echo);
+    EXPECT_EQ(other.standardOutput, "real\n");
 }
 
 // A shell script standing in for the tool.

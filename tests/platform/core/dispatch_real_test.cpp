@@ -204,6 +204,46 @@ TEST_F(RealDispatch, QueueReleasedByItsOwnBlockShutsDownCleanly) {
     EXPECT_TRUE(watch.expired());
 }
 
+TEST_F(RealDispatch, ShutDownLetsTheRunningBlockFinishDropsTheRestAndEndsTheWorkers) {
+    std::atomic<bool> runningFinished{false};
+    std::atomic<int> ran{0};
+    auto started = dispatcher->makeSemaphore(0);
+    auto other = dispatcher->makeSerialQueue("other");
+    queue->async([&] {
+        started->signal();
+        // Still running when the shutdown begins.
+        EXPECT_FALSE(dispatcher->makeSemaphore(0)->wait(0.05));
+        runningFinished = true;
+    });
+    for (int i = 0; i < 10; ++i) queue->async([&] { ++ran; });
+    other->after(10.0, [&] { ++ran; });
+    auto timer = queue->scheduleTimer(0.001, 0, true, [&] { ran += 100; });
+    dispatcher->mainQueue()->async([&] { ++ran; });
+    ASSERT_TRUE(started->wait(1.0));
+
+    dispatcher->shutDown();
+    EXPECT_TRUE(runningFinished);
+    EXPECT_EQ(ran, 0);
+    EXPECT_FALSE(timer->isValid());
+
+    // Later work, on old and new queues alike, is dropped; sync returns.
+    auto late = dispatcher->makeSerialQueue("late");
+    for (const QueueRef& ended : {queue, other, late, dispatcher->mainQueue()}) {
+        ended->sync([&] { ++ran; });
+        ended->async([&] { ++ran; });
+    }
+    EXPECT_EQ(ran, 0);
+}
+
+TEST_F(RealDispatch, ShutDownAskedByABlockOfItsOwnQueueDoesNotWaitForItself) {
+    auto done = dispatcher->makeSemaphore(0);
+    queue->async([&] {
+        dispatcher->shutDown();
+        done->signal();
+    });
+    EXPECT_TRUE(done->wait(1.0));
+}
+
 TEST(RealDispatchShutdown, MainQueueWorkIsDroppedOnceTheDispatcherIsGone) {
     auto captured = std::make_shared<int>(0);
     QueueRef main;

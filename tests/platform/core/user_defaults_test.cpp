@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -129,6 +131,61 @@ TEST_F(UserDefaultsTest, CorruptFileReadsAsEmptyAndIsReplacedOnTheNextChange) {
     EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
     ASSERT_TRUE(defaults.set("k", "v"));
     EXPECT_EQ(UserDefaults("Mossbridge", folder_).dictionaryRepresentation(), (PropertyDictionary{{"k", "v"}}));
+}
+
+TEST_F(UserDefaultsTest, AnUnreadableFileIsMovedAsideNeverOverwritten) {
+    std::string noise(300, '\0');
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919 + 13) % 251);
+    writeFile(domainFile(), noise);
+    UserDefaults defaults("Mossbridge", folder_);
+    EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+    ASSERT_TRUE(defaults.unreadableFile());
+    EXPECT_EQ(defaults.unreadableFile()->file, domainFile());
+    ASSERT_TRUE(defaults.unreadableFile()->movedTo);
+    const fs::path aside = *defaults.unreadableFile()->movedTo;
+    EXPECT_EQ(aside.parent_path(), folder_);
+    EXPECT_EQ(aside.filename().string().rfind("Mossbridge.plist.unreadable-", 0), 0u) << aside;
+
+    ASSERT_TRUE(defaults.set("k", "v"));
+    std::ifstream kept(aside, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), noise);
+    EXPECT_EQ(UserDefaults("Mossbridge", folder_).dictionaryRepresentation(), (PropertyDictionary{{"k", "v"}}));
+
+    // A second unreadable file in the same second gets a name of its own.
+    writeFile(domainFile(), noise);
+    const auto again = UserDefaults("Mossbridge", folder_).unreadableFile();
+    ASSERT_TRUE(again && again->movedTo);
+    EXPECT_NE(*again->movedTo, aside);
+    EXPECT_TRUE(fs::exists(aside));
+    EXPECT_FALSE(UserDefaults("Mossbridge", folder_).unreadableFile());
+}
+
+TEST_F(UserDefaultsTest, AnUnreadableFileThatCannotBeMovedIsNeverWrittenOver) {
+    writeFile(domainFile(), "not a property list");
+    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+    if (::access(folder_.c_str(), W_OK) == 0) GTEST_SKIP() << "the folder stays writable (running as root)";
+    UserDefaults defaults("Mossbridge", folder_);
+    ASSERT_TRUE(defaults.unreadableFile());
+    EXPECT_FALSE(defaults.unreadableFile()->movedTo);
+    fs::permissions(folder_, fs::perms::owner_all);
+    EXPECT_FALSE(defaults.set("k", 1));
+    EXPECT_EQ(defaults.integer("k"), 1);
+    std::ifstream kept(domainFile(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "not a property list");
+}
+
+TEST_F(UserDefaultsTest, StaleTemporaryFilesOfTheDomainAreRemovedAtStartButNotOneBeingWritten) {
+    writeFile(folder_ / ".Mossbridge.plist.Ab12Cd", "bplist00 half written");
+    writeFile(folder_ / ".Mossbridge.plist.Zz99Yy", "bplist00 being written");
+    writeFile(folder_ / ".Other.plist.Ab12Cd", "another domain's");
+    const int writing = ::open((folder_ / ".Mossbridge.plist.Zz99Yy").c_str(), O_RDONLY);
+    ASSERT_GE(writing, 0);
+    ASSERT_EQ(::flock(writing, LOCK_EX), 0);
+    UserDefaults defaults("Mossbridge", folder_);
+    ::close(writing);
+    EXPECT_FALSE(fs::exists(folder_ / ".Mossbridge.plist.Ab12Cd"));
+    EXPECT_TRUE(fs::exists(folder_ / ".Mossbridge.plist.Zz99Yy"));
+    EXPECT_TRUE(fs::exists(folder_ / ".Other.plist.Ab12Cd"));
 }
 
 TEST_F(UserDefaultsTest, ANonDictionaryFileReadsAsEmpty) {
