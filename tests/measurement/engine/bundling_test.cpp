@@ -208,7 +208,8 @@ TEST_F(Bundling, TheRealTimeDailyLimitHoldsAtWriteTimeAndAtBundling) {
     };
     const auto storedRealtime = [this] {
         std::vector<bool> flags;
-        for (const auto& row : *engine->database()->allRawEvents().value) flags.push_back(row.isRealtime);
+        const auto rows = engine->database()->allRawEvents();
+        for (const auto& row : rows.value.value_or(std::vector<APMRawEventRecord>{})) flags.push_back(row.isRealtime);
         return flags;
     };
     // Both are written real-time: nothing was counted yet today.
