@@ -128,7 +128,8 @@ FacadeState::FacadeState(APMAnalyticsEnvironment environment)
       loadTimestampValue(dispatcher.clock().now()),
       paymentStore(environment.paymentStore ? environment.paymentStore
                                             : std::make_shared<platform::NoPaymentStore>()),
-      receipt(environment.receipt ? environment.receipt : std::make_shared<platform::NoAppReceipt>()) {}
+      receipt(environment.receipt ? environment.receipt : std::make_shared<platform::NoAppReceipt>()),
+      paymentObserver(makePaymentObserver()) {}
 
 std::shared_ptr<FacadeState> state() {
     std::lock_guard lock(stateMutex());
@@ -178,6 +179,7 @@ void APMAnalytics::resetForTesting(APMAnalyticsEnvironment environment) {
         previous = std::exchange(apm_analytics::stateSlot(), fresh);
     }
     if (previous) {
+        previous->paymentStore->removeTransactionObserver(previous->paymentObserver.get());
         std::lock_guard lock(previous->observerMutex);
         previous->center.removeObserver(previous->configurationObserver);
     }
@@ -240,6 +242,7 @@ void APMAnalytics::setLoadTimestamp(double seconds) {
 
 double APMAnalytics::now() { return state()->dispatcher.clock().now(); }
 platform::Dispatcher& APMAnalytics::dispatcher() { return state()->dispatcher; }
+platform::NotificationCenter& APMAnalytics::notificationCenter() { return state()->center; }
 
 bool APMAnalytics::isEnabled() { return state()->enabled.load(); }
 bool APMAnalytics::isDeactivated() { return state()->deactivated.load(); }
@@ -326,8 +329,12 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
             APMMonitor::shared()->log(6, 25036, "App Delegate Proxy is disabled");
         }
         strong->enabled = APMAnalyticsEngineBridge::wasEnabledDuringInitialization();
+        maybeEnableTagManager();
     });
     if (configuration) observeNotificationsForAnalyticsConfiguration(configuration);
+    facade->dispatcher.mainQueue()->async([weak] {
+        if (const auto strong = weak.lock()) strong->paymentStore->addTransactionObserver(strong->paymentObserver);
+    });
     facade->operations.setSuspended(false);
 }
 
@@ -341,6 +348,18 @@ void APMAnalytics::observeNotificationsForAnalyticsConfiguration(
     facade->configurationObserver = facade->center.addObserver(
         std::string(kRADOdodavaziConfigurationSetEnabledNotification), configuration.get(), nullptr,
         [](const platform::Notification& notification) { handleSetEnabled(notification); });
+}
+
+void APMAnalytics::maybeEnableTagManager() {
+    // The tag manager is an optional part of a program: without it there is
+    // nothing to say. Only a class by that name without the call is a fault.
+    const auto registered = VRDClassRegistry::shared().classNamed("VTMManager");
+    if (!registered) return;
+    if (const auto tagManager = std::dynamic_pointer_cast<VTMManagerClass>(registered)) {
+        tagManager->initializeSharedInstance();
+        return;
+    }
+    APMMonitor::shared()->log(2, 25016, "VTMManager class doesn't define initializeSharedInstance");
 }
 
 void APMAnalytics::handleSetEnabled(const platform::Notification& notification) {

@@ -28,6 +28,7 @@
 
 #include "VeredodaAnalytics/APMAnalyticsEngineBridge.h"
 #include "VeredodaCore/RADOdodavaziConfiguration.h"
+#include "VeredodaCore/VRDClassRegistry.h"
 #include "measurement/interface/APMConsentFacade.h"
 #include "measurement/interface/APMConsentTypes.h"
 #include "measurement/interface/APMEvent.h"
@@ -38,6 +39,7 @@
 #include "platform/core/Dispatch.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/PropertyList.h"
+#include "platform/core/UserActivity.h"
 
 class APMConsentSettingsStore;
 class APMUserDefaults;
@@ -96,6 +98,13 @@ struct APMProspectiveConsentChoice {
 APMProspectiveConsentChoice APMChooseProspectiveConsent(const APMProspectiveConsentSources& sources,
                                                         const std::function<bool(std::int64_t)>& isHigherPriority);
 
+// The class object a tag manager registers under "VTMManager"; the start
+// asks it to make its shared instance.
+class VTMManagerClass : public VRDRuntimeClass {
+public:
+    virtual void initializeSharedInstance() = 0;
+};
+
 using APMLogEventListener = std::function<void(const APMEvent& event)>;
 using APMLogEventListenerToken = std::uint64_t;
 using APMLogEventInterceptor =
@@ -125,11 +134,15 @@ public:
     static void setLoadTimestamp(double seconds);
     static double now();
     static platform::Dispatcher& dispatcher();
+    static platform::NotificationCenter& notificationCenter();
     static void startWithAppID(const std::string& appID, const std::string& origin,
                                const APMAnalyticsStartOptions& options);
     static void observeNotificationsForAnalyticsConfiguration(
         const std::shared_ptr<RADOdodavaziConfiguration>& configuration);
     static void handleSetEnabled(const platform::Notification& notification);
+    // Calls initializeSharedInstance of the class "VTMManager" when one is
+    // registered; 25016 when the registered class does not answer it.
+    static void maybeEnableTagManager();
     static bool isEnabled();
     static bool isDeactivated();
     static std::shared_ptr<APMUserDefaults> suiteDefaults();
@@ -164,6 +177,12 @@ public:
     static void notifyEventListenersOnSerialQueue(const APMEvent& event);
     static void setOpenURLListener(std::function<void(const std::string& url)> listener);
     static void handleOpenURL(const std::string& url, std::optional<std::string> metadata);
+    // Queued: the diagnostics signal, then the activity's deep link (with its
+    // referrer) to the engine. The open-URL listener is not told.
+    static void handleUserActivity(const std::optional<platform::UserActivity>& activity,
+                                   std::optional<std::string> metadata);
+    static void handleEventsForBackgroundURLSession(const std::string& identifier,
+                                                    const std::function<void()>& completionHandler);
 
     // MARK: User state (APMAnalyticsUserState.cpp)
     static void setUserPropertyString(const std::optional<std::string>& value, const std::string& name);
@@ -205,8 +224,9 @@ public:
     // The application's own transaction, reported at once on the caller's
     // thread; dropped before the start, when no reporter exists yet.
     static void logTransaction(APMCallerTransaction transaction);
-    // The payment-queue observer: queued; with collection on, the engine
-    // drops purchases already reported and the reporter takes the rest.
+    // What the payment-queue observer (registered by the start) is told:
+    // queued; with collection on, the engine drops purchases already
+    // reported and the reporter takes the rest.
     static void paymentQueueUpdatedTransactions(APMInAppPurchaseTransactionReporter::Transactions transactions);
     static std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter();
 

@@ -38,6 +38,8 @@ BridgeState& bridgeState() {
 }
 
 // The seams the engine now answers itself; the others start empty.
+APMReporterFacade reporterFacade();
+
 APMAnalyticsEngineSeams filledSeams() {
     APMAnalyticsEngineSeams seams;
     seams.setConditionalUserProperty = [](const APMConditionalUserPropertyFields& fields) {
@@ -74,9 +76,12 @@ APMAnalyticsEngineSeams filledSeams() {
         if (const auto engine = APMMeasurement::sharedInstance()) engine->setSessionTimeoutInterval(seconds);
     };
     seams.trackScreenWithParameters = [](const APMObjectParameters& parameters, double timestamp) {
-        if (const auto reporter = APMScreenViewReporter::sharedInstance()) {
-            reporter->trackScreenWithParameters(parameters, timestamp);
-        }
+        // A screen reported before launching has finished makes the reporter;
+        // one reported before the start has its "_vs" wait in the facade's
+        // queue like every early event.
+        (void)APMSetReporterFacade(reporterFacade());
+        APMScreenViewReporter::createSharedInstance(APMAnalytics::dispatcher(), APMAnalytics::notificationCenter())
+            ->trackScreenWithParameters(parameters, timestamp);
     };
     seams.screenParameters = []() -> std::optional<APMObjectParameters> {
         const auto reporter = APMScreenViewReporter::sharedInstance();
@@ -102,8 +107,11 @@ APMAnalyticsEngineSeams filledSeams() {
         return engine ? engine->shouldDisableAdPersonalization() : std::nullopt;
     };
     seams.handleSVTMDebugModeWithURL = [](const std::string& url) { APMMeasurement::handleSVTMDebugModeWithURL(url); };
-    seams.handleNonFirstOpenEventURL = [](const std::string& url, double timestamp) {
-        if (const auto engine = APMMeasurement::sharedInstance()) engine->handleNonFirstOpenEventURL(url, timestamp);
+    seams.handleNonFirstOpenEventURL = [](const std::string& url, double timestamp,
+                                          const std::optional<std::string>& referrerURL) {
+        if (const auto engine = APMMeasurement::sharedInstance()) {
+            engine->handleNonFirstOpenEventURL(url, timestamp, referrerURL);
+        }
     };
     return seams;
 }
@@ -240,6 +248,11 @@ void APMAnalyticsEngineBridge::logEvent(const std::string& origin, bool isPublic
     if (!engine) return;
     engine->logEventWithOrigin(origin, isPublicEvent, name, std::move(parameters), timestamp, enabled, ignoreEnabled,
                                ignoreInterceptor, std::move(interceptor), std::move(addedScreenParameters));
+}
+
+std::optional<std::string> APMAnalyticsEngineBridge::deepLinkFromUserActivity(
+    const std::optional<platform::UserActivity>& activity) {
+    return APMMeasurement::deepLinkFromUserActivity(activity);
 }
 
 void APMAnalyticsEngineBridge::incrementDiagnosticsSignal(const std::string& signal, const std::string& metadata) {

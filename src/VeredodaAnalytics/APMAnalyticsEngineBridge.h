@@ -63,12 +63,14 @@ struct APMAnalyticsEngineSeams {
     std::function<bool(const std::optional<std::string>& appInstanceID)> resetAnalyticsDataWithAppInstanceID;
     std::function<void(const platform::PropertyDictionary& userData)> setUserData;
     std::function<std::optional<std::int64_t>()> shouldDisableAdPersonalization;
-    // The screen-view reporter: filled with the process's (none before launching).
+    // The screen-view reporter: filled with the process's; tracking makes it
+    // on first use (on the facade's dispatcher and notification center).
     std::function<void(const APMObjectParameters& parameters, double timestamp)> trackScreenWithParameters;
     std::function<std::optional<APMObjectParameters>()> screenParameters;
     // Links: filled with the engine's.
     std::function<void(const std::string& url)> handleSVTMDebugModeWithURL;
-    std::function<void(const std::string& url, double timestamp)> handleNonFirstOpenEventURL;
+    std::function<void(const std::string& url, double timestamp, const std::optional<std::string>& referrerURL)>
+        handleNonFirstOpenEventURL;
     // Conditional user properties (the connector's entries): filled with the
     // engine's controller, here and after resetForTesting.
     std::function<void(const APMConditionalUserPropertyFields& property)> setConditionalUserProperty;
@@ -117,6 +119,9 @@ public:
                          bool ignoreEnabled, bool ignoreInterceptor, APMEventInterceptor interceptor,
                          std::optional<APMObjectParameters> addedScreenParameters);
     static void incrementDiagnosticsSignal(const std::string& signal, const std::string& metadata);
+    // The deep link of a user activity (the engine's rule; needs no engine).
+    [[nodiscard]] static std::optional<std::string> deepLinkFromUserActivity(
+        const std::optional<platform::UserActivity>& activity);
     static void setUserAttribute(const APMUserAttribute& attribute);
     static void removeUserAttribute(const APMUserAttribute& attribute);
     // False (and no call) when no engine exists.

@@ -7,6 +7,7 @@
 #include <limits>
 #include <utility>
 
+#include "VadovaUtilities/VULNetwork.h"
 #include "VeredodaAnalytics/APMAnalytics.h"
 #include "VeredodaAnalytics/APMAnalyticsState.h"
 #include "measurement/interface/APMDataTypeValidator.h"
@@ -247,7 +248,24 @@ void APMAnalytics::handleOpenURL(const std::string& url, std::optional<std::stri
     queueOperationWithBlock([url, timestamp, metadata = std::move(metadata)] {
         APMAnalyticsEngineBridge::incrementDiagnosticsSignal("handle_open_url", metadata.value_or(""));
         const auto& handle = APMAnalyticsEngineBridge::engineSeams().handleNonFirstOpenEventURL;
-        if (handle) handle(url, timestamp);
+        if (handle) handle(url, timestamp, std::nullopt);
         if (const auto listener = state()->openURLListener) listener(url);
     });
+}
+
+void APMAnalytics::handleUserActivity(const std::optional<platform::UserActivity>& activity,
+                                      std::optional<std::string> metadata) {
+    const double timestamp = now();
+    queueOperationWithBlock([activity, timestamp, metadata = std::move(metadata)] {
+        APMAnalyticsEngineBridge::incrementDiagnosticsSignal("handle_user_activity", metadata.value_or(""));
+        const std::optional<std::string> link = APMAnalyticsEngineBridge::deepLinkFromUserActivity(activity);
+        if (!link || link->empty()) return;
+        const auto& handle = APMAnalyticsEngineBridge::engineSeams().handleNonFirstOpenEventURL;
+        if (handle) handle(*link, timestamp, activity->referrerURL);
+    });
+}
+
+void APMAnalytics::handleEventsForBackgroundURLSession(const std::string& identifier,
+                                                       const std::function<void()>& completionHandler) {
+    VULNetwork::handleEventsForBackgroundURLSessionID(identifier, completionHandler);
 }

@@ -8,6 +8,24 @@
 
 using apm_analytics::state;
 
+namespace apm_analytics {
+namespace {
+
+class PaymentQueueObserver final : public platform::PaymentTransactionObserver {
+public:
+    void paymentQueueUpdatedTransactions(const std::vector<platform::PaymentTransaction>& transactions) override {
+        APMAnalytics::paymentQueueUpdatedTransactions(transactions);
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<platform::PaymentTransactionObserver> makePaymentObserver() {
+    return std::make_shared<PaymentQueueObserver>();
+}
+
+}  // namespace apm_analytics
+
 std::shared_ptr<APMInAppPurchaseTransactionReporter> APMAnalytics::purchaseReporter() {
     const auto facade = state();
     std::lock_guard lock(facade->purchaseMutex);

@@ -43,6 +43,10 @@ struct FacadeState {
 
     const std::shared_ptr<platform::PaymentStore> paymentStore;
     const std::shared_ptr<platform::AppReceipt> receipt;
+    // Registered with the payment store by the start (on the main queue),
+    // removed when the state is replaced; it hands every update to
+    // APMAnalytics::paymentQueueUpdatedTransactions.
+    const std::shared_ptr<platform::PaymentTransactionObserver> paymentObserver;
     std::mutex purchaseMutex;
     // Made by the start, then only read.
     std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter;  // purchaseMutex
@@ -57,5 +61,6 @@ std::shared_ptr<FacadeState> state();
 
 // Makes the facade's product cache and purchase reporter (at the start).
 void startPurchaseReporting(FacadeState& facade);
+std::shared_ptr<platform::PaymentTransactionObserver> makePaymentObserver();
 
 }  // namespace apm_analytics

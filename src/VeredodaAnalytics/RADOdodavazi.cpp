@@ -210,6 +210,13 @@ void RADOdodavazi::userPropertiesIncludingInternal(bool includingInternal, platf
     APMAnalytics::userPropertiesIncludingInternal(includingInternal, std::move(queue), std::move(callback));
 }
 void RADOdodavazi::handleOpenURL(const std::string& url) { APMAnalytics::handleOpenURL(url, "manual"); }
+void RADOdodavazi::handleUserActivity(const std::optional<platform::UserActivity>& activity) {
+    APMAnalytics::handleUserActivity(activity, "manual");
+}
+void RADOdodavazi::handleEventsForBackgroundURLSession(const std::string& identifier,
+                                                       const std::function<void()>& completionHandler) {
+    APMAnalytics::handleEventsForBackgroundURLSession(identifier, completionHandler);
+}
 void RADOdodavazi::dispatchAsyncOnSerialQueue(platform::Block block) {
     APMAnalytics::dispatchAsyncOnSerialQueue(std::move(block));
 }

@@ -66,6 +66,9 @@ public:
     static void userPropertiesIncludingInternal(bool includingInternal, platform::QueueRef queue,
                                                 std::function<void(APMUserPropertyList)> callback);
     static void handleOpenURL(const std::string& url);
+    static void handleUserActivity(const std::optional<platform::UserActivity>& activity);
+    static void handleEventsForBackgroundURLSession(const std::string& identifier,
+                                                    const std::function<void()>& completionHandler);
     static void dispatchAsyncOnSerialQueue(platform::Block block);
     static void queueOperationWithBlock(platform::Block block);
     static void unsuspendOperationQueue();

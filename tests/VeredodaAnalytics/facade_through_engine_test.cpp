@@ -23,9 +23,10 @@ TEST_F(FacadeThroughEngine, AnOpenedURLIsCountedAndReachesTheEngineBeforeTheList
     std::vector<std::string> order;
     auto& seams = APMAnalyticsEngineBridge::engineSeams();
     const auto engineEntry = seams.handleNonFirstOpenEventURL;
-    seams.handleNonFirstOpenEventURL = [&](const std::string& url, double timestamp) {
+    seams.handleNonFirstOpenEventURL = [&](const std::string& url, double timestamp,
+                                           const std::optional<std::string>& referrer) {
         order.push_back("engine");
-        engineEntry(url, timestamp);
+        engineEntry(url, timestamp, referrer);
     };
     APMAnalytics::setOpenURLListener([&](const std::string& url) { order.push_back("listener " + url); });
     RADOdodavazi::handleOpenURL("mossbridge://open?utm_source=news&utm_medium=email&utm_campaign=spring");

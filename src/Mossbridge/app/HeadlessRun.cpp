@@ -1,5 +1,6 @@
 #include "Mossbridge/app/HeadlessRun.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "Mossbridge/model/AssignmentStore.h"
 #include "Mossbridge/model/DiagnosticLine.h"
 #include "Mossbridge/model/PerformanceLog.h"
+#include "Mossbridge/model/PetKind.h"
 #include "Mossbridge/pets/PetAnimationClock.h"
 #include "Mossbridge/system/NotificationDatabaseReader.h"
 #include "VadovaUtilities/VULMainBundle.h"
@@ -31,6 +33,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kVirtualStepSeconds = 0.25;
+// Pictures closer together than this would keep a virtual clock from ever
+// reaching the end of the run.
+constexpr double kShortestSnapshotInterval = 0.05;
 constexpr double kRealSliceSeconds = 3600;
 const platform::Screen kDefaultScreen{{0, 0, 1440, 900}, {0, 0, 1440, 875}, 1};
 
@@ -70,6 +75,25 @@ std::optional<fs::path> usableResources(const HeadlessOptions& options, const fs
         return std::nullopt;
     }
     return folder;
+}
+
+// Names, in one line, the sprite sheets the resources folder lacks: a sprite
+// pet without its sheets shows nothing but its badges.
+void reportMissingSpriteSheets(const fs::path& folder) {
+    const std::vector<std::string> sheets = spriteSheetNames();
+    std::vector<std::string> missing;
+    for (const std::string& sheet : sheets) {
+        std::error_code error;
+        if (!fs::is_regular_file(folder / (sheet + ".png"), error)) missing.push_back(sheet + ".png");
+    }
+    if (missing.empty()) return;
+    constexpr std::size_t kNamed = 3;
+    std::string names;
+    for (std::size_t i = 0; i < std::min(kNamed, missing.size()); ++i) names += (i ? ", " : "") + missing[i];
+    if (missing.size() > kNamed) names += " and " + std::to_string(missing.size() - kNamed) + " more";
+    printDiagnosticLine("the resources folder " + folder.string() + " lacks " + std::to_string(missing.size()) +
+                        " of the " + std::to_string(sheets.size()) + " sprite sheets (" + names +
+                        "): pets drawn from them show only their badges");
 }
 
 // Writes the stored assignments of the scenario's companion when the user
@@ -145,7 +169,7 @@ std::string usageText() {
            "  --seconds N                quit after N seconds\n"
            "  --virtual-time             count those seconds on a virtual clock, running as fast as it can\n"
            "  --snapshots DIR            where the screen pictures go (default: <caches>/screens)\n"
-           "  --snapshot-interval S      seconds between pictures (default 1; 0: none)\n"
+           "  --snapshot-interval S      seconds between pictures, 0.05 or more (default 1; 0: none)\n"
            "  --resources DIR            the bundle resources (default: MOSSBRIDGE_RESOURCES, else beside\n"
            "                             the executable)\n"
            "  --headless                 accepted; every run uses the in-memory desktop\n";
@@ -174,6 +198,9 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
         } else if (option == "--snapshot-interval") {
             const auto seconds = number(value);
             if (!seconds || *seconds < 0) return failure("--snapshot-interval: not a number of seconds: " + value);
+            if (*seconds != 0 && *seconds < kShortestSnapshotInterval) {
+                return failure("--snapshot-interval: 0 or at least 0.05 seconds: " + value);
+            }
             options.snapshotInterval = *seconds;
         } else if (option == "--seconds") {
             const auto seconds = number(value);
@@ -199,6 +226,7 @@ std::pair<fs::path, std::string> resolveResourcesDirectory(const HeadlessOptions
 int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder) {
     const auto resources = usableResources(options, executableFolder);
     if (!resources) return 2;
+    reportMissingSpriteSheets(*resources);
     VULMainBundle::setResourcesDirectory(*resources);
 
     const fs::path scenarioPath = options.scenario.value_or(*resources / "scenarios" / "desk.json");
@@ -230,9 +258,18 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
     std::error_code exists;
     if (fs::exists(fixture, exists)) {
         const fs::path database = platform::cachesDirectory() / "headless" / scenarioPath.stem() / "db";
-        if (const auto error = buildNotificationDatabase(fixture, database, dispatcher.clock().now())) {
+        const double start = dispatcher.clock().now();
+        if (const auto error = buildNotificationDatabase(fixture, database, start)) {
             printDiagnosticLine("notification fixture " + *error);
             return 2;
+        }
+        // Records delivered during the run reach the database when their time comes.
+        for (const double at : notificationArrivalTimes(fixture)) {
+            dispatcher.mainQueue()->after(at, [fixture, database, start, at] {
+                if (const auto error = buildNotificationDatabase(fixture, database, start, at)) {
+                    printDiagnosticLine("notification fixture " + *error);
+                }
+            });
         }
         NotificationDatabaseReader::Options readerOptions;
         readerOptions.defaults = defaults;

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <system_error>
 
@@ -133,23 +134,49 @@ void writeDatabase(const std::vector<Record>& records, const std::filesystem::pa
     }
 }
 
-}  // namespace
-
-std::optional<std::string> buildNotificationDatabase(const std::filesystem::path& fixture,
-                                                     const std::filesystem::path& database, double startWallSeconds) {
+std::vector<Record> readFixture(const std::filesystem::path& fixture) {
     std::ifstream file(fixture, std::ios::binary);
-    if (!file) return "cannot read " + fixture.string();
+    if (!file) throw Failure{"cannot read " + fixture.string()};
     std::stringstream text;
     text << file.rdbuf();
     try {
-        const json root = json::parse(text.str());
-        writeDatabase(readRecords(root), database, startWallSeconds);
+        return readRecords(json::parse(text.str()));
     } catch (const json::exception& error) {
-        return fixture.string() + ": not valid JSON: " + error.what();
+        throw Failure{fixture.string() + ": not valid JSON: " + error.what()};
     } catch (const Failure& failure) {
-        return fixture.string() + ": " + failure.message;
+        throw Failure{fixture.string() + ": " + failure.message};
     }
+}
+
+}  // namespace
+
+std::optional<std::string> buildNotificationDatabase(const std::filesystem::path& fixture,
+                                                     const std::filesystem::path& database, double startWallSeconds,
+                                                     double elapsedSeconds) {
+    const std::filesystem::path written = database.string() + ".new";
+    try {
+        std::vector<Record> records = readFixture(fixture);
+        std::erase_if(records, [&](const Record& record) { return record.delivered > elapsedSeconds; });
+        writeDatabase(records, written, startWallSeconds);
+    } catch (const Failure& failure) {
+        return failure.message;
+    }
+    std::error_code error;
+    std::filesystem::rename(written, database, error);
+    if (error) return "cannot replace " + database.string() + ": " + error.message();
     return std::nullopt;
+}
+
+std::vector<double> notificationArrivalTimes(const std::filesystem::path& fixture) {
+    std::set<double> times;
+    try {
+        for (const Record& record : readFixture(fixture)) {
+            if (record.delivered > 0) times.insert(record.delivered);
+        }
+    } catch (const Failure&) {
+        return {};
+    }
+    return {times.begin(), times.end()};
 }
 
 }  // namespace Mossbridge

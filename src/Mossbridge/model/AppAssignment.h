@@ -32,6 +32,17 @@ struct CodableRect {
     bool operator==(const CodableRect&) const = default;
 };
 
+// The sides a pet panel can have, in points: no screen shows a panel narrower
+// than a point, and none is wider or taller than 16,384 points.
+inline constexpr double kSmallestFrameSide = 1;
+inline constexpr double kLargestFrameSide = 16384;
+
+// A side within the bounds above (never a NaN).
+[[nodiscard]] bool isShowableFrameSide(double side);
+// Every number finite and both sides showable: a frame that is not could
+// never be shown, so it is neither stored nor read back.
+[[nodiscard]] bool isStorableFrame(const CodableRect& frame);
+
 struct AppAssignment {
     platform::Uuid id = platform::Uuid::random();
     std::string bundleIdentifier;
@@ -47,14 +58,15 @@ struct AppAssignment {
 };
 
 // JSON text of one assignment object / of the list as one array. Fails when a
-// frame holds a number that is not finite, which JSON cannot represent.
+// frame is not storable (a number that JSON cannot represent, or a side no
+// screen can show), since it would not read back.
 CodingResult<std::string> encodeAssignment(const AppAssignment& assignment);
 CodingResult<std::string> encodeAssignments(const std::vector<AppAssignment>& assignments);
 
 // Members that are not part of the format are ignored. A required member that
 // is absent or null, a member of the wrong type, an unknown pet kind or
-// category, an invalid id or a non-integral count fails the object; in a list,
-// one failing element fails the whole list.
+// category, an invalid id, a frame that is not storable or a non-integral
+// count fails the object; in a list, one failing element fails the whole list.
 CodingResult<AppAssignment> decodeAssignment(const std::string& json);
 CodingResult<std::vector<AppAssignment>> decodeAssignments(const std::string& json);
 

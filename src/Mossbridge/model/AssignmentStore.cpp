@@ -85,11 +85,22 @@ void AssignmentStore::saveAssignments() {
     if (pendingAssignmentsSaveTask_) pendingAssignmentsSaveTask_->cancel();
     pendingAssignmentsSaveTask_.reset();
     const auto encoded = encodeAssignments(assignments);
-    if (!encoded) {
-        printDiagnosticLine("not saving " + std::string(defaultsKey) + ": " + encoded.error());
-        return;
+    if (encoded) store(defaultsKey, unreadableAssignments_, encoded.value());
+    else printDiagnosticLine("not saving " + std::string(defaultsKey) + ": " + encoded.error());
+    notifyAssignmentsObservers();
+}
+
+void AssignmentStore::observeAssignments(std::weak_ptr<const void> owner, std::function<void()> changed) {
+    assignmentsObservers_.push_back({std::move(owner), std::move(changed)});
+}
+
+void AssignmentStore::notifyAssignmentsObservers() {
+    std::erase_if(assignmentsObservers_, [](const AssignmentsObserver& o) { return o.owner.expired(); });
+    // A copy: an observer may add another while being told.
+    const std::vector<AssignmentsObserver> observers = assignmentsObservers_;
+    for (const AssignmentsObserver& observer : observers) {
+        if (const auto alive = observer.owner.lock()) observer.changed();
     }
-    store(defaultsKey, unreadableAssignments_, encoded.value());
 }
 
 void AssignmentStore::savePreferences() {

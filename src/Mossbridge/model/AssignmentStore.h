@@ -6,9 +6,10 @@
 // are written at once; size changes go through a 0.18 s debounce on the main
 // queue. Stored data that cannot be read loads as empty (or as defaults) and
 // is copied to "<key>.unreadable" before it is first written over. A value
-// that JSON cannot hold (a non-finite number) is never written: the stored
-// value stays as it was. Operations taking an id act on the first assignment
-// with it and do nothing when there is none. Main thread only.
+// that would not read back (a non-finite number, a frame no screen can show)
+// is never written: the stored value stays as it was. Operations taking an id
+// act on the first assignment with it and do nothing when there is none.
+// Main thread only.
 
 #include <functional>
 #include <memory>
@@ -55,6 +56,8 @@ public:
 
     void loadAssignments();
     void loadPreferences();
+    // Writes the list, then tells the observers (whether or not it could be
+    // written: the list in memory is what the pets show).
     void saveAssignments();
     void scheduleAssignmentsSave();
     void savePreferences();
@@ -66,7 +69,7 @@ public:
     PetKind nextAutoAttachPetKind() const;
     // Logs "pet_removed" with `source` ("pet_menu" or "manual").
     void removeAssignment(const platform::Uuid& id, const std::string& source);
-    // A frame with a non-finite number is ignored.
+    // A frame that is not storable (isStorableFrame) is ignored.
     void updateFrame(const platform::Uuid& id, const platform::Rect& frame);
     void updatePetKind(const platform::Uuid& id, PetKind petKind);
     void updateCategory(const platform::Uuid& id, AppCategory category);
@@ -81,7 +84,16 @@ public:
     // running; writes only when the flag changes.
     void updateRunningState(const std::string& bundleIdentifier, bool isRunning);
 
+    // Calls `changed` after every saveAssignments() for as long as `owner`
+    // lives; an observer may read the store but not change it.
+    void observeAssignments(std::weak_ptr<const void> owner, std::function<void()> changed);
+
 private:
+    struct AssignmentsObserver {
+        std::weak_ptr<const void> owner;
+        std::function<void()> changed;
+    };
+
     // What was found under a key that did not decode, kept until it has been
     // copied aside.
     struct UnreadableValue {
@@ -95,6 +107,7 @@ private:
     // Writes `json` under `key`, first copying an unreadable original aside.
     void store(const char* key, UnreadableValue& unreadable, const std::string& json);
     void schedule(platform::WorkItemRef& pending, void (AssignmentStore::*save)());
+    void notifyAssignmentsObservers();
 
     std::shared_ptr<platform::UserDefaults> defaults_;
     platform::QueueRef mainQueue_;
@@ -103,6 +116,7 @@ private:
     platform::WorkItemRef pendingPreferencesSaveTask_;
     UnreadableValue unreadableAssignments_;
     UnreadableValue unreadablePreferences_;
+    std::vector<AssignmentsObserver> assignmentsObservers_;
 };
 
 }  // namespace Mossbridge

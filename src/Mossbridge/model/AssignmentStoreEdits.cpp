@@ -1,7 +1,6 @@
 // Changes to single assignments, automatic attaching and the counters.
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 #include "Mossbridge/model/AssignmentStore.h"
@@ -67,9 +66,7 @@ void AssignmentStore::removeAssignment(const platform::Uuid& id, const std::stri
 }
 
 void AssignmentStore::updateFrame(const platform::Uuid& id, const platform::Rect& frame) {
-    const bool finite = std::isfinite(frame.origin.x) && std::isfinite(frame.origin.y) &&
-                        std::isfinite(frame.size.width) && std::isfinite(frame.size.height);
-    if (!finite) return;
+    if (!isStorableFrame(CodableRect(frame))) return;
     AppAssignment* found = find(id);
     if (!found) return;
     found->frame = CodableRect(frame);

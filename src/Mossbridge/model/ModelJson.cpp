@@ -134,11 +134,23 @@ std::string dump(const json& value) {
 
 // --- assignments ---
 
+// A side no screen can show (a hand-edited width of 1e300 or 0) would leave
+// the pet's panel undrawable; such a frame is neither written nor read.
+void requireShowableSides(const CodableRect& frame, const std::string& path) {
+    for (const auto& [key, side] : {std::pair{"width", frame.width}, std::pair{"height", frame.height}}) {
+        if (!isShowableFrameSide(side)) {
+            fail(memberPath(path, key), "a side must be from 1 to 16384 points");
+        }
+    }
+}
+
 json frameJson(const CodableRect& frame, const std::string& path) {
-    return json{{"x", requireFinite(frame.x, memberPath(path, "x"))},
-                {"y", requireFinite(frame.y, memberPath(path, "y"))},
-                {"width", requireFinite(frame.width, memberPath(path, "width"))},
-                {"height", requireFinite(frame.height, memberPath(path, "height"))}};
+    json written{{"x", requireFinite(frame.x, memberPath(path, "x"))},
+                 {"y", requireFinite(frame.y, memberPath(path, "y"))},
+                 {"width", requireFinite(frame.width, memberPath(path, "width"))},
+                 {"height", requireFinite(frame.height, memberPath(path, "height"))}};
+    requireShowableSides(frame, path);
+    return written;
 }
 
 json assignmentJson(const AppAssignment& a, const std::string& path) {
@@ -162,7 +174,9 @@ CodableRect readFrame(const json& value, const std::string& path) {
         if (!std::isfinite(number)) fail(frame.path(key), "number is not finite");
         return number;
     };
-    return CodableRect(finite("x"), finite("y"), finite("width"), finite("height"));
+    const CodableRect rect(finite("x"), finite("y"), finite("width"), finite("height"));
+    requireShowableSides(rect, path);
+    return rect;
 }
 
 // Members in the order of the format: a failure names the first bad one.

@@ -1,6 +1,7 @@
 #include "Mossbridge/model/PetKind.h"
 
 #include <array>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,16 @@ std::optional<PetSpriteManifest> spriteManifest(PetKind kind) {
         case Builder::row: return rowSpriteManifest(sheet);
     }
     return std::nullopt;
+}
+
+std::vector<std::string> spriteSheetNames() {
+    std::set<std::string> names;
+    for (PetKind kind : everyPetKind()) {
+        const auto manifest = spriteManifest(kind);
+        if (!manifest) continue;
+        for (const auto& [state, clip] : manifest->clips) names.insert(clip.sheetName.value_or(manifest->sheetName));
+    }
+    return {names.begin(), names.end()};
 }
 
 }  // namespace Mossbridge

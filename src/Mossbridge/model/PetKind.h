@@ -5,7 +5,9 @@
 
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "Mossbridge/model/PetSpriteManifest.h"
 #include "platform/drawing/Color.h"
@@ -34,5 +36,8 @@ std::string_view rawValue(PetKind kind);
 platform::Color accentColor(PetKind kind);
 // A freshly built manifest, or none for kinds drawn as vector shapes.
 std::optional<PetSpriteManifest> spriteManifest(PetKind kind);
+// The sheets the clips of every manifest play from, each name once, sorted:
+// the bundle's "<name>.png" images that sprite pets need.
+std::vector<std::string> spriteSheetNames();
 
 }  // namespace Mossbridge

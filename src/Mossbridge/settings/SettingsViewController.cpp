@@ -37,6 +37,13 @@ std::shared_ptr<SettingsViewController> SettingsViewController::create(std::shar
     controller->reloadAssignments();
     controller->buildApplicationPopup();
     controller->refreshPermissionRows();
+    // While shown, the pet list follows every change of the store: pets
+    // attached by the refresh cycle, removed from a pet's menu, given another
+    // kind. A closed window's controller is left as it was.
+    std::weak_ptr<SettingsViewController> weakController = controller;
+    controller->store_->observeAssignments(controller, [weakController] {
+        if (const auto self = weakController.lock(); self && self->isViewVisible()) self->reloadAssignments();
+    });
     return controller;
 }
 
@@ -58,15 +65,20 @@ platform::UserDefaults& SettingsViewController::defaults() const {
 }
 
 void SettingsViewController::reloadAssignments() {
-    assignmentRows_.clear();
-    SettingsContent content = settingsView(view_).content();
-    content.pets.clear();
+    std::vector<std::string> rows;
+    std::vector<SettingsContent::Pet> pets;
     for (const AppAssignment& assignment : store_->assignments) {
         std::string text = assignment.appName + " - " + std::string(rawValue(assignment.petKind)) + " (" +
                             std::string(rawValue(assignment.category)) + ")";
-        assignmentRows_.push_back(text);
-        content.pets.push_back({assignment.petKind, std::move(text)});
+        rows.push_back(text);
+        pets.push_back({assignment.petKind, std::move(text)});
     }
+    // A row names the kind too, so equal rows show the same: a moved or
+    // resized pet changes nothing here.
+    if (rows == assignmentRows_) return;
+    assignmentRows_ = std::move(rows);
+    SettingsContent content = settingsView(view_).content();
+    content.pets = std::move(pets);
     settingsView(view_).setContent(std::move(content));
 }
 

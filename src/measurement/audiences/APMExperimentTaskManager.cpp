@@ -10,6 +10,7 @@
 #include "VadovaUtilities/VULGzip.h"
 #include "VadovaUtilities/VULMainBundle.h"
 #include "VeredodaCore/VRDOptions.h"
+#include "measurement/interface/APMServiceURL.h"
 #include "measurement/messages/ExperimentResponse.h"
 #include "measurement/storage/APMFilePaths.h"
 #include "measurement/storage/APMScheduler.h"
@@ -21,67 +22,6 @@ constexpr double kFirstFetchDelay = 10;
 constexpr double kBackoffBaseStep = 1800;
 constexpr int kBackoffSteps = 6;
 constexpr double kMinimumDelay = 0.001;
-
-bool isLoopbackHost(const std::string& host) {
-    if (host == "localhost" || host == "[::1]") return true;
-    if (host.rfind("127.", 0) != 0) return false;
-    int dots = 0;
-    for (char c : host) {
-        if (c == '.') {
-            ++dots;
-        } else if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return dots == 3;
-}
-
-// The host of an acceptable base URL, or none.
-std::optional<std::string> acceptableHost(const std::string& url) {
-    for (unsigned char c : url) {
-        if (c <= 0x20 || c == 0x7f) return std::nullopt;
-    }
-    std::string rest;
-    bool secure = false;
-    if (url.rfind("https://", 0) == 0) {
-        rest = url.substr(8);
-        secure = true;
-    } else if (url.rfind("http://", 0) == 0) {
-        rest = url.substr(7);
-    } else {
-        return std::nullopt;
-    }
-    const std::string authority = rest.substr(0, rest.find_first_of("/?#"));
-    if (authority.empty() || authority.find('@') != std::string::npos) return std::nullopt;
-    std::string host = authority;
-    std::string port;
-    if (host.rfind("[", 0) == 0) {
-        const auto close = host.find(']');
-        if (close == std::string::npos) return std::nullopt;
-        port = host.substr(close + 1);
-        host = host.substr(0, close + 1);
-        if (host != "[::1]") return std::nullopt;
-        if (!port.empty() && port[0] != ':') return std::nullopt;
-        if (!port.empty()) port = port.substr(1);
-    } else if (const auto colon = host.find(':'); colon != std::string::npos) {
-        port = host.substr(colon + 1);
-        host = host.substr(0, colon);
-        if (port.empty()) return std::nullopt;
-    }
-    if (host.empty()) return std::nullopt;
-    for (char c : host) {
-        const bool fits = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                          c == '.' || c == '[' || c == ']' || c == ':';
-        if (!fits) return std::nullopt;
-    }
-    if (!port.empty()) {
-        if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-        const long number = std::strtol(port.c_str(), nullptr, 10);
-        if (number < 1 || number > 65535) return std::nullopt;
-    }
-    if (!secure && !isLoopbackHost(host)) return std::nullopt;
-    return host;
-}
 
 // The user's preferred language from the locale variables ("en_US.UTF-8"
 // becomes "en-US"); none for the C and POSIX locales.
@@ -137,12 +77,12 @@ std::string describeSnapshots(const APMESnapshotList& snapshots) {
 
 std::optional<std::string> APMEDefaultExperimentFetchBaseURL() {
     const std::optional<VRDOptions> options = VRDOptions::defaultOptions();
-    if (!options || !options->experimentFetchURL || !acceptableHost(*options->experimentFetchURL)) return std::nullopt;
+    if (!options || !options->experimentFetchURL || !APMParseServiceURL(*options->experimentFetchURL)) return std::nullopt;
     return options->experimentFetchURL;
 }
 
 std::optional<std::string> APMEExperimentFetchURL(const std::string& baseURL) {
-    if (!acceptableHost(baseURL)) return std::nullopt;
+    if (!APMParseServiceURL(baseURL)) return std::nullopt;
     std::string url = baseURL;
     while (!url.empty() && url.back() == '/') url.pop_back();
     return url + kAPMExperimentFetchPath;
@@ -213,7 +153,7 @@ std::optional<std::string> fetchURLFrom(const APMETaskManagerEnvironment& enviro
 
 std::shared_ptr<VULNetwork> networkFor(const std::optional<std::string>& fetchURL) {
     if (fetchURL) {
-        if (auto host = acceptableHost(*fetchURL)) return std::make_shared<VULNetwork>(*host);
+        if (auto parsed = APMParseServiceURL(*fetchURL)) return std::make_shared<VULNetwork>(parsed->host);
     }
     return std::make_shared<VULNetwork>();
 }
@@ -406,6 +346,11 @@ void APMETaskManager::postponeFetchExperiments() {
 }
 
 void APMETaskManager::fetchExperiments() {
+    // Without a service there is nothing to ask and nothing to retry.
+    if (!fetchURL_) {
+        APMEMonitor::shared().log(5, 820028, "No experiment service URL. Experiments are not fetched");
+        return;
+    }
     const auto request = requestBuilder_->request();
     const std::optional<APMPBData> encoded = request->protoBuffer();
     const VULData payload = encoded ? encoded->toVector() : VULData{};
@@ -415,7 +360,7 @@ void APMETaskManager::fetchExperiments() {
     // The body is read exactly as the server sent it; it is inflated here,
     // after its own header says it is compressed.
     const VULHTTPHeaders headers = {{"Accept-Encoding", "identity"}};
-    (void)network_->postURL(fetchURL_.value_or(""), headers, payload, workerQueue_, false,
+    (void)network_->postURL(*fetchURL_, headers, payload, workerQueue_, false,
                             [weak](const std::optional<VULHTTPResponse>& response, const std::optional<VULData>& data,
                                    const std::optional<VULError>& error) {
                                 if (auto self = weak.lock()) self->handleNetworkCompletion(response, data, error);

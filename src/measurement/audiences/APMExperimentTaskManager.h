@@ -116,6 +116,8 @@ public:
     // series never starts before this process was created.
     double fetchTimeFromLastSuccessfulTimestamp(double lastSuccess, double lastFailure);
     void postponeFetchExperiments();
+    // Posts the request; without a service URL only says so (820028) and
+    // arms nothing, so nothing is retried.
     void fetchExperiments();
     void handleFetchingExperimentsResponse(const std::optional<VULHTTPResponse>& response,
                                            const std::optional<VULData>& data, const std::optional<VULError>& error);

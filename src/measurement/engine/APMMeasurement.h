@@ -51,6 +51,7 @@
 #include "platform/core/Dispatch.h"
 #include "platform/core/PaymentStore.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/core/UserActivity.h"
 
 class APMAlarm;
 class APMDatabase;
@@ -60,6 +61,21 @@ class APMPersistedConfig;
 class APMScheduler;
 class APMTCFClient;
 struct APMRawEventData;
+
+// What the file system tells of one item.
+struct APMFileAttributes {
+    enum class Type { Regular, Directory, SymbolicLink, Other };
+    Type type = Type::Other;
+    std::uint64_t size = 0;        // bytes
+    double modificationDate = 0;   // seconds since 1970
+};
+
+// The engine's delegate, held weakly: whoever owns the engine from outside.
+// The engine calls nothing on it.
+class APMMeasurementDelegate {
+public:
+    virtual ~APMMeasurementDelegate() = default;
+};
 
 // Application notifications the engine observes.
 inline constexpr const char* kAPMApplicationDidFinishLaunchingNotification = "NSApplicationDidFinishLaunchingNotification";
@@ -194,6 +210,8 @@ public:
     void setIsUploadOnAppResignInProgress(bool value) { isUploadOnAppResignInProgress_.store(value); }
     double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_.load(); }
     void setSuspendedUploadTimestamp(double seconds) { suspendedUploadTimestamp_.store(seconds); }
+    std::shared_ptr<APMMeasurementDelegate> measurementDelegate() const;
+    void setMeasurementDelegate(std::weak_ptr<APMMeasurementDelegate> delegate);
     bool shouldRequestDeferredDeepLinkAfterConfigFetch() const { return shouldRequestDeferredDeepLinkAfterConfigFetch_; }
     platform::Dispatcher& dispatcher() const { return dispatcher_; }
     APMMeasurementSeams& seams() { return seams_; }
@@ -428,6 +446,9 @@ public:
     // (t / 1h) * 1h + 1h: a time on the hour moves to the next one.
     static std::int64_t timestampMillisRoundedUpToNextHour(std::int64_t milliseconds);
     bool isVersionSameAsOriginalVersion() const;
+    // The item's own attributes (a final symbolic link is not followed);
+    // none for an empty path, and none after 23022 when they cannot be read.
+    [[nodiscard]] std::optional<APMFileAttributes> fileAttributesForPath(const std::string& path) const;
 
     // Links (APMMeasurementLinks.cpp). Any thread except the worker queue:
     // the link is handed to the worker queue.
@@ -441,6 +462,10 @@ public:
     bool shouldAllowClickID();
     // Process-wide; any thread. Copies are handed out.
     static std::optional<std::map<std::string, std::string>> SVTMPreviewHeaders();
+    // The web page of a web-browsing activity; none after 23003 without an
+    // activity, after 23006 for any other activity or one without a page.
+    [[nodiscard]] static std::optional<std::string> deepLinkFromUserActivity(
+        const std::optional<platform::UserActivity>& activity);
     static void handleSVTMDebugModeWithURL(const std::string& url);
     // The launch notification's URL ("UIApplicationLaunchOptionsURLKey", a
     // string) is kept until the start reports it.
@@ -510,6 +535,7 @@ public:
     // Seconds since 1970 of the persisted first open, none when unknown.
     std::optional<double> firstLaunchDate() const;
     std::shared_ptr<ODCConversionService> conversionService() const { return conversionService_; }
+    void setConversionService(std::shared_ptr<ODCConversionService> service) { conversionService_ = std::move(service); }
     void checkODM2DependencyOnWorkerQueue();
     void setupODM2ConversionService();
     void updateAdsOnDeviceConversionMeasurement();
@@ -533,8 +559,11 @@ public:
     void handleODFMatchingID(const std::optional<std::string>& identifier, const std::optional<APMError>& error);
     void logODFDeferredFirstOpenEventwithTimestamp(double timestamp);
     // Set-membership queries.
+    // The contexts and the service are the worker queue's, like their getters.
     std::shared_ptr<struct APMPSMContext> ODM1Context() const { return ODM1Context_; }
+    void setODM1Context(std::shared_ptr<APMPSMContext> context) { ODM1Context_ = std::move(context); }
     std::shared_ptr<struct APMGroupContext> ODM1GroupContext() const { return ODM1GroupContext_; }
+    void setODM1GroupContext(std::shared_ptr<APMGroupContext> context) { ODM1GroupContext_ = std::move(context); }
     void checkPSMDependencyOnWorkerQueue();
     // The worker-queue entry of user data (setUserDataOnWorkerQueue hands it on).
     void initiateODM1ProtocolWithUserData(const struct APMUserData& userData);
@@ -613,6 +642,8 @@ private:
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
     std::shared_ptr<APMTCFClient> tcfClient_;
 
+    mutable std::mutex measurementDelegateMutex_;
+    std::weak_ptr<APMMeasurementDelegate> measurementDelegate_;  // under measurementDelegateMutex_
     std::atomic<double> initTimestamp_{0};
     std::atomic<double> suspendedUploadTimestamp_{0};
     std::atomic<bool> enabled_{false};

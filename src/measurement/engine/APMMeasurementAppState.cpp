@@ -83,6 +83,16 @@ bool APMMeasurement::isVeredodaRemoteConfigSDKPresent() const {
     return VRDClassRegistry::shared().classNamed("ZUVUvuvuvOvedud") != nullptr;
 }
 
+std::shared_ptr<APMMeasurementDelegate> APMMeasurement::measurementDelegate() const {
+    std::lock_guard lock(measurementDelegateMutex_);
+    return measurementDelegate_.lock();
+}
+
+void APMMeasurement::setMeasurementDelegate(std::weak_ptr<APMMeasurementDelegate> delegate) {
+    std::lock_guard lock(measurementDelegateMutex_);
+    measurementDelegate_ = std::move(delegate);
+}
+
 int APMMeasurement::monitorLevelForNetworkLevel(int networkLevel) {
     switch (networkLevel) {
         case 3: return 1;

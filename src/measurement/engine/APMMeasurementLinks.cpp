@@ -257,6 +257,20 @@ bool APMMeasurement::shouldAllowClickID() {
     return identity->appleConsentStatus() == APMIdentity::StatusAuthorized;
 }
 
+std::optional<std::string> APMMeasurement::deepLinkFromUserActivity(const std::optional<platform::UserActivity>& activity) {
+    const auto& log = monitor();
+    if (!activity) {
+        log->log(7, 23003, "User Activity is empty. User Activity", "(null)");
+        return std::nullopt;
+    }
+    if (activity->activityType == platform::kUserActivityTypeBrowsingWeb && activity->webpageURL &&
+        !activity->webpageURL->empty()) {
+        return activity->webpageURL;
+    }
+    log->log(3, 23006, "User Activity does not have Deep Link. User Activity", activity->description());
+    return std::nullopt;
+}
+
 // MARK: - Launch link and debug URLs
 
 void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(const platform::Notification& notification,
@@ -265,7 +279,7 @@ void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(const platfor
     const platform::PropertyDictionary& info = *notification.userInfo;
     if (const auto activity = info.find("UIApplicationLaunchOptionsUserActivityDictionaryKey"); activity != info.end()) {
         const platform::PropertyDictionary* dictionary = activity->second.asDictionary();
-        // There is no user-activity class here to take a link from.
+        // Launch information holds property-list values only, never a user activity.
         if (dictionary && !dictionary->empty()) monitor()->log(3, 23005, "NSUserActivity is not supported");
     }
     const auto urlEntry = info.find("UIApplicationLaunchOptionsURLKey");
@@ -375,12 +389,16 @@ void APMMeasurement::requestDeferredDeepLink() {
     if (const std::optional<int> personalization = APMConsentSettingsUtil::adPersonalization()) {
         items.emplace_back("npa", *personalization ? "0" : "1");
     }
-    const std::string url =
-        endpoints_.deepLinkBaseURL ? *endpoints_.deepLinkBaseURL + kDeferredDeepLinkPath + "?" + APMQueryString(items) : "";
-    if (url.empty() || !APMParseServiceURL(url) || !network_) {
+    // Only the service's place (scheme, host, port) comes from the options;
+    // the path is the service's own.
+    std::optional<APMServiceURL> service =
+        endpoints_.deepLinkBaseURL ? APMParseServiceURL(*endpoints_.deepLinkBaseURL) : std::nullopt;
+    if (service) service->rest = std::string(kDeferredDeepLinkPath) + "?" + APMQueryString(items);
+    if (!service || !APMParseServiceURL(service->text()) || !network_) {
         log->log(3, 23198, "URL to retrieve Deferred Deep Link is invalid");
         return;
     }
+    const std::string url = service->text();
     isNetworkRequestPending_ = true;
     network_->setTimeoutInterval(config->networkTimeout());
     (void)network_->getURL(url, {}, scheduler_->workerQueue(), false,

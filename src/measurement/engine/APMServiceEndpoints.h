@@ -5,12 +5,14 @@
 // The hosts are deployment values of the options property list
 // ("VadovaService-Info"): each is a base URL, "https://host[:port]" (plain
 // "http://" only for a loopback host, so that tests can run a local
-// server). A value that is missing or fails that rule leaves the service
-// without a URL: nothing is sent to it.
+// server; the rule is APMParseServiceURL's). A value that is missing or
+// fails that rule leaves the service without a URL: nothing is sent to it.
 
 #include <cstddef>
 #include <optional>
 #include <string>
+
+#include "measurement/interface/APMServiceURL.h"
 
 struct VRDOptions;
 
@@ -25,20 +27,6 @@ struct APMServiceEndpoints {
     static APMServiceEndpoints fromDefaultOptions();
     static APMServiceEndpoints fromOptions(const VRDOptions& options);
 };
-
-// The parts of an acceptable base or request URL.
-struct APMServiceURL {
-    std::string scheme;  // "https", or "http" for a loopback host
-    std::string host;
-    std::string port;    // empty when none was given
-    std::string rest;    // path and query as given, possibly empty
-
-    std::string text() const;
-};
-
-// None unless `url` is "https://host[:port][/...]" or "http://" with a
-// loopback host, with no whitespace or control characters anywhere.
-std::optional<APMServiceURL> APMParseServiceURL(const std::string& url);
 
 // Values that come from a server answer or from the configuration and go
 // into a later request header: refused when longer than this or when they

@@ -5,6 +5,7 @@
 
 #include "VeredodaCore/VRDOptions.h"
 #include "measurement/interface/APMErrorEventLogging.h"
+#include "measurement/interface/APMServiceURL.h"
 #include "measurement/storage/APMMonitor.h"
 
 namespace {
@@ -13,10 +14,6 @@ constexpr int kMaxAttempts = 10;
 constexpr double kAttemptInterval = 86400;
 constexpr double kRequestTimeout = 10;
 constexpr const char* kTestDataID = "1234567890";
-
-bool isLoopbackHost(const std::string& host) {
-    return host == "127.0.0.1" || host == "localhost" || host == "[::1]";
-}
 
 // The text of a string or number member; none when absent. `ok` turns false
 // for a member of any other kind.
@@ -32,32 +29,7 @@ std::optional<std::string> stringMember(const nlohmann::json& object, const char
 }  // namespace
 
 std::optional<std::string> APMSearchAdAttributionURL(const std::optional<std::string>& baseURL) {
-    if (!baseURL || baseURL->empty()) return std::nullopt;
-    for (const unsigned char c : *baseURL) {
-        if (c <= 0x20 || c == 0x7F) return std::nullopt;
-    }
-    std::string rest;
-    bool https = false;
-    if (baseURL->rfind("https://", 0) == 0) {
-        https = true;
-        rest = baseURL->substr(8);
-    } else if (baseURL->rfind("http://", 0) == 0) {
-        rest = baseURL->substr(7);
-    } else {
-        return std::nullopt;
-    }
-    const auto authorityEnd = rest.find_first_of("/?#");
-    std::string authority = rest.substr(0, authorityEnd);
-    if (authority.empty() || authority.find('@') != std::string::npos) return std::nullopt;
-    std::string host = authority;
-    if (host.front() == '[') {
-        const auto close = host.find(']');
-        if (close == std::string::npos) return std::nullopt;
-        host = host.substr(0, close + 1);
-    } else if (const auto colon = host.find(':'); colon != std::string::npos) {
-        host = host.substr(0, colon);
-    }
-    if (host.empty() || (!https && !isLoopbackHost(host))) return std::nullopt;
+    if (!baseURL || !APMParseServiceURL(*baseURL)) return std::nullopt;
     std::string url = *baseURL;
     while (!url.empty() && url.back() == '/') url.pop_back();
     return url + "/api/v1/";

@@ -16,11 +16,18 @@ std::uint32_t premultipliedWord(const Color& color) {
     return channel(a) << 24 | channel(color.red * a) << 16 | channel(color.green * a) << 8 | channel(color.blue * a);
 }
 
-BitmapRef windowPicture(const ScenarioWindow& window) {
-    const auto side = [](double points) { return std::clamp(static_cast<int>(points), 1, kMaxCaptureSide); };
+// Made on each capture: a scenario may list thousands of windows, and only
+// the few a preview shows need a picture.
+std::function<BitmapRef()> windowPicture(const ScenarioWindow& window) {
+    const auto side = [](double points) {
+        return static_cast<int>(std::clamp(points, 1.0, double(kMaxCaptureSide)));
+    };
     const int width = side(window.bounds.width());
     const int height = side(window.bounds.height());
-    return Bitmap::make(width, height, std::vector<std::uint32_t>(std::size_t(width) * height, premultipliedWord(window.color)));
+    const std::uint32_t fill = premultipliedWord(window.color);
+    return [width, height, fill] {
+        return Bitmap::make(width, height, std::vector<std::uint32_t>(std::size_t(width) * height, fill));
+    };
 }
 
 }  // namespace
@@ -46,7 +53,7 @@ InMemoryDesktop InMemoryDesktop::fromScenario(const Scenario& scenario) {
             desktop.windowList->addWindow(DesktopWindow{window.number, running.processIdentifier, running.localizedName,
                                                         window.windowServerName, window.bounds, window.layer,
                                                         window.alpha});
-            desktop.windowList->setImage(window.number, windowPicture(window));
+            desktop.windowList->setImageMaker(window.number, windowPicture(window));
         }
         desktop.accessibility->setApplication(running.processIdentifier, std::move(accessible));
     }

@@ -18,6 +18,10 @@ PropertyDictionary DesktopWindow::describe() const {
     return entry;
 }
 
+void InMemoryDesktopWindowList::setImage(std::uint32_t window, BitmapRef image) {
+    setImageMaker(window, [image = std::move(image)] { return image; });
+}
+
 void InMemoryDesktopWindowList::setAnswer(std::optional<PropertyValue> answer) {
     replaced_ = true;
     answer_ = std::move(answer);
@@ -35,7 +39,7 @@ BitmapRef InMemoryDesktopWindowList::createWindowImage(std::optional<Rect> bound
     imageRequests_.push_back({listOptions, windowID, imageOptions, !bounds.has_value()});
     if (!captureAllowed_) return nullptr;
     const auto found = images_.find(windowID);
-    return found == images_.end() ? nullptr : found->second;
+    return found == images_.end() ? nullptr : found->second();
 }
 
 }  // namespace platform

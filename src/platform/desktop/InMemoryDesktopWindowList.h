@@ -4,6 +4,7 @@
 // give windows pictures, allow or refuse screen capture, and read back the
 // options every request was made with.
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -42,7 +43,10 @@ public:
     // Replaces the whole answer; none: the window server gives no list.
     void setAnswer(std::optional<PropertyValue> answer);
     void setScreenCaptureAllowed(bool allowed) { captureAllowed_ = allowed; }
-    void setImage(std::uint32_t window, BitmapRef image) { images_[window] = std::move(image); }
+    void setImage(std::uint32_t window, BitmapRef image);
+    // The picture is made by `make` each time a capture asks for it, so
+    // memory follows the pictures in use rather than the windows listed.
+    void setImageMaker(std::uint32_t window, std::function<BitmapRef()> make) { images_[window] = std::move(make); }
 
     const std::vector<WindowListRequest>& listRequests() const { return listRequests_; }
     const std::vector<WindowListRequest>& imageRequests() const { return imageRequests_; }
@@ -57,7 +61,7 @@ private:
     bool replaced_ = false;
     std::optional<PropertyValue> answer_;
     bool captureAllowed_ = false;
-    std::map<std::uint32_t, BitmapRef> images_;
+    std::map<std::uint32_t, std::function<BitmapRef()>> images_;
     std::vector<WindowListRequest> listRequests_;
     std::vector<WindowListRequest> imageRequests_;
 };

@@ -42,12 +42,18 @@ double readNumber(const Json& value, const std::string& path) {
 }
 
 std::int64_t readInteger(const Json& value, const std::string& path, std::int64_t min, std::int64_t max) {
-    if (!value.is_number_integer()) fail(path, "expected an integer");
-    if (value.is_number_unsigned() && value.get<std::uint64_t>() > static_cast<std::uint64_t>(max)) {
-        fail(path, "out of range");
+    const std::string range = "out of range (" + std::to_string(min) + " to " + std::to_string(max) + ")";
+    if (value.is_number_float()) {
+        // A whole number written as a real (5.0, 1e30) is an integer, maybe too large.
+        const double real = value.get<double>();
+        if (!std::isfinite(real) || std::trunc(real) != real) fail(path, "expected an integer");
+        if (real < static_cast<double>(min) || real > static_cast<double>(max)) fail(path, range);
+        return static_cast<std::int64_t>(real);
     }
+    if (!value.is_number_integer()) fail(path, "expected an integer");
+    if (value.is_number_unsigned() && value.get<std::uint64_t>() > static_cast<std::uint64_t>(max)) fail(path, range);
     const auto number = value.get<std::int64_t>();
-    if (number < min || number > max) fail(path, "out of range");
+    if (number < min || number > max) fail(path, range);
     return number;
 }
 
@@ -161,6 +167,8 @@ ScenarioLoad parseScenario(const std::string& jsonText, const std::filesystem::p
 }
 
 ScenarioLoad loadScenarioFile(const std::filesystem::path& path) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) return {std::nullopt, path.string() + ": is a folder"};
     std::ifstream file(path, std::ios::binary);
     if (!file) return {std::nullopt, path.string() + ": cannot be read"};
     std::ostringstream text;

@@ -6,6 +6,23 @@
 
 namespace platform::scenario {
 
+namespace {
+
+// Every picture of the screen is drawn at its size times its scale: a screen
+// without area cannot be drawn at all, and a scale beyond the densest displays
+// makes each picture cost gigabytes.
+constexpr double kSmallestBackingScale = 1;
+constexpr double kLargestBackingScale = 4;
+
+Rect readArea(const Json& value, const std::string& path) {
+    const Rect rect = readRect(value, path);
+    if (!(rect.size.width > 0)) fail(childPath(path, "width"), "must be positive");
+    if (!(rect.size.height > 0)) fail(childPath(path, "height"), "must be positive");
+    return rect;
+}
+
+}  // namespace
+
 void readScreens(const Json& section, const std::string& path, Scenario& scenario, const ReadContext&) {
     if (!section.is_array()) fail(path, "expected an array");
     for (std::size_t i = 0; i < section.size(); ++i) {
@@ -15,12 +32,15 @@ void readScreens(const Json& section, const std::string& path, Scenario& scenari
         rejectUnknownMembers(entry, at, {"frame", "visibleFrame", "backingScaleFactor"});
         if (!entry.contains("frame")) fail(childPath(at, "frame"), "required");
         Screen screen;
-        screen.frame = readRect(entry.at("frame"), childPath(at, "frame"));
-        screen.visibleFrame =
-            entry.contains("visibleFrame") ? readRect(entry.at("visibleFrame"), childPath(at, "visibleFrame")) : screen.frame;
+        screen.frame = readArea(entry.at("frame"), childPath(at, "frame"));
+        screen.visibleFrame = entry.contains("visibleFrame")
+                                  ? readArea(entry.at("visibleFrame"), childPath(at, "visibleFrame"))
+                                  : screen.frame;
         if (entry.contains("backingScaleFactor")) {
-            screen.backingScaleFactor = readNumber(entry.at("backingScaleFactor"), childPath(at, "backingScaleFactor"));
-            if (!(screen.backingScaleFactor > 0)) fail(childPath(at, "backingScaleFactor"), "must be positive");
+            const std::string scalePath = childPath(at, "backingScaleFactor");
+            screen.backingScaleFactor = readNumber(entry.at("backingScaleFactor"), scalePath);
+            const double scale = screen.backingScaleFactor;
+            if (!(scale >= kSmallestBackingScale && scale <= kLargestBackingScale)) fail(scalePath, "out of range (1 to 4)");
         }
         scenario.screens.push_back(screen);
     }

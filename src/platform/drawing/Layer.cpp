@@ -149,7 +149,8 @@ void TextLayer::drawContent(Canvas& canvas) const {
     style.foreground = foregroundColor;
     style.alignment = alignment;
     style.truncateTail = truncateTail;
-    canvas.drawText(string, style, bounds());
+    const Rect box = bounds();
+    canvas.drawText(string, style, {box.minX(), box.minY(), box.width(), measureText(string, font).height});
 }
 
 }  // namespace platform

@@ -98,7 +98,10 @@ private:
     void describeContent(PictureKey& key) const override;
 };
 
-// One line of text set from the top of the bounds.
+// One line of text whose line box stands on the lower edge of the bounds, the
+// edge its frame is placed by: a frame raised by half of what a line leaves
+// free in a box centres the line in that box. Text beyond the line box's
+// height above it is simply unused space.
 class TextLayer final : public Layer {
 public:
     static std::shared_ptr<TextLayer> make() { return std::shared_ptr<TextLayer>(new TextLayer()); }

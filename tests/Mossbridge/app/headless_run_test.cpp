@@ -6,9 +6,12 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 #include "CoordinatorFixture.h"
+#include "Mossbridge/model/PetKind.h"
 #include "TestPaths.h"
 #include "platform/drawing/Bitmap.h"
 
@@ -89,6 +92,31 @@ TEST_F(HeadlessRun, TheShippedScenarioLogsItsStartAndPassesAndPicturesThePetsAtT
     EXPECT_EQ(drawnIn(200, petTop, 92, 104), 0);
 }
 
+// The chat's pet (stored at 1240, 420, 92 x 104) announces the record that
+// arrives three seconds in: its bubble stands above the pet, where nothing
+// was drawn before.
+TEST_F(HeadlessRun, TheShippedScenarioAnnouncesANotificationThatArrivesDuringTheRun) {
+    HeadlessOptions options = shippedScenario();
+    options.seconds = 12;
+    std::string output;
+    ASSERT_EQ(run(options, output), 0) << output;
+    std::vector<int> drawnAbovePet;
+    for (int i = 1; i <= 12; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "screen-%04d.png", i);
+        const auto picture = platform::Bitmap::loadPng(*options.snapshots / name);
+        ASSERT_TRUE(picture) << name;
+        const std::uint32_t desktop = picture->pixel(250, 450);
+        int drawn = 0;
+        for (int y = 900 - (524 + 80); y < 900 - 524; ++y)
+            for (int x = 1140; x < 1440; ++x) drawn += picture->pixel(x, y) != desktop;
+        drawnAbovePet.push_back(drawn);
+    }
+    EXPECT_EQ(drawnAbovePet.front(), 0);
+    EXPECT_GT(*std::max_element(drawnAbovePet.begin(), drawnAbovePet.end()), 2000)
+        << ::testing::PrintToString(drawnAbovePet);
+}
+
 TEST_F(HeadlessRun, BadInputStopsWithOneLineAndAnError) {
     const fs::path scenario = platform::temporaryDirectory() / "bad.json";
     std::ofstream(scenario) << R"({"applications": [{"bundleIdentifier": "a", "pid": "five"}]})";
@@ -104,6 +132,64 @@ TEST_F(HeadlessRun, BadInputStopsWithOneLineAndAnError) {
     EXPECT_EQ(run(options, output), 2);
     EXPECT_EQ(output, "Mossbridge: no resources folder at " + options.resources->string() +
                           " (from --resources); set MOSSBRIDGE_RESOURCES or pass --resources DIR\n");
+}
+
+// Each bad input names what is wrong in one line. The sprite sheets are the
+// one input a run can do without: it goes on after its line.
+TEST_F(HeadlessRun, EachBadInputIsNamedInOneLine) {
+    const fs::path folder = platform::temporaryDirectory() / "bad-inputs";
+    const fs::path bareResources = folder / "resources-without-sheets";
+    fs::create_directories(bareResources);
+    fs::copy(testpaths::binaryDir() / "resources", bareResources, fs::copy_options::recursive);
+    for (const auto& entry : fs::directory_iterator(bareResources)) {
+        if (entry.path().extension() == ".png") fs::remove(entry.path());
+    }
+    const auto screen = [](const std::string& frame, const std::string& scale) {
+        return R"({"screens": [{"frame": )" + frame + R"(, "backingScaleFactor": )" + scale + "}]}";
+    };
+    const std::string normalFrame = R"({"x": 0, "y": 0, "width": 800, "height": 600})";
+    const std::size_t sheets = spriteSheetNames().size();
+    const struct {
+        const char* name;
+        std::string scenario;  // empty: the shipped one
+        std::vector<std::string> arguments;
+        int status;
+        std::string line;
+    } cases[] = {
+        {"negative screen", screen(R"({"x": 0, "y": 0, "width": -5, "height": 0})", "1"), {}, 2,
+         "screens[0].frame.width: must be positive"},
+        {"flat screen", screen(R"({"x": 0, "y": 0, "width": 5, "height": 0})", "1"), {}, 2,
+         "screens[0].frame.height: must be positive"},
+        {"huge scale", screen(normalFrame, "1e9"), {}, 2, "screens[0].backingScaleFactor: out of range (1 to 4)"},
+        {"small scale", screen(normalFrame, "0.5"), {}, 2, "screens[0].backingScaleFactor: out of range (1 to 4)"},
+        {"huge pid", R"({"applications": [{"pid": 1e30}]})", {}, 2, "applications[0].pid: out of range"},
+        {"fractional pid", R"({"applications": [{"pid": 2.5}]})", {}, 2, "applications[0].pid: expected an integer"},
+        {"folder as scenario", "", {"--scenario", folder.string()}, 2, folder.string() + ": is a folder"},
+        {"tiny interval", "", {"--snapshot-interval", "1e-9"}, 2,
+         "--snapshot-interval: 0 or at least 0.05 seconds: 1e-9"},
+        // As long as the shipped scenario's own run, so the analytics start is over before the end.
+        {"no sprite sheets", "", {"--resources", bareResources.string(), "--seconds", "3"}, 0,
+         "the resources folder " + bareResources.string() + " lacks " + std::to_string(sheets) + " of the " +
+             std::to_string(sheets) + " sprite sheets ("},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"--seconds", "0.25", "--virtual-time", "--snapshot-interval", "0",
+                                              "--resources", (testpaths::binaryDir() / "resources").string()};
+        if (!c.scenario.empty()) {
+            std::ofstream(folder / "scenario.json") << c.scenario;
+            arguments.insert(arguments.end(), {"--scenario", (folder / "scenario.json").string()});
+        }
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const ParsedArguments parsed = parseArguments(arguments);
+        std::string output = parsed.error;
+        int status = 2;
+        if (parsed.options) status = run(*parsed.options, output);
+        EXPECT_EQ(status, c.status) << c.name << ": " << output;
+        EXPECT_EQ(occurrences(output, c.line), 1) << c.name << ": " << output;
+        if (c.status == 2) {
+            EXPECT_LE(occurrences(output, "\n"), 1) << c.name << ": " << output;
+        }
+    }
 }
 
 }  // namespace

@@ -38,6 +38,23 @@ TEST(NotificationFixture, RecordsReadBackThroughTheReaderNewestFirst) {
     EXPECT_EQ(items[1], (AppNotificationItem{1, "Ana", std::nullopt, "Lunch?", 1.7e9 - 60}));
 }
 
+TEST(NotificationFixture, ARecordDeliveredDuringTheRunIsInTheDatabaseFromItsTimeOn) {
+    const fs::path database = platform::temporaryDirectory() / "arriving" / "db";
+    const fs::path fixture = fixtureWith(R"({"records": [
+        {"app": "com.example.chat", "recordID": 1, "delivered": -60, "body": "Before"},
+        {"app": "com.example.chat", "recordID": 2, "delivered": 3, "body": "Three"},
+        {"app": "com.example.chat", "recordID": 3, "delivered": 7.5, "body": "Later"},
+        {"app": "com.example.chat", "recordID": 4, "delivered": 3, "body": "Also three"}]})");
+    EXPECT_EQ(notificationArrivalTimes(fixture), (std::vector<double>{3, 7.5}));
+    for (const auto& [elapsed, delivered] : {std::pair{0.0, 1u}, std::pair{3.0, 3u}, std::pair{10.0, 4u}}) {
+        ASSERT_FALSE(buildNotificationDatabase(fixture, database, 1.7e9, elapsed));
+        const auto result =
+            queryNotificationDatabase(readOnlyDatabaseURI(database), {{"com.example.chat", "Chat", 1}}, nullptr);
+        ASSERT_FALSE(result.error) << *result.error;
+        EXPECT_EQ(result.items.at("com.example.chat").size(), delivered) << elapsed;
+    }
+}
+
 TEST(NotificationFixture, ABadFixtureNamesTheBadValue) {
     const fs::path database = platform::temporaryDirectory() / "bad" / "db";
     const struct {

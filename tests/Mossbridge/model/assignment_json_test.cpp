@@ -125,6 +125,25 @@ TEST(AssignmentDecoding, AFrameNumberBeyondDoubleRangeFailsLikeOtherUndecodableV
     }
 }
 
+TEST(AssignmentDecoding, AFrameNoScreenCanShowFailsAndIsNeverWritten) {
+    const struct {
+        const char* side;
+        double value;
+    } unshowable[] = {{"width", 1e300}, {"height", 16384.5}, {"width", 0.5}, {"height", 0}, {"width", -92}};
+    for (const auto& [side, value] : unshowable) {
+        auto object = stored();
+        object["frame"][side] = value;
+        EXPECT_NE(failureOf(object).find(std::string("frame.") + side), std::string::npos) << side << " " << value;
+        AppAssignment a = decoded(stored());
+        (std::string(side) == "width" ? a.frame.width : a.frame.height) = value;
+        EXPECT_FALSE(encodeAssignments({a}).ok()) << side << " " << value;
+    }
+    auto edges = stored();
+    edges["frame"]["width"] = 1;
+    edges["frame"]["height"] = 16384;
+    EXPECT_EQ(decoded(edges).frame, CodableRect(160, 180.5, 1, 16384));
+}
+
 TEST(AssignmentListDecoding, OneBadElementFailsTheWholeList) {
     auto bad = stored();
     bad["petKind"] = "Dragon";

@@ -82,6 +82,27 @@ TEST_F(AssignmentStoreTest, AHandEditedFrameBeyondDoubleRangeNeverBlocksLaterSav
     EXPECT_EQ(makeStore()->assignments, store->assignments);
 }
 
+TEST_F(AssignmentStoreTest, AStoredFrameNoScreenCanShowIsKeptAsideAndThePetStartsAtItsDefaultPlace) {
+    const std::string stored =
+        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","bundleIdentifier":"b","appName":"A",)"
+        R"("petKind":"Robot V1","frame":{"x":80,"y":200,"width":1e300,"height":104}}])";
+    storeText(AssignmentStore::defaultsKey, stored);
+    const auto store = makeStore();
+    EXPECT_TRUE(store->assignments.empty());
+
+    const std::string output = captured([&] { store->autoAttachRunningApps({RunningApp{"b", "A", 42, nullptr}}); });
+    EXPECT_NE(output.find("kept a copy under Mossbridge.assignments.v1.unreadable"), std::string::npos) << output;
+    EXPECT_EQ(storedText("Mossbridge.assignments.v1.unreadable"), stored);
+    ASSERT_EQ(store->assignments.size(), 1u);
+    EXPECT_EQ(store->assignments[0].frame, CodableRect(160, 180, 92, 104));
+    EXPECT_EQ(makeStore()->assignments, store->assignments);
+
+    // Nor does a move or resize to such a size reach the store.
+    store->updateFrame(store->assignments[0].id, {0, 0, 92, 1e300});
+    store->updateFrame(store->assignments[0].id, {0, 0, 0.5, 104});
+    EXPECT_EQ(store->assignments[0].frame, CodableRect(160, 180, 92, 104));
+}
+
 TEST_F(AssignmentStoreTest, UnreadablePreferencesAndValuesOfTheWrongKindAreKeptAsideToo) {
     ASSERT_TRUE(defaults->set(AssignmentStore::preferencesKey, platform::PropertyValue("not data")));
     storeText(AssignmentStore::defaultsKey, "{not json");

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "Mossbridge/pets/SnapshotSupport.h"
 #include "Mossbridge/system/NotificationDatabaseReader.h"
 #include "platform/core/Bookmark.h"
 #include "platform/core/DeterministicDispatch.h"
@@ -129,6 +130,43 @@ TEST_F(SettingsViewControllerTest, TheOwnerHearsOfAnsweredCalendarRequestsAndLiv
     controller->setDisplayBadges(false);
     EXPECT_EQ(live, 2);
     EXPECT_FALSE(store->preferences.displayBadges);
+}
+
+TEST_F(SettingsViewControllerTest, WhileShownThePetListFollowsEveryChangeOfTheStore) {
+    showInWindow();
+    std::vector<RunningApp> apps;
+    for (int i = 0; i < 30; ++i) {
+        apps.push_back({"com.example.app" + std::to_string(i), "App " + std::to_string(i), i, nullptr});
+    }
+    store->autoAttachRunningApps(apps);
+    EXPECT_EQ(controller->assignmentRows().size(), 30u);
+
+    store->updatePetKind(store->assignments[29].id, PetKind::cat);
+    store->removeAssignment(store->assignments[0].id, "manual");
+    ASSERT_EQ(controller->assignmentRows().size(), 29u);
+    EXPECT_EQ(controller->assignmentRows()[28], "App 29 - Cat (Other)");
+
+    // Closed, it is left as it was; gone, it is no longer told.
+    window->close();
+    store->removeAssignment(store->assignments[0].id, "manual");
+    EXPECT_EQ(controller->assignmentRows().size(), 29u);
+    controller.reset();
+    store->removeAssignment(store->assignments[0].id, "manual");
+    EXPECT_EQ(store->assignments.size(), 27u);
+}
+
+// Thirty pets and thirty running applications: each list ends with a line
+// saying how many more there are, and the permission rows still fit.
+TEST_F(SettingsViewControllerTest, LongListsEndWithHowManyMoreThereAre) {
+    for (int i = 0; i < 30; ++i) install("com.example.app" + std::to_string(i), "App " + std::to_string(i), 600 + i);
+    runningApps->refresh();
+    showInWindow();
+    store->autoAttachRunningApps(runningApps->apps());
+    controller->refreshLiveState();
+    ASSERT_EQ(controller->applicationPopupItems().size(), 31u);
+    const auto picture = window->panel()->render();
+    ASSERT_TRUE(picture);
+    EXPECT_TRUE(testing::matchesReference(*picture, "settings", "long-lists"));
 }
 
 }  // namespace

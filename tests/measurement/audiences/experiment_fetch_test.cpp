@@ -244,5 +244,19 @@ TEST_F(ExperimentFetch, NoAnswerAtAllIsAFailure) {
     EXPECT_EQ(stored(kAPMExperimentFetchBackoffTimestampKey), 0);
 }
 
+TEST_F(ExperimentFetch, WithoutAServiceURLNothingIsAskedOrRetried) {
+    for (const std::optional<std::string> base : {std::optional<std::string>(), std::optional<std::string>("http://exp.example.com")}) {
+        SCOPED_TRACE(base.value_or("none"));
+        monitor.clear();
+        fetchBaseURL = base;
+        auto taskManager = start();
+        dispatcher.advance(7 * 86400);
+        EXPECT_EQ(monitor.linesWithCode(820028).size(), 1u);
+        EXPECT_TRUE(monitor.linesWithCode(820002).empty());
+        EXPECT_EQ(stored(kAPMExperimentFetchFailureTimestampKey), 0);
+        EXPECT_EQ(scheduled(*taskManager), -1);
+    }
+}
+
 }  // namespace
 }  // namespace experiment_test

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -90,6 +91,29 @@ TEST(ScenarioTest, TheDesktopKeepsWorkspaceAccessibilityAndWindowListConsistent)
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->width(), 800);
     EXPECT_EQ(picture->pixel(0, 0), 0xFFFF0000u);
+}
+
+long residentBytes() {
+    long pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+// Thousands of listed windows cost no pixels until a capture shows one.
+TEST(ScenarioTest, AWindowsPictureIsMadeWhenACaptureAsksForIt) {
+    std::string text = R"({"screenCaptureAllowed": true, "applications": [{"pid": 7, "windows": [)";
+    for (int i = 0; i < 100; ++i) {
+        text += std::string(i ? "," : "") + R"({"bounds": {"x": 0, "y": 0, "width": 1024, "height": 1024}})";
+    }
+    text += "]}]}";
+    const ScenarioLoad load = parseScenario(text, "/");
+    ASSERT_TRUE(load.scenario) << load.error;
+    const long before = residentBytes();
+    const InMemoryDesktop desktop = InMemoryDesktop::fromScenario(*load.scenario);
+    EXPECT_LT(residentBytes() - before, 64L << 20);  // the pictures of all would take 400 MB
+    const BitmapRef picture = desktop.windowList->createWindowImage(std::nullopt, 0, 150, 0);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->width(), 1024);
 }
 
 TEST(ScenarioTest, OpeningAndTerminatingFollowTheScenario) {
