@@ -210,13 +210,19 @@ void APMAnalytics::queueOperationWithBlockThenWait(platform::Block block) {
     // Once everything queued so far has reached the serial queue, hold the
     // operations that follow for 0.5 s. The hold is an operation of its
     // own, so the caller never blocks on the queue it may be running on.
+    // A caller that waits would find the queue already held by an earlier
+    // call and not hold it again, so a burst of calls adds a single hold.
+    if (facade->holdPending.exchange(true)) return;
     std::weak_ptr<apm_analytics::FacadeState> weak = facade;
     facade->operations.addOperation([weak] {
         const auto strong = weak.lock();
         if (!strong) return;
         strong->operations.setSuspended(true);
         strong->serialQueue->after(0.5, [weak] {
-            if (const auto again = weak.lock()) again->operations.setSuspended(false);
+            const auto again = weak.lock();
+            if (!again) return;
+            again->holdPending = false;
+            again->operations.setSuspended(false);
         });
     });
 }

@@ -27,6 +27,8 @@ struct FacadeState {
     // Stands for the global queue on which answers without a queue of their own arrive.
     const platform::QueueRef completionQueue;
     platform::OperationQueue operations;
+    // Set from the moment a 0.5 s hold of `operations` is queued until it ends.
+    std::atomic<bool> holdPending{false};
 
     std::mutex loadTimestampMutex;
     double loadTimestampValue = 0;  // loadTimestampMutex

@@ -84,8 +84,8 @@ protected:
     }
 
     // The default app configured through the options file, which starts the
-    // interface by class name.
-    void configureDefaultApp() {
+    // interface by class name; `runQueues` false leaves the start queued.
+    void configureDefaultApp(bool runQueues = true) {
         const auto resources = folder.path() / "resources";
         std::filesystem::create_directories(resources);
         const auto bytes = platform::serializePropertyList(
@@ -95,6 +95,7 @@ protected:
         std::ofstream(resources / "VadovaService-Info.plist", std::ios::binary) << std::string(bytes->begin(), bytes->end());
         VULMainBundle::setResourcesDirectory(resources);
         DEDOru::configure();
+        if (!runQueues) return;
         dispatcher.drain();
         engine = APMMeasurement::sharedInstance();
     }

@@ -3,6 +3,7 @@
 
 #include "measurement/storage/APMAlarm.h"
 #include "AnalyticsTestSupport.h"
+#include "VeredodaInstallations/VRDInstallations.h"
 
 namespace analytics_test {
 namespace {
@@ -10,6 +11,12 @@ namespace {
 class PublicUploadEndToEnd : public AnalyticsFixture {
 protected:
     void SetUp() override {
+        prepareServersAndBundle();
+        configureDefaultApp();
+        ASSERT_TRUE(engine);
+    }
+
+    void prepareServersAndBundle() {
         network = std::make_shared<VULNetwork>(std::make_shared<engine_test::FixedReachability>());
         endpoints.uploadBaseURL = uploadServer.url("");
         endpoints.configBaseURL = configServer.url("");
@@ -23,8 +30,15 @@ protected:
             platform::PropertyListFormat::Xml);
         ASSERT_TRUE(info);
         std::ofstream(resources / "Info.plist", std::ios::binary) << std::string(info->begin(), info->end());
-        configureDefaultApp();
-        ASSERT_TRUE(engine);
+    }
+
+    // Advances to the upload timer and waits for the first posted request.
+    void uploadOnce() {
+        dispatcher.drain();
+        const auto timer = engine->alarm()->scheduledTimestamp();
+        ASSERT_TRUE(timer);
+        dispatcher.advance(*timer - now());
+        ASSERT_TRUE(runUntil([&] { return !uploadServer.received().empty() && !engine->isNetworkRequestPending(); }));
     }
 
     LoopbackServer configServer;
@@ -33,11 +47,7 @@ protected:
 
 TEST_F(PublicUploadEndToEnd, ALoggedEventArrivesBundledAndDecodesBack) {
     RADOdodavazi::logEventWithName("pet_clicked", APMObjectParameters{{"pet", platform::PropertyValue("cat")}});
-    dispatcher.drain();
-    const auto timer = engine->alarm()->scheduledTimestamp();
-    ASSERT_TRUE(timer);
-    dispatcher.advance(*timer - now());
-    ASSERT_TRUE(runUntil([&] { return !uploadServer.received().empty() && !engine->isNetworkRequestPending(); }));
+    uploadOnce();
 
     std::vector<std::string> values;
     for (const auto& bundle : engine_test::bundlesOf(uploadServer.received().front())) {
@@ -55,6 +65,45 @@ TEST_F(PublicUploadEndToEnd, ALoggedEventArrivesBundledAndDecodesBack) {
     ASSERT_TRUE(text);
     EXPECT_EQ(engine_test::occurrences(*text, "name: \"pet_clicked\""), 1u);
     EXPECT_TRUE(engine->database()->isQueuedBundleTableEmpty().value.value_or(false));
+}
+
+// As in the application: the engine makes and shares its own identity, and
+// the installation service answers on a queue of its own, here before the
+// engine has started.
+class InstallationIDUpload : public PublicUploadEndToEnd {
+protected:
+    void SetUp() override {
+        prepareServersAndBundle();
+        APMAnalyticsEngineBridge::setConfigurationProvider([this] {
+            auto config = configuration();
+            config.identity = nullptr;
+            return config;
+        });
+        VRDInstallations::resetForTesting(nullptr, folder.path() / "installation");
+    }
+    void TearDown() override { VRDInstallations::resetForTesting(); }
+};
+
+TEST_F(InstallationIDUpload, TheIDStoredBeforeTheEngineStartedReachesTheUploadedBundle) {
+    configureDefaultApp(false);
+    std::optional<std::string> installationID;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!(installationID = APMIdentity::sharedInstance()->veredodaInstallationID()) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    ASSERT_TRUE(installationID) << "the installation service never answered";
+
+    dispatcher.drain();
+    engine = APMMeasurement::sharedInstance();
+    ASSERT_TRUE(engine);
+    RADOdodavazi::logEventWithName("pet_clicked", std::nullopt);
+    uploadOnce();
+    const auto bundles = engine_test::bundlesOf(uploadServer.received().front());
+    ASSERT_FALSE(bundles.empty());
+    for (const auto& bundle : bundles) {
+        EXPECT_EQ(APMPBGetString(*bundle, MeasurementBundleSlot::InstallationID), installationID);
+    }
 }
 
 }  // namespace

@@ -301,7 +301,8 @@ struct APMAudience::BundleState::Contents {
     AudienceStates audiences;
 };
 
-APMAudience::BundleState::BundleState() : contents_(std::make_unique<Contents>()) {}
+APMAudience::BundleState::BundleState(APMAudienceRegexBudget& regexBudget)
+    : contents_(std::make_unique<Contents>()), regexBudget_(regexBudget) {}
 APMAudience::BundleState::~BundleState() = default;
 
 bool APMAudience::evaluateEvent(const std::string& eventName, const APMParameters& parameters,
@@ -317,17 +318,20 @@ bool APMAudience::evaluateEvent(const std::string& eventName, const APMParameter
         return false;
     }
     if (filters->empty()) return true;
+    APMAudienceRegexBudget* budget = state ? &state->regexBudget_ : nullptr;
     auto evaluate = [&](const APMEventFilter& row) -> APMAudienceVerdict {
         auto* prepared = state ? &state->contents_->preparedEventFilters : nullptr;
         if (prepared) {
             if (auto found = prepared->find({row.audienceID, row.filterID}); found != prepared->end()) {
-                return APMAudienceEvaluatePreparedEventFilter(found->second, eventName, parameters, aggregates);
+                return APMAudienceEvaluatePreparedEventFilter(found->second, eventName, parameters, aggregates,
+                                                              budget);
             }
         }
         auto filter = decodedFilter<APMPBEventFilter>(row, eventName, kEventTexts);
         if (filter == nullptr) return std::nullopt;
         APMAudiencePreparedEventFilter ready = APMAudiencePrepareEventFilter(*filter);
-        APMAudienceVerdict verdict = APMAudienceEvaluatePreparedEventFilter(ready, eventName, parameters, aggregates);
+        APMAudienceVerdict verdict =
+            APMAudienceEvaluatePreparedEventFilter(ready, eventName, parameters, aggregates, budget);
         if (prepared && ready.isComplete()) {
             prepared->emplace(std::pair{row.audienceID, row.filterID}, std::move(ready));
         }
@@ -360,17 +364,18 @@ bool APMAudience::evaluateProperty(const APMUserAttribute& property, APMAudience
         return false;
     }
     if (filters->empty()) return true;
+    APMAudienceRegexBudget* budget = state ? &state->regexBudget_ : nullptr;
     auto evaluate = [&](const APMPropertyFilter& row) -> APMAudienceVerdict {
         auto* prepared = state ? &state->contents_->preparedPropertyFilters : nullptr;
         if (prepared) {
             if (auto found = prepared->find({row.audienceID, row.filterID}); found != prepared->end()) {
-                return APMAudienceEvaluatePreparedPropertyFilter(found->second, property);
+                return APMAudienceEvaluatePreparedPropertyFilter(found->second, property, budget);
             }
         }
         auto filter = decodedFilter<APMPBPropertyFilter>(row, name, kPropertyTexts);
         if (filter == nullptr) return std::nullopt;
         APMAudiencePreparedPropertyFilter ready = APMAudiencePreparePropertyFilter(*filter);
-        APMAudienceVerdict verdict = APMAudienceEvaluatePreparedPropertyFilter(ready, property);
+        APMAudienceVerdict verdict = APMAudienceEvaluatePreparedPropertyFilter(ready, property, budget);
         if (prepared && ready.isComplete()) {
             prepared->emplace(std::pair{row.audienceID, row.filterID}, std::move(ready));
         }

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "measurement/audiences/APMAudienceRegexBudget.h"
 #include "measurement/audiences/APMAudienceResultData.h"
 #include "measurement/audiences/APMAudienceTimestampsCache.h"
 #include "measurement/messages/APMPBMessages.h"
@@ -83,10 +84,11 @@ public:
     // filter rows of each name (the tables are only replaced by a new
     // configuration, never while a bundle is built) with their prepared
     // filters, and the result of each audience touched, read once and
-    // written back once by flushBundleState. Owned by the bundle's pass.
+    // written back once by flushBundleState. Owned by the bundle's pass,
+    // with the bundle's budget for regular expressions.
     class BundleState {
     public:
-        BundleState();
+        explicit BundleState(APMAudienceRegexBudget& regexBudget);
         ~BundleState();
         BundleState(const BundleState&) = delete;
         BundleState& operator=(const BundleState&) = delete;
@@ -95,6 +97,7 @@ public:
         friend class APMAudience;
         struct Contents;
         std::unique_ptr<Contents> contents_;
+        APMAudienceRegexBudget& regexBudget_;
     };
     // The evaluations above, with the bundle's state: results are updated in
     // `state` only, until flushBundleState writes them in one batch.

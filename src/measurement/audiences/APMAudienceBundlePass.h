@@ -20,6 +20,7 @@
 // bundle, in the order above.
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "measurement/audiences/APMAudience.h"
@@ -28,7 +29,8 @@
 
 class APMAudienceBundlePass {
 public:
-    explicit APMAudienceBundlePass(APMAudience& audience) : audience_(audience) {}
+    explicit APMAudienceBundlePass(APMAudience& audience, APMAudienceRegexBudget regexBudget = APMAudienceRegexBudget())
+        : audience_(audience), regexBudget_(std::move(regexBudget)), state_(regexBudget_) {}
 
     // Clears the session-scoped results, then evaluates each attribute
     // without cache and without evaluation time (its own set time).
@@ -50,5 +52,8 @@ public:
 private:
     APMAudience& audience_;
     APMAudienceTimestampsCache cache_;
+    // The events' and the finishing attributes' regular expressions share it;
+    // the session start's few attributes are evaluated outside the budget.
+    APMAudienceRegexBudget regexBudget_;
     APMAudience::BundleState state_;
 };

@@ -116,7 +116,7 @@ APMAudienceVerdict evaluateNumber(const std::optional<APMAudiencePreparedNumberF
 }
 
 APMAudienceVerdict evaluateString(const std::optional<APMAudiencePreparedStringFilter>& filter,
-                                  const std::string* value) {
+                                  const std::string* value, APMAudienceRegexBudget* budget = nullptr) {
     if (value == nullptr) {
         log(1, 9005, "Evaluation string is nil. Audience filter will not be evaluated");
         return std::nullopt;
@@ -132,7 +132,13 @@ APMAudienceVerdict evaluateString(const std::optional<APMAudiencePreparedStringF
             return std::nullopt;
         }
         platform::RegexError error;
-        const bool matched = filter->regex->firstMatch(*value, error).has_value();
+        bool matched = false;
+        const auto search = [&] { matched = filter->regex->firstMatch(*value, error).has_value(); };
+        if (!budget) {
+            search();
+        } else if (!budget->run(search)) {
+            return std::nullopt;  // the bundle's time for regular expressions is spent
+        }
         if (error) {
             // The pattern comes from outside: a search that hit the engine's
             // time or stack limit decides nothing.
@@ -318,7 +324,7 @@ APMAudienceVerdict APMAudienceEvaluateStringFilter(const APMPBStringFilter& filt
 }
 
 APMAudienceVerdict APMAudienceEvaluatePreparedFilterValue(const APMAudiencePreparedFilter& filter,
-                                                          const APMValue& value) {
+                                                          const APMValue& value, APMAudienceRegexBudget* budget) {
     APMAudienceVerdict verdict;
     if (filter.hasNumberFilter) {
         if (const std::string* text = value.stringValue()) {
@@ -348,7 +354,7 @@ APMAudienceVerdict APMAudienceEvaluatePreparedFilterValue(const APMAudiencePrepa
             log(3, 7003, "Value is not a string. Audience filter will not be evaluated");
             return std::nullopt;
         }
-        verdict = evaluateString(filter.stringFilter, text);
+        verdict = evaluateString(filter.stringFilter, text, budget);
     } else {
         log(1, 7000, "Filter has neither a number nor string filter. Audience filter will not be evaluated");
         return std::nullopt;
@@ -364,7 +370,8 @@ APMAudienceVerdict APMAudienceEvaluateFilterValue(const APMPBFilter& filter, con
 APMAudienceVerdict APMAudienceEvaluatePreparedEventFilter(const APMAudiencePreparedEventFilter& filter,
                                                           const std::string& eventName,
                                                           const APMParameters& parameters,
-                                                          const APMEventAggregates* aggregates) {
+                                                          const APMEventAggregates* aggregates,
+                                                          APMAudienceRegexBudget* budget) {
     if (eventName.empty()) {
         log(1, 7005, "Event name is nil. Audience filter will not be evaluated");
         return std::nullopt;
@@ -401,7 +408,7 @@ APMAudienceVerdict APMAudienceEvaluatePreparedEventFilter(const APMAudiencePrepa
                 eventName, APMObjectDescription(parameters), *parameterFilter.parameterName);
             return std::nullopt;
         }
-        APMAudienceVerdict verdict = APMAudienceEvaluatePreparedFilterValue(parameterFilter, *value);
+        APMAudienceVerdict verdict = APMAudienceEvaluatePreparedFilterValue(parameterFilter, *value, budget);
         if (verdict != true) return verdict;
     }
     return true;
@@ -415,7 +422,8 @@ APMAudienceVerdict APMAudienceEvaluateEventFilter(const APMPBEventFilter& filter
 }
 
 APMAudienceVerdict APMAudienceEvaluatePreparedPropertyFilter(const APMAudiencePreparedPropertyFilter& filter,
-                                                             const APMUserAttribute& property) {
+                                                             const APMUserAttribute& property,
+                                                             APMAudienceRegexBudget* budget) {
     if (filter.propertyName != property.name()) {
         log(1, 7013, "User property name does not match property filter name. Audience filter will not be evaluated");
         return std::nullopt;
@@ -430,7 +438,7 @@ APMAudienceVerdict APMAudienceEvaluatePreparedPropertyFilter(const APMAudiencePr
             property.name());
         return std::nullopt;
     }
-    return APMAudienceEvaluatePreparedFilterValue(*filter.filter, value);
+    return APMAudienceEvaluatePreparedFilterValue(*filter.filter, value, budget);
 }
 
 APMAudienceVerdict APMAudienceEvaluatePropertyFilter(const APMPBPropertyFilter& filter,

@@ -17,6 +17,7 @@
 
 #include "measurement/audiences/APMAudienceDecimal.h"
 #include "measurement/audiences/APMAudiencePreparedFilter.h"
+#include "measurement/audiences/APMAudienceRegexBudget.h"
 #include "measurement/messages/APMPBMessages.h"
 #include "measurement/storage/APMEventAggregates.h"
 #include "measurement/storage/APMUserAttribute.h"
@@ -56,11 +57,15 @@ APMAudienceVerdict APMAudienceEvaluatePropertyFilter(const APMPBPropertyFilter& 
                                                      const APMUserAttribute& property);
 
 // The same on prepared filters; the message forms prepare and call these.
+// With a budget, regular expressions search only while it lasts.
 APMAudienceVerdict APMAudienceEvaluatePreparedFilterValue(const APMAudiencePreparedFilter& filter,
-                                                          const APMValue& value);
+                                                          const APMValue& value,
+                                                          APMAudienceRegexBudget* budget = nullptr);
 APMAudienceVerdict APMAudienceEvaluatePreparedEventFilter(const APMAudiencePreparedEventFilter& filter,
                                                           const std::string& eventName,
                                                           const APMParameters& parameters,
-                                                          const APMEventAggregates* aggregates);
+                                                          const APMEventAggregates* aggregates,
+                                                          APMAudienceRegexBudget* budget = nullptr);
 APMAudienceVerdict APMAudienceEvaluatePreparedPropertyFilter(const APMAudiencePreparedPropertyFilter& filter,
-                                                             const APMUserAttribute& property);
+                                                             const APMUserAttribute& property,
+                                                             APMAudienceRegexBudget* budget = nullptr);

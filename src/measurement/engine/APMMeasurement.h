@@ -372,6 +372,10 @@ public:
                                                   double bundleEndTimestamp);
     void addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, double bundleStartTimestamp,
                                      double bundleEndTimestamp);
+    static bool bundleHasAppID(const APMPBMeasurementBundle& bundle);
+    // The app ID a bundle whose metadata has none gets: the identity's, else
+    // the main bundle's "CFBundleIdentifier"; none when neither is known.
+    std::optional<std::string> fallbackBundleAppID() const;
     [[nodiscard]] bool updateUserEngagement(std::int64_t engagementTime, APMPBMeasurementBundle& bundle,
                                             bool sessionScoped);
     // Event sampling: the kept events in input order (with "_sr"/"_efs"
@@ -610,6 +614,11 @@ private:
     void scheduleWeakly(const std::string& blockID, std::function<void(APMMeasurement&)> block);
     void standDown();
     double now() const;
+    // A stored upload time (back-off, failure, success) later than now, as
+    // after the clock was set back, counts as now and is stored as now: what
+    // it holds back then ends one period from now, not when the clock
+    // catches up with it.
+    double uploadTimeNotAfterNow(double stored, void (APMPersistedConfig::*store)(double));
     void clearStoredDeepLinkIfExpired();
     void storeRemoteConfigFromBody(long statusCode, const VULHTTPResponse* response, const VULData& body);
 
@@ -677,6 +686,8 @@ private:
         std::int64_t count = 0;
     };
     [[nodiscard]] bool bundleRawEventsInTransaction(bool& consumed, std::optional<RefusedBundle>& refused);
+    // Whether the line saying that events wait for an app ID was logged.
+    bool loggedMissingAppID_ = false;
     [[nodiscard]] bool dropPoisonRawEvents(std::int64_t fingerprint, std::optional<std::int64_t> rowID,
                                            const char* reason, bool& consumed);
 

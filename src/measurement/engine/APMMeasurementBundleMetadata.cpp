@@ -77,6 +77,20 @@ bool APMMeasurement::updateAppMetadataForBundle(APMPBMeasurementBundle& bundle, 
     return true;
 }
 
+bool APMMeasurement::bundleHasAppID(const APMPBMeasurementBundle& bundle) {
+    const std::optional<std::string> appID = APMPBGetString(bundle, slot(kAppID));
+    return appID && !appID->empty();
+}
+
+std::optional<std::string> APMMeasurement::fallbackBundleAppID() const {
+    const auto identity = this->identity();
+    if (identity && identity->appID() && !identity->appID()->empty()) return identity->appID();
+    if (auto value = VULMainBundle::objectForInfoDictionaryKey("CFBundleIdentifier")) {
+        if (const std::string* text = value->asString(); text && !text->empty()) return *text;
+    }
+    return std::nullopt;
+}
+
 void APMMeasurement::addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle, double bundleStartTimestamp,
                                                  double bundleEndTimestamp) {
     const auto config = remoteConfigInstance();
@@ -93,14 +107,8 @@ void APMMeasurement::addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle,
         persistedConfig_->setLastMonitorDataSampledTimestamp(now());
     }
     if (config && config->version() >= 0) APMPBSetInt64(bundle, slot(kConfigVersion), config->version());
-    const std::optional<std::string> appID = APMPBGetString(bundle, slot(kAppID));
-    if (!appID || appID->empty()) {
-        const auto identity = this->identity();
-        if (identity && identity->appID() && !identity->appID()->empty()) {
-            APMPBSetString(bundle, slot(kAppID), *identity->appID());
-        } else if (auto value = VULMainBundle::objectForInfoDictionaryKey("CFBundleIdentifier")) {
-            if (const std::string* text = value->asString()) APMPBSetString(bundle, slot(kAppID), *text);
-        }
+    if (!bundleHasAppID(bundle)) {
+        if (const std::optional<std::string> appID = fallbackBundleAppID()) APMPBSetString(bundle, slot(kAppID), *appID);
     }
     APMPBSetInt64(bundle, slot(kStartTimestamp), apm_millisecondsFromSeconds(bundleStartTimestamp));
     APMPBSetInt64(bundle, slot(kEndTimestamp), apm_millisecondsFromSeconds(bundleEndTimestamp));

@@ -7,13 +7,16 @@
 // fingerprint whose metadata is missing ("missing_metadata") or does not
 // decode ("undecodable_metadata"), is deleted, logged and counted as the
 // diagnostics signal "raw_event_dropped_count" with the reason in brackets
-// as metadata; a bundle the queue refuses for its content ("bundle_refused")
-// is dropped the same way after the bundling transaction was rolled back. Database errors (busy, I/O,
-// full) roll back and leave everything for the next run.
+// as metadata; a bundle the queue refuses for faulty stored data
+// ("bundle_refused") is dropped the same way after the bundling transaction
+// was rolled back. Any other refusal, and database errors (busy, I/O, full),
+// roll back and leave everything for the next run. Without an app ID
+// nothing is bundled: the events wait.
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "measurement/engine/APMEngineWiring.h"
 #include "measurement/engine/APMMeasurement.h"
@@ -63,6 +66,12 @@ constexpr APMPBScalarSlots kParamValueSlots = {{{APMPBScalarKind::String, EventP
 // Only faults of the stored data make a row poison; anything SQLite reports
 // (busy, I/O, a full disk) may pass, so it rolls back and is retried.
 bool isDataFault(const APMError& error) { return error.code == kAPMDatabaseErrorInvalidData; }
+
+// Whether the upload queue's refusal of a bundle lets the bundle's raw events
+// go. A refusal for what the bundle carries (its size, no app ID, no valid
+// end time, a failed compression) keeps them: rows that can still be read
+// are never deleted, only data that cannot be decoded.
+bool refusalDropsRawEvents(const APMError& error) { return isDataFault(error); }
 
 std::int64_t integerOf(const APMValue& value) {
     return value.isInt64() ? value.int64Value() : apm_saturatingInt64(value.doubleValue());
@@ -446,6 +455,14 @@ bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<
                                    storedMetadata.value ? "undecodable_metadata" : "missing_metadata", consumed);
     }
     APMPBMeasurementBundle& b = *bundle;
+    if (!bundleHasAppID(b) && !fallbackBundleAppID()) {
+        // The upload queue takes no bundle without an app ID: the events
+        // wait, untouched, until the application's bundle names one.
+        if (!std::exchange(loggedMissingAppID_, true)) {
+            log->log(2, 23991, "Events are kept and not bundled: the app has no app ID (CFBundleIdentifier)");
+        }
+        return true;
+    }
 
     std::optional<std::vector<APMEvent>> events = processRawEvents(*rawEvents, fingerprint);
     if (!events) return false;
@@ -525,7 +542,7 @@ bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<
     APMError error;
     if (!database->insertBundle(APMEncodedMessage(b), realtime, &error)) {
         log->log(1, 23115, "Unable to insert bundle. Error", error);
-        if (error.code == kAPMDatabaseErrorInvalidArgument || isDataFault(error)) {
+        if (refusalDropsRawEvents(error)) {
             refused = RefusedBundle{fingerprint, lastRowID, static_cast<std::int64_t>(rawEvents->size())};
         }
         return false;

@@ -3,6 +3,7 @@
 // "_npa" property, the legacy "_vbraid" carry-over and the session-number
 // backfill. Worker queue throughout.
 
+#include <algorithm>
 #include <cmath>
 
 #include "measurement/engine/APMMeasurement.h"
@@ -54,6 +55,14 @@ bool isStored(APMDatabase& database, const std::string& name, long queryCode, co
     return true;
 }
 
+// How many "_f" raw events are stored; none when they cannot be read.
+std::optional<std::size_t> storedFirstOpenEventCount(APMDatabase& database) {
+    const auto events = database.allRawEvents();
+    if (!events.value) return std::nullopt;
+    return static_cast<std::size_t>(std::count_if(events.value->begin(), events.value->end(),
+                                                  [](const APMRawEventRecord& record) { return record.name == "_f"; }));
+}
+
 }  // namespace
 
 std::int64_t APMMeasurement::timestampMillisRoundedUpToNextHour(std::int64_t milliseconds) {
@@ -90,35 +99,45 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     }
 
     const std::int64_t fi = P >= 1 ? 1 : (isVersionSameAsOriginalVersion() ? 1 : 0);
-    const std::int64_t storedFirstOpen = persistedConfig_->firstOpenTimestampMilliseconds();
-    const double fiSetTime = storedFirstOpen ? static_cast<double>(storedFirstOpen) / 1000.0 : T0;
-    setUserAttributeOnWorkerQueue(APMUserAttribute("auto", "_fi", APMValue(fi), fiSetTime));
-    if (!isStored(*database, "_fi", 23161, "Failed to query first open after install property after setting it. Error",
-                  23162, "Failed to set first open after install property")) {
-        return;
-    }
-    const auto F0 = static_cast<std::int64_t>(T0 * 1000);
-    setUserAttributeOnWorkerQueue(APMUserAttribute("auto", "_fot", APMValue(timestampMillisRoundedUpToNextHour(F0)), T0));
-    if (!isStored(*database, "_fot", 23020, "Failed to query first open property after setting it. Error", 23021,
-                  "Failed to set first open property")) {
-        return;
-    }
-
     const auto config = configuration();
     const bool efficient = config->efficientEngagementReportingEnabled();
-    APMParameters parameters;
-    if (!previousVAZAppID_.empty()) parameters.set("_pvaz", APMValue(previousVAZAppID_));
-    parameters.set("_pfo", APMValue(P >= 1 ? P : 0));
-    parameters.set("_uwa", APMValue(1 - fi));
-    if (facade_->deferredAnalyticsCollection() == 1) parameters.set("_dac", APMValue(1));
-    parameters.set("_elt", APMValue(static_cast<std::int64_t>(now() * 1000)));
-    if (efficient) parameters.set("_et", APMValue(1));
     const APMObjectParameters screen = currentScreenParameters();
-    if (std::optional<APMEvent> firstOpen =
-            APMEvent::initWithOrigin("auto", false, "_f", T0, 0, APMObjectParametersFrom(parameters))) {
+    const auto F0 = static_cast<std::int64_t>(T0 * 1000);
+    // "_fot" marks the first open as reported, so it commits together with
+    // the "_f" event or not at all: a kill or a failed write in between
+    // would otherwise lose the first open for good.
+    const bool reported = database->performTransaction([&] {
+        const std::optional<std::size_t> firstOpensBefore = storedFirstOpenEventCount(*database);
+        if (!firstOpensBefore) return false;
+        const std::int64_t storedFirstOpen = persistedConfig_->firstOpenTimestampMilliseconds();
+        const double fiSetTime = storedFirstOpen ? static_cast<double>(storedFirstOpen) / 1000.0 : T0;
+        setUserAttributeOnWorkerQueue(APMUserAttribute("auto", "_fi", APMValue(fi), fiSetTime));
+        if (!isStored(*database, "_fi", 23161,
+                      "Failed to query first open after install property after setting it. Error", 23162,
+                      "Failed to set first open after install property")) {
+            return false;
+        }
+        setUserAttributeOnWorkerQueue(
+            APMUserAttribute("auto", "_fot", APMValue(timestampMillisRoundedUpToNextHour(F0)), T0));
+        if (!isStored(*database, "_fot", 23020, "Failed to query first open property after setting it. Error", 23021,
+                      "Failed to set first open property")) {
+            return false;
+        }
+        APMParameters parameters;
+        if (!previousVAZAppID_.empty()) parameters.set("_pvaz", APMValue(previousVAZAppID_));
+        parameters.set("_pfo", APMValue(P >= 1 ? P : 0));
+        parameters.set("_uwa", APMValue(1 - fi));
+        if (facade_->deferredAnalyticsCollection() == 1) parameters.set("_dac", APMValue(1));
+        parameters.set("_elt", APMValue(static_cast<std::int64_t>(now() * 1000)));
+        if (efficient) parameters.set("_et", APMValue(1));
+        std::optional<APMEvent> firstOpen =
+            APMEvent::initWithOrigin("auto", false, "_f", T0, 0, APMObjectParametersFrom(parameters));
+        if (!firstOpen) return false;
         (void)firstOpen->addScreenParameters(screen);
         handleInternalEventOnWorkerQueue(std::move(*firstOpen));
-    }
+        return storedFirstOpenEventCount(*database) > firstOpensBefore;
+    });
+    if (!reported) return;
     facade_->removeDeferredAnalyticsCollection();
     persistedConfig_->setLoadTimestampValue(std::nullopt);
     if (APMIsAppActive()) reportSessionStartOnWorkerQueue(T0, false);

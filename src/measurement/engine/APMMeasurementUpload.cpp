@@ -46,7 +46,8 @@ void APMMeasurement::uploadData() {
     // starts it (resigning active, a timer armed before the answer). The
     // plan then lies at the back-off's end, strictly later than now, so
     // planning again here cannot make the timer spin.
-    const double backoff = persistedConfig_->lastBackoffTimestamp();
+    const double backoff =
+        uploadTimeNotAfterNow(persistedConfig_->lastBackoffTimestamp(), &APMPersistedConfig::setLastBackoffTimestamp);
     if (backoff != 0 && now() - backoff < configuration()->uploadingBackoffInterval()) {
         log->log(8, 23990, "Upload back-off period has not ended. Ignoring upload request. Seconds",
                  backoff + configuration()->uploadingBackoffInterval() - now());
@@ -208,6 +209,11 @@ void APMMeasurement::uploadData() {
     if (bundleIDs.empty()) return;
 
     persistedConfig_->setLastFailedUploadTimestamp(now);
+    // The attempt counts as a retry of its bundles before it leaves, as the
+    // failure time does: an error answer, a transport failure, a session
+    // that cannot be made and a process that ends before the answer all
+    // count once. A success deletes the rows with their counts.
+    incrementRetryCounter();
     isNetworkRequestPending_ = true;
     network_->setTimeoutInterval(config->networkTimeout());
     const std::optional<std::string> session = network_->postURL(
@@ -267,7 +273,6 @@ void APMMeasurement::networkUploadCompletionHandlerWithResponse(const std::optio
         persistedConfig_->setLastFailedUploadTimestamp(now);
         if (status == 503 || status == 429) persistedConfig_->setLastBackoffTimestamp(now);
         log->log(7, 23043, "Network upload failed. Will retry later. Code, error", status, errorText(error));
-        incrementRetryCounter();
         uploadingBundleIDs_.clear();
         updateSchedule();
         return;

@@ -99,7 +99,8 @@ void APMMeasurement::updateSchedule() {
     }
     network_->setReachabilityDelegate({});
     const double now = this->now();
-    const double backoff = persistedConfig_->lastBackoffTimestamp();
+    const double backoff =
+        uploadTimeNotAfterNow(persistedConfig_->lastBackoffTimestamp(), &APMPersistedConfig::setLastBackoffTimestamp);
     const double backoffInterval = configuration()->uploadingBackoffInterval();
     if (!isZero(backoff) && now - backoff < backoffInterval) next = std::max(next, backoff + backoffInterval);
     if (const std::optional<double> scheduled = alarm_->scheduledTimestamp(); scheduled && !isZero(*scheduled) &&
@@ -122,13 +123,22 @@ void APMMeasurement::updateSchedule() {
     if (delay > kSoonSeconds) terminateBackgroundTask();
 }
 
+double APMMeasurement::uploadTimeNotAfterNow(double stored, void (APMPersistedConfig::*store)(double)) {
+    const double now = this->now();
+    if (stored <= now) return stored;
+    ((*persistedConfig_).*store)(now);
+    return now;
+}
+
 double APMMeasurement::nextUploadingTime() {
     const auto& log = monitor();
     const auto database = this->database();
     if (!database) return 0;
     const auto config = configuration();
-    const double lastSuccess = persistedConfig_->lastSuccessfulUploadTimestamp();
-    const double lastFailure = persistedConfig_->lastFailedUploadTimestamp();
+    const double lastSuccess = uploadTimeNotAfterNow(persistedConfig_->lastSuccessfulUploadTimestamp(),
+                                                     &APMPersistedConfig::setLastSuccessfulUploadTimestamp);
+    const double lastFailure = uploadTimeNotAfterNow(persistedConfig_->lastFailedUploadTimestamp(),
+                                                     &APMPersistedConfig::setLastFailedUploadTimestamp);
     const APMResult<double> rawEventTime = database->queryLatestRawEventTime();
     if (rawEventTime.error) log->log(5, 23029, "Failed to query latest raw event time. Error", *rawEventTime.error);
     const APMResult<double> bundleTime = database->queryLatestBundleTime();

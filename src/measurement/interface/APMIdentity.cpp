@@ -83,7 +83,12 @@ std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
 }
 
 void APMIdentity::setSharedInstance(std::shared_ptr<APMIdentity> identity) {
-    APMSharedInstance<APMIdentity>::replace(std::move(identity));
+    const auto previous = APMSharedInstance<APMIdentity>::exchange(identity);
+    // The installation ID arrives wherever the shared identity is at the
+    // time, possibly one made on demand before the engine installed its own.
+    if (identity && previous && identity != previous && !identity->veredodaInstallationID()) {
+        identity->setVeredodaInstallationID(previous->veredodaInstallationID());
+    }
 }
 
 APMIdentity::APMIdentity(std::unique_ptr<platform::Dispatcher> ownDispatcher, platform::Dispatcher& dispatcher,

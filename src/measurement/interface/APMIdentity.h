@@ -42,7 +42,9 @@ public:
     // The process's identity (the engine installs its own); by default one
     // over the shared persisted configuration, on a dispatcher of its own.
     static std::shared_ptr<APMIdentity> sharedInstance();
-    // Installs `identity` as the shared one (null: the next call makes a default).
+    // Installs `identity` as the shared one (null: the next call makes a
+    // default). Without an installation ID of its own, it takes the one the
+    // identity it replaces holds.
     static void setSharedInstance(std::shared_ptr<APMIdentity> identity);
 
     static std::int64_t varUradazaduroLibraryVersion();

@@ -204,7 +204,12 @@ std::optional<std::int64_t> APMMicros(const std::string& decimal, std::int64_t m
 }
 
 std::optional<std::string> APMIA5StringFromDate(std::optional<double> seconds) {
-    if (!seconds || !std::isfinite(*seconds)) return std::nullopt;
+    // The text holds a four-digit year; outside years 1 to 9999 (and for NaN or
+    // infinity, which these comparisons reject) there is no date text, and the
+    // conversion to time_t below stays in range.
+    constexpr double kFirstSecond = -62135596800.0;     // 0001-01-01T00:00:00Z
+    constexpr double kPastLastSecond = 253402300800.0;  // 10000-01-01T00:00:00Z
+    if (!seconds || !(*seconds >= kFirstSecond && *seconds < kPastLastSecond)) return std::nullopt;
     const auto whole = static_cast<std::time_t>(std::floor(*seconds));
     std::tm parts{};
     if (!gmtime_r(&whole, &parts)) return std::nullopt;

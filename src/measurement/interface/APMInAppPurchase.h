@@ -19,7 +19,8 @@ std::optional<std::int64_t> APMMicros(const std::string& decimal, std::int64_t m
 
 // Receipt dates: "yyyy-MM-dd'T'HH:mm:ssZZZZZ" in GMT ("2024-03-01T10:00:00Z").
 // Formatting drops the fraction of a second; parsing accepts "Z" or a
-// "+hh:mm" / "-hh:mm" offset and answers whole seconds since 1970.
+// "+hh:mm" / "-hh:mm" offset and answers whole seconds since 1970. A date
+// that is not finite or lies outside the years 1 to 9999 has no text.
 std::optional<std::string> APMIA5StringFromDate(std::optional<double> seconds);
 std::optional<double> APMDateFromIA5String(const std::optional<std::string>& text);
 

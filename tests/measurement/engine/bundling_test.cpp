@@ -231,21 +231,29 @@ TEST_F(Bundling, TheRealTimeDailyLimitHoldsAtWriteTimeAndAtBundling) {
     EXPECT_EQ(monitor.linesWithCode(23060).size(), 1u);
 }
 
-// Without any app ID (no main-bundle identifier) the queue refuses every
-// bundle; its raw events are dropped and counted rather than retried forever.
+// Without any app ID (no main-bundle identifier) the queue would refuse every
+// bundle: nothing is bundled and nothing is dropped, the events wait (one line
+// says why), and they leave once the main bundle names the app.
 class BundlingWithoutAppID : public EngineFixture {
 protected:
     void SetUp() override { start(); }
 };
 
-TEST_F(BundlingWithoutAppID, ARefusedBundleIsDroppedAfterTheRollback) {
+TEST_F(BundlingWithoutAppID, EventsWaitUntilTheMainBundleHasAnIdentifier) {
     discardStartRecords();
     log("one");
     log("two");
+    EXPECT_FALSE(engine->bundleRawEvents());
+    EXPECT_FALSE(engine->bundleRawEvents());
+    EXPECT_EQ(stored().size(), 2u);
+    EXPECT_TRUE(engine->database()->isQueuedBundleTableEmpty().value.value_or(false));
+    EXPECT_EQ(signalCount("raw_event_dropped_count", "bundle_refused"), 0);
+    EXPECT_EQ(monitor.linesWithCode(23991).size(), 1u);
+
+    writeBundleIdentifier();
     EXPECT_TRUE(engine->bundleRawEvents());
     EXPECT_TRUE(stored().empty());
-    EXPECT_TRUE(engine->database()->isQueuedBundleTableEmpty().value.value_or(false));
-    EXPECT_EQ(signalCount("raw_event_dropped_count", "bundle_refused"), 2);
+    EXPECT_FALSE(engine->database()->isQueuedBundleTableEmpty().value.value_or(true));
 }
 
 }  // namespace

@@ -33,6 +33,9 @@ protected:
     std::shared_ptr<FixedReachability> reachability;
 };
 
+// How far back the clock is set in the cases of a stored time in the future.
+constexpr double kMonth = 30 * 86400;
+
 TEST_F(UploadSchedule, NextUploadTimeThroughIntervalsRetriesAndExhaustion) {
     const double t = now();
     const struct {
@@ -49,9 +52,11 @@ TEST_F(UploadSchedule, NextUploadTimeThroughIntervalsRetriesAndExhaustion) {
         {"real-time data: the real-time interval", t - 50, true, t - 5, 0, "6", t + 5},
         {"future data is mirrored into the past", t + 100, false, 0, 0, "6", t - 85},
         {"failure after the data: first retry step", t - 1000, false, 0, t - 500, "6", t + 815},
-        {"failure later still: second step, three retry times", t - 1000, false, 0, t + 1000, "6", t + 4415},
-        {"all steps at or before the failure: none", t - 1000, false, 0, t + 1000, "1", 0},
+        {"failure later still: second step, three retry times", t - 5000, false, 0, t - 3000, "6", t + 415},
+        {"all steps at or before the failure: none", t - 5000, false, 0, t - 3000, "1", 0},
         {"new data after the failure ends retrying", t - 10, false, 0, t - 500, "1", t + 5},
+        {"a failure in the future counts as now", t - 1000, false, 0, t + kMonth, "6", t + 815},
+        {"a success in the future counts as now", t - 50, false, t + kMonth, 0, "6", t + 3600},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.label);
@@ -86,6 +91,18 @@ TEST_F(UploadSchedule, BackOffHoldsTheTimerAndAnEarlierTimerStays) {
     monitor.clear();
     engine->updateSchedule();
     EXPECT_DOUBLE_EQ(*engine->alarm()->scheduledTimestamp(), now() + 2);
+}
+
+TEST_F(UploadSchedule, ABackOffInTheFutureEndsOneBackOffPeriodFromNow) {
+    UploadAttemptCounter attempts;
+    addRawEvent(now() - 10);
+    persisted->setLastBackoffTimestamp(now() + kMonth);
+    const double backoffEnd = now() + 43200;
+    engine->updateSchedule();
+    ASSERT_TRUE(engine->alarm()->scheduledTimestamp());
+    EXPECT_DOUBLE_EQ(*engine->alarm()->scheduledTimestamp(), backoffEnd);
+    dispatcher.advance(43200);
+    EXPECT_EQ(attempts.count(), 1u);
 }
 
 TEST_F(UploadSchedule, EmptyDatabaseNoNetworkAndSuspensionStandDown) {

@@ -184,8 +184,22 @@ TEST_F(Upload, ASessionThatCannotBeMadeSendsNoEmptyListToTheRetryCounter) {
     EXPECT_EQ(attempts.linesWithCode(23040), 1u);
     EXPECT_EQ(attempts.linesWithCode(23166), 0u);
     EXPECT_EQ(persisted->lastFailedUploadTimestamp(), now());
-    EXPECT_EQ(retryCounts(), std::vector<std::int32_t>{0});
+    EXPECT_EQ(retryCounts(), std::vector<std::int32_t>{1});
     EXPECT_TRUE(engine->uploadingBundleIDs().empty());
+}
+
+// The attempt has counted its retry before the request leaves, as it has set
+// the failure time: a process that ends before the answer loses no count.
+TEST_F(Upload, AnAttemptCountsItsRetryBeforeTheAnswerArrives) {
+    RawServer silent("", false);
+    endpoints.uploadBaseURL = silent.url("");
+    engine = APMMeasurement::create(kAppID, true, false, {}, configuration());
+    dispatcher.drain();
+    queue();
+    engine->uploadData();
+    ASSERT_TRUE(engine->isNetworkRequestPending());
+    EXPECT_EQ(retryCounts(), std::vector<std::int32_t>{1});
+    EXPECT_EQ(persisted->lastFailedUploadTimestamp(), now());
 }
 
 TEST_F(Upload, AfterABackOffAnswerNoStartPostsUntilTheBackOffEnds) {
