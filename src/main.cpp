@@ -1,6 +1,8 @@
 // The Mossbridge executable: the whole application on the in-memory
 // desktop described by a scenario (see `mossbridge --help`).
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -11,6 +13,11 @@
 #include "Mossbridge/model/DiagnosticLine.h"
 
 int main(int argc, char** argv) {
+    // Pixel buffers of a few hundred kilobytes and more (screen pictures,
+    // canvases, decoded sheets) come and go all run long: a fixed threshold
+    // keeps them in their own mappings, returned when freed, where glibc's
+    // moving one would let them pile up in the heap.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const Mossbridge::ParsedArguments parsed = Mossbridge::parseArguments(arguments);
     if (!parsed.options) {

@@ -1,18 +1,166 @@
 #include "VadovaUtilities/VULReachability.h"
 
 #include <ifaddrs.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
 namespace {
 
-std::vector<VULNetworkInterface> currentInterfaces() {
+// A poll interval's worth of waiting: the fallback without a routing socket.
+class TimedNotices final : public VULInterfaceChangeNotices {
+public:
+    explicit TimedNotices(double seconds) : interval_(std::chrono::duration<double>(seconds)) {}
+
+    bool waitForChange() override {
+        std::unique_lock lock(mutex_);
+        wakeUp_.wait_for(lock, interval_, [this] { return closed_; });
+        return !closed_;
+    }
+    void close() override {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+        }
+        wakeUp_.notify_all();
+    }
+
+private:
+    const std::chrono::duration<double> interval_;
+    std::mutex mutex_;
+    std::condition_variable wakeUp_;
+    bool closed_ = false;
+};
+
+// The kernel's routing notices of links and addresses; an eventfd ends the wait.
+class RoutingSocketNotices final : public VULInterfaceChangeNotices {
+public:
+    static std::unique_ptr<RoutingSocketNotices> open() {
+        const int socketFD = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+        if (socketFD < 0) return nullptr;
+        sockaddr_nl address{};
+        address.nl_family = AF_NETLINK;
+        address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
+        const int closeFD = ::eventfd(0, EFD_CLOEXEC);
+        if (closeFD < 0 || ::bind(socketFD, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+            if (closeFD >= 0) ::close(closeFD);
+            ::close(socketFD);
+            return nullptr;
+        }
+        return std::unique_ptr<RoutingSocketNotices>(new RoutingSocketNotices(socketFD, closeFD));
+    }
+    ~RoutingSocketNotices() override {
+        ::close(socket_);
+        ::close(closer_);
+    }
+
+    bool waitForChange() override {
+        pollfd watched[2] = {{socket_, POLLIN, 0}, {closer_, POLLIN, 0}};
+        while (true) {
+            if (::poll(watched, 2, -1) < 0) continue;  // interrupted
+            if (watched[1].revents != 0) return false;
+            if (watched[0].revents == 0) continue;
+            // One read of the interfaces answers every notice queued so far;
+            // an overflowed socket (ENOBUFS) is a change too.
+            char buffer[8192];
+            while (::recv(socket_, buffer, sizeof(buffer), MSG_DONTWAIT) > 0) {
+            }
+            return true;
+        }
+    }
+    void close() override {
+        const std::uint64_t one = 1;
+        (void)!::write(closer_, &one, sizeof(one));
+    }
+
+private:
+    RoutingSocketNotices(int socketFD, int closeFD) : socket_(socketFD), closer_(closeFD) {}
+    const int socket_;
+    const int closer_;
+};
+
+class InterfaceReachability final : public VULReachability {
+public:
+    InterfaceReachability(std::string host, std::function<std::vector<VULNetworkInterface>()> readInterfaces,
+                          std::unique_ptr<VULInterfaceChangeNotices> notices)
+        : host_(std::move(host)), readInterfaces_(std::move(readInterfaces)), notices_(std::move(notices)) {}
+
+    ~InterfaceReachability() override {
+        notices_->close();
+        std::thread watcher;
+        {
+            std::lock_guard lock(mutex_);
+            watcher = std::move(watcher_);
+        }
+        if (!watcher.joinable()) return;
+        if (watcher.get_id() == std::this_thread::get_id()) {
+            watcher.detach();  // released from inside its own change handler
+        } else {
+            watcher.join();
+        }
+    }
+
+    bool isReachable() const override {
+        startWatching();
+        return reachable_.load();
+    }
+
+    void setChangeHandler(std::function<void()> onChange) override {
+        {
+            std::lock_guard lock(mutex_);
+            onChange_ = std::move(onChange);
+        }
+        startWatching();
+    }
+
+private:
+    bool readReachable() const { return VULIsHostReachable(readInterfaces_(), host_); }
+
+    // The first read comes after the notices were subscribed, so no change is lost.
+    void startWatching() const {
+        std::lock_guard lock(mutex_);
+        if (watcher_.joinable()) return;
+        reachable_.store(readReachable());
+        watcher_ = std::thread([this] { watch(); });
+    }
+
+    void watch() const {
+        while (notices_->waitForChange()) {
+            const bool reachable = readReachable();
+            if (reachable_.exchange(reachable) == reachable) continue;
+            std::function<void()> onChange;
+            {
+                std::lock_guard lock(mutex_);
+                onChange = onChange_;
+            }
+            if (onChange) onChange();
+        }
+    }
+
+    const std::string host_;
+    const std::function<std::vector<VULNetworkInterface>()> readInterfaces_;
+    const std::unique_ptr<VULInterfaceChangeNotices> notices_;
+    mutable std::atomic<bool> reachable_{false};  // written by the first read and the watcher
+    mutable std::mutex mutex_;                    // guards onChange_ and watcher_
+    std::function<void()> onChange_;
+    mutable std::thread watcher_;
+};
+
+}  // namespace
+
+std::vector<VULNetworkInterface> VULCurrentNetworkInterfaces() {
     std::vector<VULNetworkInterface> interfaces;
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) return interfaces;
@@ -29,69 +177,19 @@ std::vector<VULNetworkInterface> currentInterfaces() {
     return interfaces;
 }
 
-class InterfaceReachability final : public VULReachability {
-public:
-    InterfaceReachability(std::string host, double pollIntervalSeconds)
-        : host_(std::move(host)), pollInterval_(std::chrono::duration<double>(pollIntervalSeconds)) {}
-
-    ~InterfaceReachability() override {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wakeUp_.notify_all();
-        if (!watcher_.joinable()) return;
-        if (watcher_.get_id() == std::this_thread::get_id()) {
-            watcher_.detach();  // released from inside its own change handler
-        } else {
-            watcher_.join();
-        }
-    }
-
-    bool isReachable() const override { return VULIsHostReachable(currentInterfaces(), host_); }
-
-    void setChangeHandler(std::function<void()> onChange) override {
-        std::lock_guard lock(mutex_);
-        onChange_ = std::move(onChange);
-        if (onChange_ && !watcher_.joinable()) {
-            lastReachable_ = isReachable();
-            watcher_ = std::thread([this] { watch(); });
-        }
-    }
-
-private:
-    void watch() {
-        std::unique_lock lock(mutex_);
-        while (!stopping_) {
-            wakeUp_.wait_for(lock, pollInterval_, [this] { return stopping_; });
-            if (stopping_) break;
-            lock.unlock();
-            const bool reachable = isReachable();
-            lock.lock();
-            if (reachable == lastReachable_) continue;
-            lastReachable_ = reachable;
-            std::function<void()> onChange = onChange_;
-            if (!onChange) continue;
-            lock.unlock();
-            onChange();
-            lock.lock();
-        }
-    }
-
-    const std::string host_;
-    const std::chrono::duration<double> pollInterval_;
-    std::mutex mutex_;
-    std::condition_variable wakeUp_;
-    std::function<void()> onChange_;
-    bool lastReachable_ = false;
-    bool stopping_ = false;
-    std::thread watcher_;
-};
-
-}  // namespace
+std::unique_ptr<VULInterfaceChangeNotices> VULMakeInterfaceChangeNotices(double pollIntervalSeconds) {
+    if (auto routing = RoutingSocketNotices::open()) return routing;
+    return std::make_unique<TimedNotices>(pollIntervalSeconds);
+}
 
 std::shared_ptr<VULReachability> VULMakeHostReachability(const std::string& host, double pollIntervalSeconds) {
-    return std::make_shared<InterfaceReachability>(host, pollIntervalSeconds);
+    return VULMakeHostReachability(host, VULCurrentNetworkInterfaces, VULMakeInterfaceChangeNotices(pollIntervalSeconds));
+}
+
+std::shared_ptr<VULReachability> VULMakeHostReachability(
+    const std::string& host, std::function<std::vector<VULNetworkInterface>()> readInterfaces,
+    std::unique_ptr<VULInterfaceChangeNotices> notices) {
+    return std::make_shared<InterfaceReachability>(host, std::move(readInterfaces), std::move(notices));
 }
 
 bool VULIsLoopbackHost(const std::string& host) {

@@ -122,7 +122,6 @@ FacadeState::FacadeState(APMAnalyticsEnvironment environment)
       suite(environment.suite ? environment.suite : std::make_shared<APMUserDefaults>(kAPMAnalyticsSuiteName)),
       consent(std::make_shared<APMConsentSettingsStore>(suite, APMAnalytics::sharedInstance())),
       serialQueue(dispatcher.makeSerialQueue(kAPMAnalyticsQueueLabel)),
-      timestampQueue(dispatcher.makeSerialQueue(kAPMAnalyticsTimestampQueueLabel)),
       completionQueue(dispatcher.makeSerialQueue("APMAnalyticsCompletionQueue")),
       operations(dispatcher.makeSerialQueue(kAPMAnalyticsOperationQueueLabel), true),
       loadTimestampValue(dispatcher.clock().now()),

@@ -11,9 +11,9 @@
 //  - "APMAnalyticsQueue" (the serial queue): every operation's work. The
 //    enabled flag, the interceptor, the listener table and the open-URL
 //    listener are read and written only here.
-//  - "APMAnalyticsTimestampQueue": entered synchronously to stamp an event
-//    and queue it as one step, so events are queued in timestamp order.
-// The load timestamp has its own lock; the deactivated flag and the started
+// A lock taken on the caller's thread stamps an event and queues it as one
+// step, so events are queued in timestamp order without a hop to another
+// thread. The load timestamp has its own lock; the deactivated flag and the started
 // flag are atomics written once by the start.
 //
 // The shared instance also answers the calls that consent and validation
@@ -46,7 +46,6 @@ class APMUserDefaults;
 
 inline constexpr const char* kAPMAnalyticsOperationQueueLabel = "APMAnalyticsOperationQueue";
 inline constexpr const char* kAPMAnalyticsQueueLabel = "APMAnalyticsQueue";
-inline constexpr const char* kAPMAnalyticsTimestampQueueLabel = "APMAnalyticsTimestampQueue";
 inline constexpr const char* kRADOdodavaziWillStartNotification = "kRADOdodavaziWillStartNotification";
 
 inline constexpr const char* kAPMStartOptionLogTag = "app_measurement_log_tag";

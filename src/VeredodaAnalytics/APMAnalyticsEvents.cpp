@@ -97,13 +97,12 @@ void APMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
     auto added = addedScreenParameters(parameters);
     const auto facade = state();
     // Stamping and queueing as one step keeps the queue in timestamp order.
-    facade->timestampQueue->sync([&] {
-        const double timestamp = facade->dispatcher.clock().now();
-        queueOperationWithBlock([origin, isPublicEvent, name, parameters = std::move(parameters), timestamp,
-                                 added = std::move(added)]() mutable {
-            logEventOnSerialQueueWithOrigin(origin, isPublicEvent, name, std::move(parameters), timestamp, false,
-                                            false, std::move(added));
-        });
+    std::lock_guard lock(facade->timestampMutex);
+    const double timestamp = facade->dispatcher.clock().now();
+    queueOperationWithBlock([origin, isPublicEvent, name, parameters = std::move(parameters), timestamp,
+                             added = std::move(added)]() mutable {
+        logEventOnSerialQueueWithOrigin(origin, isPublicEvent, name, std::move(parameters), timestamp, false, false,
+                                        std::move(added));
     });
 }
 

@@ -23,12 +23,15 @@ struct FacadeState {
     const std::shared_ptr<APMConsentSettingsStore> consent;
 
     const platform::QueueRef serialQueue;
-    const platform::QueueRef timestampQueue;
     // Stands for the global queue on which answers without a queue of their own arrive.
     const platform::QueueRef completionQueue;
     platform::OperationQueue operations;
     // Set from the moment a 0.5 s hold of `operations` is queued until it ends.
     std::atomic<bool> holdPending{false};
+
+    // Held to stamp an event and queue it as one step, so events are queued
+    // in timestamp order.
+    std::mutex timestampMutex;
 
     std::mutex loadTimestampMutex;
     double loadTimestampValue = 0;  // loadTimestampMutex

@@ -45,6 +45,9 @@ void PetView::configureLayers() {
     l.sprite->contentsGravity = platform::ContentsGravity::resizeAspect;
     l.sprite->magnificationFilter = l.sprite->minificationFilter = platform::LayerFilter::linear;
     l.sprite->actions = {"contents", "bounds", "position", "hidden"};
+    // A frame scaled to the layer once is painted as it is after that: pets
+    // of one kind share their frames, and every clip comes round again.
+    l.sprite->shouldRasterize = true;
     l.overlay = quietLayer<platform::Layer>();
     l.overlay->zPosition = 1;
     // The badges change far less often than the sprite frame beneath them:

@@ -18,6 +18,8 @@ struct SpriteSheetCaches {
     std::unordered_map<std::string, SpriteFrameData> frames;
     std::set<std::string, std::less<>> preparedKinds;
     std::size_t cuts = 0;
+    // The bundle's images by path, while someone holds them.
+    std::unordered_map<std::string, std::weak_ptr<const platform::Image>> bundleImagesInUse;
 };
 
 SpriteSheetCaches& caches() {
@@ -43,9 +45,16 @@ SpriteFrameData cut(const platform::Bitmap& image, const platform::Rect& rect) {
 platform::ImageRef bundleImageNamed(const std::string& name) {
     const auto path = VULMainBundle::pathForResource(name, "png");
     if (!path) return nullptr;
+    // As the platform's named-image lookup does, an image still in use is
+    // handed out again rather than decoded a second time (a sheet is 2 MiB).
+    auto& inUse = caches().bundleImagesInUse;
+    if (auto image = inUse[path->string()].lock()) return image;
     auto bitmap = platform::Bitmap::loadPng(*path);
     if (!bitmap) return nullptr;
-    return std::make_shared<const platform::Image>(std::move(bitmap));
+    auto image = std::make_shared<const platform::Image>(std::move(bitmap));
+    std::erase_if(inUse, [](const auto& entry) { return entry.second.expired(); });
+    inUse[path->string()] = image;
+    return image;
 }
 
 platform::ImageRef loadSpriteSheetImage(const std::string& name) {

@@ -32,7 +32,8 @@ struct SpriteFrameData {
     platform::ImageRef image;  // the cut shown at the cell's size
 };
 
-// The application bundle's image "<name>.png", read afresh, or none.
+// The application bundle's image "<name>.png", or none: read afresh unless
+// an image read earlier for that file is still held somewhere.
 platform::ImageRef bundleImageNamed(const std::string& name);
 // The cached sheet, else the bundle's image of that name (cached when
 // found; a missing one is looked up again next time).

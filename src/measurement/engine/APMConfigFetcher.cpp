@@ -133,7 +133,7 @@ void APMMeasurement::storeRemoteConfigFromBody(long, const VULHTTPResponse* resp
     const auto config = remoteConfigInstance();
     const auto identity = this->identity();
     if (!database || !config) return;
-    const bool committed = database->performTransaction([&] {
+    const bool committed = performCommittedTransaction(*database, [&] {
         if (body.size() > kMaxConfigurationBodyBytes) {
             monitor()->log(2, 23135, "Configuration data is invalid.");
             return false;
@@ -147,7 +147,9 @@ void APMMeasurement::storeRemoteConfigFromBody(long, const VULHTTPResponse* resp
                            static_cast<long long>(body.size()));
             return false;
         }
-        updateConsentSettingsUtilWithRemoteConfig();
+        // The consent defaults come with the configuration: applied only
+        // once it is stored.
+        whenCommitted([this] { updateConsentSettingsUtilWithRemoteConfig(); });
         const auto audience = this->audience();
         if (!audience || !audience->updateAudiences(accepted->audiences)) {
             monitor()->log(2, 23137, "Failed to update audiences with new server configuration",

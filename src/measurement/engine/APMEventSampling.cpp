@@ -46,7 +46,7 @@ void addIntegerParameter(APMPBEvent& event, const char* name, std::int64_t value
     APMPBSetString(*param, EventParamSlot::Name, name);
     APMPBSetInt64(*param, EventParamSlot::IntValue, value);
     params.emplace_back(std::shared_ptr<NANOMessageBase>(std::move(param)));
-    APMPBSetArray(event, EventSlot::Params, params);
+    APMPBSetArray(event, EventSlot::Params, std::move(params));
 }
 
 }  // namespace

@@ -61,6 +61,7 @@ class APMPersistedConfig;
 class APMScheduler;
 class APMTCFClient;
 struct APMRawEventData;
+struct APMUploadPlanReads;
 
 // What the file system tells of one item.
 struct APMFileAttributes {
@@ -344,10 +345,11 @@ public:
     // One bundle from the oldest raw events in one transaction; true when
     // raw events were consumed (the caller repeats while true). Rows that
     // can never be bundled (an undecodable event, a fingerprint with missing
-    // or undecodable metadata, a bundle the queue refuses) are deleted,
-    // logged and counted as the diagnostics signal "raw_event_dropped_count"
-    // (APMMeasurementBundling.cpp names the reasons); only database errors
-    // roll the call back.
+    // or undecodable metadata, a bundle the queue refuses for its content)
+    // are deleted, logged and counted as the diagnostics signal
+    // "raw_event_dropped_count" (APMMeasurementBundling.cpp names the
+    // reasons); a bundle too large for the queue is made again from fewer
+    // events; database errors roll the call back.
     bool bundleRawEvents();
     // The stored event with its array parameters ("items") rebuilt from
     // their wire form, unlike APMEvent::initWithEventProto. None, with
@@ -355,10 +357,12 @@ public:
     static std::optional<APMRawEventData> rawEventDataFromRecord(const struct APMRawEventRecord& record,
                                                                  APMError* error);
     // Consecutive rows of one fingerprint within one clock hour, bounded by
-    // the per-bundle count and size; none on a database error. A row that
+    // the per-bundle count (and `eventLimit`) and a byte budget that keeps
+    // the bundle below the queue's cap; none on a database error. A row that
     // does not decode ends the read; its row ID goes to `*undecodableRowID`.
     std::optional<std::vector<APMRawEventData>> rawEventsWithMetadataFingerprint(
-        std::int64_t fingerprint, std::optional<std::int64_t>* undecodableRowID = nullptr);
+        std::int64_t fingerprint, std::optional<std::int64_t>* undecodableRowID = nullptr,
+        std::int64_t eventLimit = INT64_MAX);
     // Blocklisted and redundant events removed, daily limits applied; none
     // on failure (the bundle is rolled back).
     std::optional<std::vector<APMEvent>> processRawEvents(const std::vector<APMRawEventData>& rawEvents,
@@ -608,6 +612,10 @@ public:
                    platform::Dispatcher& dispatcher);
 
 private:
+    // The upload plan's reads taken from `reads` (one combined read), or
+    // each from `database` when it is null.
+    bool hasDataToUpload(APMDatabase& database, const APMUploadPlanReads* reads);
+    double nextUploadingTime(APMDatabase& database, const APMUploadPlanReads* reads);
     bool initializeComponentsOnWorkerQueue();
     // The engine's configuration, or the default instance before the start.
     std::shared_ptr<APMRemoteConfig> configuration() const;
@@ -674,18 +682,30 @@ private:
     void logDropped(const APMEvent& event, const char* metadata);
     [[nodiscard]] bool writeFilteredEventInTransaction(APMEvent& event);
 
+    // Values that describe the outcome of a database transaction (persisted
+    // settings, flags, samples handed to a bundle) are set only once it
+    // commits: `whenCommitted` runs the action at the commit of the
+    // transaction `performCommittedTransaction` has open, drops it at a
+    // rollback, and runs it at once when none is open (worker queue).
+    [[nodiscard]] bool performCommittedTransaction(APMDatabase& database, const std::function<bool()>& block);
+    void whenCommitted(std::function<void()> action);
+    std::optional<std::vector<std::function<void()>>> commitActions_;  // worker queue
+
     // Bundling state (worker queue).
     // The audience pass of the bundle being built; null outside bundling.
     std::unique_ptr<APMAudienceBundleWork> audienceBundleWork_;
     std::function<bool(std::uint32_t rate)> samplingRoll_;
-    // A bundle the upload queue refused for its content (the raw events
-    // of `fingerprint` up to `maxRowID`, `count` of them).
+    // A bundle the upload queue refused (the raw events of `fingerprint` up
+    // to `maxRowID`, `count` of them): for its content, or, `tooLarge`, for
+    // its size alone, which a bundle of fewer events cures.
     struct RefusedBundle {
         std::int64_t fingerprint = 0;
         std::int64_t maxRowID = 0;
         std::int64_t count = 0;
+        bool tooLarge = false;
     };
-    [[nodiscard]] bool bundleRawEventsInTransaction(bool& consumed, std::optional<RefusedBundle>& refused);
+    [[nodiscard]] bool bundleRawEventsInTransaction(bool& consumed, std::optional<RefusedBundle>& refused,
+                                                    std::int64_t eventLimit);
     // Whether the line saying that events wait for an app ID was logged.
     bool loggedMissingAppID_ = false;
     [[nodiscard]] bool dropPoisonRawEvents(std::int64_t fingerprint, std::optional<std::int64_t> rowID,

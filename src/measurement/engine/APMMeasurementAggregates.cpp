@@ -161,7 +161,9 @@ void APMMeasurement::handleAnalyticsStorageConsentTransitions(const APMPBMeasure
     if (database && wasDenied && !isDenied && !database->restoreFromEventsSnapshotTable(&error)) {
         monitor()->log(4, 23267, "Unable to restore from table snapshot. Error", error);
     }
-    persistedConfig_->setPreviousBundledConsentSignals(current);
+    // The snapshot and the restore above live in the bundle's transaction;
+    // the mark of what was bundled last must share their fate.
+    whenCommitted([this, current] { persistedConfig_->setPreviousBundledConsentSignals(current); });
 }
 
 // MARK: - Purchases at bundling time

@@ -100,11 +100,15 @@ void APMMeasurement::addBundleMetadataIntoBundle(APMPBMeasurementBundle& bundle,
         for (std::int64_t id : experiments) ids.emplace_back(APMPBNumber(id));
         APMPBSetArray(bundle, slot(kExperimentIDs), ids);
     }
-    const std::string monitoringData = monitor()->monitoringDataForDispatch(
+    APMMonitor::MonitoringData monitoringData = monitor()->peekMonitoringData(
         configuration()->monitoringSamplePeriod(), persistedConfig_->lastMonitorDataSampledTimestamp());
-    if (!monitoringData.empty()) {
-        APMPBSetString(bundle, slot(kMonitoringData), monitoringData);
-        persistedConfig_->setLastMonitorDataSampledTimestamp(now());
+    if (!monitoringData.text.empty()) {
+        APMPBSetString(bundle, slot(kMonitoringData), monitoringData.text);
+        // The samples leave the monitor only with a stored bundle.
+        whenCommitted([this, counts = std::move(monitoringData.counts), sampled = now()] {
+            monitor()->dropDispatchedSamples(counts);
+            persistedConfig_->setLastMonitorDataSampledTimestamp(sampled);
+        });
     }
     if (config && config->version() >= 0) APMPBSetInt64(bundle, slot(kConfigVersion), config->version());
     if (!bundleHasAppID(bundle)) {

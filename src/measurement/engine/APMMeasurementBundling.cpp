@@ -9,9 +9,10 @@
 // diagnostics signal "raw_event_dropped_count" with the reason in brackets
 // as metadata; a bundle the queue refuses for faulty stored data
 // ("bundle_refused") is dropped the same way after the bundling transaction
-// was rolled back. Any other refusal, and database errors (busy, I/O, full),
-// roll back and leave everything for the next run. Without an app ID
-// nothing is bundled: the events wait.
+// was rolled back. A bundle refused for its size alone is built again from
+// fewer events. Any other refusal, a failed compression and database errors
+// (busy, I/O, full) roll back and leave everything for the next run. Without
+// an app ID nothing is bundled: the events wait.
 
 #include <algorithm>
 #include <cmath>
@@ -57,6 +58,10 @@ constexpr int kSignalMetadataSlot = 2;
 constexpr int kSignalCountSlot = 3;
 
 constexpr std::int64_t kMaxRawEventsPerRead = 1000;
+// The encoded events of one bundle stay within this budget whatever the
+// remote size limit says, so that with its metadata, user properties and
+// audience results the bundle stays below the queue's cap.
+constexpr std::int64_t kBundleEventBytesBudget = static_cast<std::int64_t>(kAPMMaxQueuedBundleBytes / 4 * 3);
 constexpr const char* kDroppedRawEventSignal = "raw_event_dropped_count";
 
 constexpr APMPBScalarSlots kParamValueSlots = {{{APMPBScalarKind::String, EventParamSlot::StringValue},
@@ -218,12 +223,12 @@ std::optional<APMRawEventData> APMMeasurement::rawEventDataFromRecord(const APMR
 }
 
 std::optional<std::vector<APMRawEventData>> APMMeasurement::rawEventsWithMetadataFingerprint(
-    std::int64_t fingerprint, std::optional<std::int64_t>* undecodableRowID) {
+    std::int64_t fingerprint, std::optional<std::int64_t>* undecodableRowID, std::int64_t eventLimit) {
     const auto database = this->database();
     if (!database) return std::nullopt;
     const auto config = configuration();
-    const std::int64_t maxEvents = config->uploadMaxEventsPerBundle();
-    const std::int64_t maxSize = config->uploadMaxSizeLimitBytes();
+    const std::int64_t maxEvents = std::min(config->uploadMaxEventsPerBundle(), eventLimit);
+    const std::int64_t maxSize = std::min(config->uploadMaxSizeLimitBytes(), kBundleEventBytesBudget);
     std::int64_t firstHour = 0;
     std::int64_t lastRowID = 0;
     std::int64_t size = 0;
@@ -363,16 +368,53 @@ bool APMMeasurement::evaluationTimeFromRawEvents(const std::vector<APMRawEventDa
 
 // MARK: - The bundle
 
+bool APMMeasurement::performCommittedTransaction(APMDatabase& database, const std::function<bool()>& block) {
+    // Nested: the outer transaction decides.
+    if (commitActions_) return database.performTransaction(block);
+    commitActions_.emplace();
+    bool committed = false;
+    try {
+        committed = database.performTransaction(block);
+    } catch (...) {
+        commitActions_.reset();
+        throw;
+    }
+    std::vector<std::function<void()>> actions = std::move(*commitActions_);
+    commitActions_.reset();
+    if (committed) {
+        for (const auto& action : actions) action();
+    }
+    return committed;
+}
+
+void APMMeasurement::whenCommitted(std::function<void()> action) {
+    if (commitActions_) {
+        commitActions_->push_back(std::move(action));
+    } else {
+        action();
+    }
+}
+
 bool APMMeasurement::bundleRawEvents() {
     (void)scheduler_->checkOnBackgroundThread("bundleRawEvents");
     const auto database = this->database();
     if (!database) return false;
     bool consumed = false;
     std::optional<RefusedBundle> refused;
-    const bool committed =
-        database->performTransaction([&] { return bundleRawEventsInTransaction(consumed, refused); });
-    audienceBundleWork_.reset();
-    if (!committed && refused) {
+    bool committed = false;
+    for (std::int64_t eventLimit = std::numeric_limits<std::int64_t>::max();;) {
+        refused.reset();
+        committed = performCommittedTransaction(
+            *database, [&] { return bundleRawEventsInTransaction(consumed, refused, eventLimit); });
+        audienceBundleWork_.reset();
+        // Too large for the queue: the same rows again in a bundle of half
+        // as many events; a single event too large stays for a later run.
+        if (committed || !refused || !refused->tooLarge || refused->count <= 1) break;
+        eventLimit = refused->count / 2;
+    }
+    if (!committed && refused && refused->tooLarge) {
+        consumed = false;
+    } else if (!committed && refused) {
         // The queue refused the bundle for its content: it would be built
         // and refused again on every run, so its raw events go.
         monitor()->log(2, 23115, "Dropping raw events of a bundle the upload queue refused. Metadata, row ID",
@@ -420,7 +462,8 @@ bool APMMeasurement::dropPoisonRawEvents(std::int64_t fingerprint, std::optional
     return true;
 }
 
-bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<RefusedBundle>& refused) {
+bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<RefusedBundle>& refused,
+                                                  std::int64_t eventLimit) {
     const auto database = this->database();
     if (!database) return false;
     const auto config = configuration();
@@ -436,7 +479,7 @@ bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<
 
     std::optional<std::int64_t> undecodableRowID;
     std::optional<std::vector<APMRawEventData>> rawEvents =
-        rawEventsWithMetadataFingerprint(fingerprint, &undecodableRowID);
+        rawEventsWithMetadataFingerprint(fingerprint, &undecodableRowID, eventLimit);
     if (!rawEvents) return false;
     if (rawEvents->empty()) {
         // Only the oldest row ends a read before anything was accepted.
@@ -501,7 +544,7 @@ bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<
         consumed = true;
         return true;
     }
-    APMPBSetArray(b, slot(kEvents), APMPBArrayOfMessages(wire));
+    APMPBSetArray(b, slot(kEvents), APMPBArrayOfMessages(std::move(wire)));
 
     const platform::PropertyData campaignBuffer = persistedConfig_->adCampaignInfoBuffer();
     if (!campaignBuffer.empty()) {
@@ -523,7 +566,7 @@ bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<
         APMPBGetMessages<APMPBUserAttribute>(b, slot(kUserAttributes));
     if (shouldUpdateNPAUserProperty_) {
         setPersonalizedAdsUserPropertyOnWorkerQueue();
-        shouldUpdateNPAUserProperty_ = false;
+        whenCommitted([this] { shouldUpdateNPAUserProperty_ = false; });
     }
     if (APMConsentSettingsUtil::isAdStorageDenied() && !onDeviceSourceSeen) {
         APMPBClearField(b, slot(kOnDeviceMeasurementInfo));
@@ -542,8 +585,9 @@ bool APMMeasurement::bundleRawEventsInTransaction(bool& consumed, std::optional<
     APMError error;
     if (!database->insertBundle(APMEncodedMessage(b), realtime, &error)) {
         log->log(1, 23115, "Unable to insert bundle. Error", error);
-        if (refusalDropsRawEvents(error)) {
-            refused = RefusedBundle{fingerprint, lastRowID, static_cast<std::int64_t>(rawEvents->size())};
+        const bool tooLarge = error.code == kAPMDatabaseErrorTooLarge;
+        if (tooLarge || refusalDropsRawEvents(error)) {
+            refused = RefusedBundle{fingerprint, lastRowID, static_cast<std::int64_t>(rawEvents->size()), tooLarge};
         }
         return false;
     }

@@ -205,6 +205,12 @@ void APMMeasurement::removeSessionUserPropertiesOnWorkerQueue() {
         {"_sno", 23178, "Failed to remove session number user property on session expiration. Error"},
         {"_se", 23192, "Failed to remove session user engagement user property on session expiration. Error"},
     };
+    // Once the session's properties are gone, every later event of the
+    // expired session would find nothing: one read spares it the exclusive
+    // transaction. A failed read takes the full pass, which reports it.
+    std::vector<std::string> names;
+    for (const auto& property : kProperties) names.emplace_back(property.name);
+    if (const auto stored = database->containsUserAttributeWithAnyName(names); stored.value && !*stored.value) return;
     // A rolled-back removal is logged by the store and in the block.
     (void)database->performTransaction([&database] {
         for (const auto& property : kProperties) {
@@ -289,11 +295,13 @@ void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
             return;
         }
         log->log(4, 23180, "No value set for personalized ads. Removing user property.");
-        APMConsentSettingsUtil::setDiagnosticSource(0, kAPMConsentTypeAdPersonalization);
+        whenCommitted([] { APMConsentSettingsUtil::setDiagnosticSource(0, kAPMConsentTypeAdPersonalization); });
         return;
     }
     const bool same = stored.value && stored.value->value().int64Value() == *wanted;
-    if (!APMConsentSettingsUtil::adPersonalization()) updateAdPersonalizationConsentFromNPAValue(wanted);
+    if (!APMConsentSettingsUtil::adPersonalization()) {
+        whenCommitted([this, wanted] { updateAdPersonalizationConsentFromNPAValue(wanted); });
+    }
     if (!same) setUserAttributeOnWorkerQueue(APMUserAttribute("auto", "_npa", APMValue(*wanted), now()));
 }
 

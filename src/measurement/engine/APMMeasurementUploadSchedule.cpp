@@ -29,15 +29,18 @@ void APMMeasurement::standDown() {
 
 bool APMMeasurement::hasDataToUpload() {
     const auto database = this->database();
-    if (!database) return false;
-    const APMResult<bool> bundlesEmpty = database->isQueuedBundleTableEmpty();
+    return database && hasDataToUpload(*database, nullptr);
+}
+
+bool APMMeasurement::hasDataToUpload(APMDatabase& database, const APMUploadPlanReads* reads) {
+    const APMResult<bool> bundlesEmpty = reads ? reads->bundlesEmpty : database.isQueuedBundleTableEmpty();
     if (!bundlesEmpty.value) {
         monitor()->log(1, 23117, "Failed to check if queue table is empty. Error",
                        bundlesEmpty.error.value_or(APMError::withCode(0, "No answer")));
         return false;
     }
     if (!*bundlesEmpty.value) return true;
-    const APMResult<bool> rawEventsEmpty = database->isRawEventsTableEmpty();
+    const APMResult<bool> rawEventsEmpty = reads ? reads->rawEventsEmpty : database.isRawEventsTableEmpty();
     if (!rawEventsEmpty.value) {
         monitor()->log(1, 23118, "Failed to check if raw events table is empty. Error",
                        rawEventsEmpty.error.value_or(APMError::withCode(0, "No answer")));
@@ -67,17 +70,21 @@ void APMMeasurement::updateSchedule() {
         }
         suspendedUploadTimestamp_ = 0;
     }
-    // The plan follows every event: its reads share one snapshot of the store.
+    // The plan follows every event: its reads share one snapshot of the
+    // store, taken by one statement. When that fails, each read runs on its
+    // own in a read transaction and reports its own failure.
     bool hasData = false;
     double next = 0;
-    auto readPlan = [&] {
-        hasData = hasDataToUpload();
-        if (hasData) next = nextUploadingTime();
-    };
     if (const auto database = this->database()) {
-        database->performReadTransaction(readPlan);
-    } else {
-        readPlan();
+        auto readPlan = [&](const APMUploadPlanReads* reads) {
+            hasData = hasDataToUpload(*database, reads);
+            if (hasData) next = nextUploadingTime(*database, reads);
+        };
+        if (const auto combined = database->uploadPlanReads(); combined.value) {
+            readPlan(&*combined.value);
+        } else {
+            database->performReadTransaction([&] { readPlan(nullptr); });
+        }
     }
     if (!hasData) {
         if (auto config = remoteConfigInstance()) (void)config->activateNewSnapshot();  // false: none was waiting
@@ -131,17 +138,20 @@ double APMMeasurement::uploadTimeNotAfterNow(double stored, void (APMPersistedCo
 }
 
 double APMMeasurement::nextUploadingTime() {
-    const auto& log = monitor();
     const auto database = this->database();
-    if (!database) return 0;
+    return database ? nextUploadingTime(*database, nullptr) : 0;
+}
+
+double APMMeasurement::nextUploadingTime(APMDatabase& database, const APMUploadPlanReads* reads) {
+    const auto& log = monitor();
     const auto config = configuration();
     const double lastSuccess = uploadTimeNotAfterNow(persistedConfig_->lastSuccessfulUploadTimestamp(),
                                                      &APMPersistedConfig::setLastSuccessfulUploadTimestamp);
     const double lastFailure = uploadTimeNotAfterNow(persistedConfig_->lastFailedUploadTimestamp(),
                                                      &APMPersistedConfig::setLastFailedUploadTimestamp);
-    const APMResult<double> rawEventTime = database->queryLatestRawEventTime();
+    const APMResult<double> rawEventTime = reads ? reads->latestRawEventTime : database.queryLatestRawEventTime();
     if (rawEventTime.error) log->log(5, 23029, "Failed to query latest raw event time. Error", *rawEventTime.error);
-    const APMResult<double> bundleTime = database->queryLatestBundleTime();
+    const APMResult<double> bundleTime = reads ? reads->latestBundleTime : database.queryLatestBundleTime();
     if (bundleTime.error) log->log(5, 23030, "Failed to query latest bundle time. Error", *bundleTime.error);
     const double latest = std::max(rawEventTime.value.value_or(0), bundleTime.value.value_or(0));
     if (isZero(latest)) return 0;
@@ -150,13 +160,13 @@ double APMMeasurement::nextUploadingTime() {
     if (log->isDebugModeEnabled()) {
         interval = config->uploadingRealTimeInterval();
     } else {
-        const APMResult<bool> realtimeBundles = database->containsRealtimeBundles();
+        const APMResult<bool> realtimeBundles = reads ? reads->realtimeBundles : database.containsRealtimeBundles();
         if (realtimeBundles.error) {
             log->log(5, 23031, "Failed to query for real-time bundle indicator. Error", *realtimeBundles.error);
         }
         bool realtime = realtimeBundles.value.value_or(false);
         if (!realtime) {
-            const APMResult<bool> realtimeEvents = database->containsRealtimeRawEvents();
+            const APMResult<bool> realtimeEvents = reads ? reads->realtimeRawEvents : database.containsRealtimeRawEvents();
             if (realtimeEvents.error) {
                 log->log(5, 23032, "Failed to query for real-time raw event indicator. Error", *realtimeEvents.error);
             }

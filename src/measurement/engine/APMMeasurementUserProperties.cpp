@@ -89,7 +89,8 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const APMUserAttribu
         }
     }
     if (name == "_npa") {
-        updateAdPersonalizationConsentFromNPAValue(attribute.value().int64Value());
+        whenCommitted(
+            [this, value = attribute.value().int64Value()] { updateAdPersonalizationConsentFromNPAValue(value); });
     }
     if (!*exists.value) {
         APMResult<std::int64_t> count = attribute.isPublic() ? database->publicUserAttributeCount()

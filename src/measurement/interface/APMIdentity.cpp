@@ -99,8 +99,7 @@ APMIdentity::APMIdentity(std::unique_ptr<platform::Dispatcher> ownDispatcher, pl
       dispatcher_(dispatcher),
       persistedConfig_(std::move(persistedConfig)),
       bridge_(bridge ? std::move(bridge) : std::make_shared<APMDefaultIdentitySupport>(dispatcher, nullptr)),
-      remoteSettings_(std::move(remoteSettings)),
-      queue_(dispatcher.makeSerialQueue("APMIdentityWorkerQueue")) {
+      remoteSettings_(std::move(remoteSettings)) {
     const platform::PropertyDictionary serviceInfo = APMVadovaServiceFileUtil::dictionaryFromVadovaServiceInfoPlist();
     if (!serviceInfo.empty()) {
         auto found = serviceInfo.find("VADOVA_APP_ID");
@@ -142,7 +141,7 @@ bool APMIdentity::gateIDFAOnATTMASEnabled() const {
     return remoteSettings_ && remoteSettings_->gateIDFAOnATTMASEnabled();
 }
 
-void APMIdentity::refreshOnQueue() {
+void APMIdentity::refreshLocked() {
     const double now = dispatcher_.clock().now();
     std::optional<std::string> appInstanceID = persistedConfig_->appInstanceID();
     if (appInstanceID && lastAppInstanceIDUpdateTimestamp_ && *lastAppInstanceIDUpdateTimestamp_ <= now &&
@@ -195,23 +194,17 @@ void APMIdentity::refreshOnQueue() {
 }
 
 void APMIdentity::updateIdentifiers() {
-    queue_->async([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->refreshOnQueue();
-    });
+    std::lock_guard lock(stateMutex_);
+    refreshLocked();
 }
 
-void APMIdentity::updateIdentifiersAndWait() {
-    queue_->sync([this] { refreshOnQueue(); });
-}
+void APMIdentity::updateIdentifiersAndWait() { updateIdentifiers(); }
 
 template <typename Read>
 auto APMIdentity::readRefreshed(Read read) -> decltype(read()) {
-    decltype(read()) result{};
-    queue_->sync([&] {
-        refreshOnQueue();
-        result = read();
-    });
-    return result;
+    std::lock_guard lock(stateMutex_);
+    refreshLocked();
+    return read();
 }
 
 std::optional<std::string> APMIdentity::appInstanceID() {
@@ -220,7 +213,8 @@ std::optional<std::string> APMIdentity::appInstanceID() {
 }
 
 void APMIdentity::setAppInstanceID(const std::string& appInstanceID) {
-    queue_->async([config = persistedConfig_, appInstanceID] { config->setAppInstanceID(appInstanceID); });
+    std::lock_guard lock(stateMutex_);
+    persistedConfig_->setAppInstanceID(appInstanceID);
 }
 
 std::optional<std::string> APMIdentity::resettableDeviceID() {
@@ -250,7 +244,10 @@ bool APMIdentity::isFromAppStore() const { return APMAEU::isFAS(); }
 
 std::optional<std::string> APMIdentity::appIDFromVAZ() {
     std::optional<std::string> result;
-    queue_->sync([&] { result = appIDFromVAZ_; });
+    {
+        std::lock_guard lock(stateMutex_);
+        result = appIDFromVAZ_;
+    }
     // The ID set in this process holds for every identity, also one made later.
     if (auto processID = processAppIDFromVAZ().get()) return processID;
     return result;
@@ -262,22 +259,20 @@ void APMIdentity::setAppIDFromVAZ(const std::string& appID) {
         return;
     }
     if (!processAppIDFromVAZ().setOnce(appID)) return;  // once per process, not per identity
-    queue_->async([weak = weak_from_this(), appID] {
-        auto self = weak.lock();
-        if (!self || self->appIDFromVAZWasSet_) return;
-        self->appIDFromVAZWasSet_ = true;
-        self->appIDFromVAZ_ = appID;
-    });
+    std::lock_guard lock(stateMutex_);
+    if (appIDFromVAZWasSet_) return;
+    appIDFromVAZWasSet_ = true;
+    appIDFromVAZ_ = appID;
 }
 
 bool APMIdentity::shouldSetLastAdvertisingIDResetUserProperty() {
-    bool result = false;
-    queue_->sync([&] { result = persistedConfig_->shouldSetLastAdvertisingIDResetUserProperty(); });
-    return result;
+    std::lock_guard lock(stateMutex_);
+    return persistedConfig_->shouldSetLastAdvertisingIDResetUserProperty();
 }
 
 void APMIdentity::setShouldSetLastAdvertisingIDResetUserProperty(bool should) {
-    queue_->async([config = persistedConfig_, should] { config->setShouldSetLastAdvertisingIDResetUserProperty(should); });
+    std::lock_guard lock(stateMutex_);
+    persistedConfig_->setShouldSetLastAdvertisingIDResetUserProperty(should);
 }
 
 std::optional<std::string> APMIdentity::veredodaInstallationID() const {

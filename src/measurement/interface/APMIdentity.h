@@ -3,10 +3,12 @@
 // (made once, replaced when the advertising identifier changes or on a
 // reset), the advertising identifier and its MD5 hash, the tracking
 // authorisation status, the session stitching token, the diversion key, the
-// app IDs and the bundle's version. All state lives on the serial queue
-// "APMIdentityWorkerQueue": writers enter it asynchronously, readers
-// synchronously (never from that queue). Nothing identifying is created,
-// kept or answered while the consent for its storage is denied.
+// app IDs and the bundle's version. Every member may be called from any
+// thread: the state is guarded by one lock, taken by readers and writers
+// alike on the caller's thread, so the event road reads it without waiting
+// for another queue and every read sees the writes made before it. Nothing
+// identifying is created, kept or answered while the consent for its storage
+// is denied.
 
 #include <cstdint>
 #include <memory>
@@ -82,10 +84,8 @@ public:
     std::optional<std::string> sessionStitchingTokenWithSessionNumber(std::int64_t sessionNumber, bool sessionExpired,
                                                                       bool userIDAvailable);
     void resetSessionStitchingToken();
-    void resetSessionStitchingTokenOnWorkerQueue();
     std::string ephemeralAppInstanceID();
     void resetEphemeralAppInstanceID();
-    void resetEphemeralAppInstanceIDOnWorkerQueue();
     // Five characters; a stored key of another length is replaced.
     std::string diversionKey();
 
@@ -106,8 +106,11 @@ public:
 
 private:
     void readBundleInformation();
-    void refreshOnQueue();
-    // Refreshes the identifiers on the queue, then answers `read()` from there.
+    // With `stateMutex_` held.
+    void refreshLocked();
+    void resetSessionStitchingTokenLocked();
+    void resetEphemeralAppInstanceIDLocked();
+    // Refreshes the identifiers, then answers `read()`, under the lock.
     template <typename Read>
     auto readRefreshed(Read read) -> decltype(read());
     double adIDCacheTime() const;
@@ -118,9 +121,10 @@ private:
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
     std::shared_ptr<APMDefaultIdentitySupport> bridge_;
     std::shared_ptr<const APMIdentityRemoteSettings> remoteSettings_;
-    platform::QueueRef queue_;
 
-    // On the queue.
+    // Under stateMutex_ (the bridge and the persisted configuration are
+    // called with it held; neither calls back into the identity).
+    mutable std::mutex stateMutex_;
     std::optional<double> lastAppInstanceIDUpdateTimestamp_;
     std::int64_t appleConsentStatus_ = 0;
     std::optional<std::string> resettableDeviceID_;

@@ -16,66 +16,57 @@ std::optional<std::string> APMIdentity::sessionStitchingTokenWithSessionNumber(s
                                                                                bool sessionExpired,
                                                                                bool userIDAvailable) {
     if (APMConsentSettingsUtil::isAnalyticsStorageDenied()) return std::nullopt;
-    std::optional<std::string> result;
-    queue_->sync([&] {
+    std::lock_guard lock(stateMutex_);
+    {
         const bool sameSession = sessionNumber == lastSessionNumber_ && sessionExpired == lastIsSessionExpired_;
         const bool continuesExpiredSession =
             lastSessionNumber_ < INT64_MAX && sessionNumber == lastSessionNumber_ + 1 && lastIsSessionExpired_ &&
             !sessionExpired;
-        if (!sameSession && !continuesExpiredSession) resetSessionStitchingTokenOnWorkerQueue();
+        if (!sameSession && !continuesExpiredSession) resetSessionStitchingTokenLocked();
         lastSessionNumber_ = sessionNumber;
         lastIsSessionExpired_ = sessionExpired;
 
         const double now = dispatcher_.clock().now();
         if (!userIDAvailable && sessionStitchingTokenExpirationTime_ && *sessionStitchingTokenExpirationTime_ <= now) {
-            resetSessionStitchingTokenOnWorkerQueue();
+            resetSessionStitchingTokenLocked();
         }
         if (!sessionStitchingToken_) {
             sessionStitchingToken_ = randomAppInstanceID();
             if (!userIDAvailable) sessionStitchingTokenExpirationTime_ = now + kUnsignedTokenLifetimeSeconds;
         }
-        result = sessionStitchingToken_;
-    });
-    return result;
+    }
+    return sessionStitchingToken_;
 }
 
 void APMIdentity::resetSessionStitchingToken() {
-    queue_->async([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->resetSessionStitchingTokenOnWorkerQueue();
-    });
+    std::lock_guard lock(stateMutex_);
+    resetSessionStitchingTokenLocked();
 }
 
-void APMIdentity::resetSessionStitchingTokenOnWorkerQueue() {
+void APMIdentity::resetSessionStitchingTokenLocked() {
     sessionStitchingToken_.reset();
     sessionStitchingTokenExpirationTime_.reset();
 }
 
 std::string APMIdentity::ephemeralAppInstanceID() {
-    std::string result;
-    queue_->sync([&] {
-        if (!ephemeralAppInstanceID_) ephemeralAppInstanceID_ = randomAppInstanceID();
-        result = *ephemeralAppInstanceID_;
-    });
-    return result;
+    std::lock_guard lock(stateMutex_);
+    if (!ephemeralAppInstanceID_) ephemeralAppInstanceID_ = randomAppInstanceID();
+    return *ephemeralAppInstanceID_;
 }
 
 void APMIdentity::resetEphemeralAppInstanceID() {
-    queue_->async([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->resetEphemeralAppInstanceIDOnWorkerQueue();
-    });
+    std::lock_guard lock(stateMutex_);
+    resetEphemeralAppInstanceIDLocked();
 }
 
-void APMIdentity::resetEphemeralAppInstanceIDOnWorkerQueue() { ephemeralAppInstanceID_.reset(); }
+void APMIdentity::resetEphemeralAppInstanceIDLocked() { ephemeralAppInstanceID_.reset(); }
 
 std::string APMIdentity::diversionKey() {
-    std::string result;
-    queue_->sync([&] {
-        std::optional<std::string> stored = persistedConfig_->diversionKey();
-        if (!stored || stored->size() != kDiversionKeyLength) {
-            stored = randomAppInstanceID().substr(0, kDiversionKeyLength);
-            persistedConfig_->setDiversionKey(stored);
-        }
-        result = *stored;
-    });
-    return result;
+    std::lock_guard lock(stateMutex_);
+    std::optional<std::string> stored = persistedConfig_->diversionKey();
+    if (!stored || stored->size() != kDiversionKeyLength) {
+        stored = randomAppInstanceID().substr(0, kDiversionKeyLength);
+        persistedConfig_->setDiversionKey(stored);
+    }
+    return *stored;
 }

@@ -56,6 +56,10 @@ std::optional<APMPBArray> APMPBGetArray(const NANOMessageBase& message, int slot
                                         const APMPBClass* wrapperClass = nullptr);
 // Replaces the elements; any unfit object leaves the field empty.
 void APMPBSetArray(NANOMessageBase& message, int slot, const std::optional<APMPBArray>& objects);
+// The same, for elements handed over: a message element whose wrapper no one
+// else holds gives up its record instead of having it copied. `objects` is
+// empty after.
+void APMPBSetArray(NANOMessageBase& message, int slot, APMPBArray&& objects);
 
 template <class Wrapper>
 std::shared_ptr<Wrapper> APMPBGetMessage(const NANOMessageBase& message, int slot) {

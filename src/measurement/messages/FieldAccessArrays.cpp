@@ -90,8 +90,9 @@ StringRecord* newRecord(void** item) {
 }
 
 // Stores one object as element `item` of a repeated slot; logs and fails when
-// the object does not fit the slot's element type.
-[[nodiscard]] bool storeObject(const SlotInfo& slot, const APMPBObject& object, void** item) {
+// the object does not fit the slot's element type. With `adopt`, a message
+// whose wrapper only `object` holds hands its record over.
+[[nodiscard]] bool storeObject(const SlotInfo& slot, const APMPBObject& object, void** item, bool adopt) {
     const std::uint32_t flags = slot.flags;
     if (flags & kNumberTypes) {
         const auto* number = std::get_if<APMPBNumber>(&object);
@@ -132,6 +133,10 @@ StringRecord* newRecord(void** item) {
                           APMPBClassNameOf(object).c_str());
             return false;
         }
+        if (adopt && wrapper->use_count() == 1 && (*wrapper)->messageInfo() != nullptr) {
+            *item = (*wrapper)->releaseMessageInfo();
+            return true;
+        }
         return (*wrapper)->copyMessageInfoFn()(reinterpret_cast<MessageInfo**>(item), (*wrapper)->messageInfo());
     }
     logSystemLine("<ERROR> Unable to convert ObjC object to byte data. Unknown type. %d", static_cast<int>(flags));
@@ -169,7 +174,9 @@ std::optional<APMPBArray> APMPBGetArray(const NANOMessageBase& message, int slot
     return objects;
 }
 
-void APMPBSetArray(NANOMessageBase& message, int slot, const std::optional<APMPBArray>& objects) {
+namespace {
+
+void setArray(NANOMessageBase& message, int slot, const APMPBArray* objects, bool adopt) {
     MessageInfo* info = checkedRecord(message, slot, "SetArray", kRepeatedSlot);
     if (info == nullptr) {
         return;
@@ -181,7 +188,7 @@ void APMPBSetArray(NANOMessageBase& message, int slot, const std::optional<APMPB
     }
     const auto deallocField = message.deallocMessageFieldFn();
     deallocField(info, slot);
-    if (!objects || objects->empty()) {
+    if (objects == nullptr || objects->empty()) {
         return;
     }
     array->items = static_cast<void**>(std::calloc(objects->size(), sizeof(void*)));
@@ -193,11 +200,22 @@ void APMPBSetArray(NANOMessageBase& message, int slot, const std::optional<APMPB
             deallocField(info, slot);
             return;
         }
-        if (!storeObject(slotInfo, (*objects)[index], &array->items[index])) {
+        if (!storeObject(slotInfo, (*objects)[index], &array->items[index], adopt)) {
             // Nothing half-set survives: neither the old elements nor the new ones.
             deallocField(info, slot);
             return;
         }
     }
     array->filled = array->count;
+}
+
+}  // namespace
+
+void APMPBSetArray(NANOMessageBase& message, int slot, const std::optional<APMPBArray>& objects) {
+    setArray(message, slot, objects ? &*objects : nullptr, false);
+}
+
+void APMPBSetArray(NANOMessageBase& message, int slot, APMPBArray&& objects) {
+    APMPBArray handedOver = std::move(objects);
+    setArray(message, slot, &handedOver, true);
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "measurement/messages/APMPBObject.h"
 #include "measurement/messages/MessageInfo.h"
@@ -46,6 +47,10 @@ public:
     // A new encoding of the message on every call; nothing when the wrapper
     // has no record or the encoding fails.
     [[nodiscard]] std::optional<APMPBData> protoBuffer() const;
+
+    // Hands the record over to the caller, who then owns it; the wrapper has
+    // none after. Only for a wrapper no one else can reach any more.
+    [[nodiscard]] MessageInfo* releaseMessageInfo() { return std::exchange(messageInfo_, nullptr); }
 
     InitMessageInfoFn initMessageInfoFn() const;
     DeallocMessageFieldFn deallocMessageFieldFn() const;

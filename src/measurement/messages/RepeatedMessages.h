@@ -3,6 +3,7 @@
 // which the message helpers walk lists of sub-messages.
 
 #include <memory>
+#include <iterator>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -29,4 +30,12 @@ std::vector<std::shared_ptr<Wrapper>> APMPBGetMessages(const NANOMessageBase& me
 template <class Wrapper>
 APMPBArray APMPBArrayOfMessages(const std::vector<std::shared_ptr<Wrapper>>& messages) {
     return APMPBArray(messages.begin(), messages.end());
+}
+// Messages handed over (`messages` is empty after): set into a field, their
+// records move there instead of being copied.
+template <class Wrapper>
+APMPBArray APMPBArrayOfMessages(std::vector<std::shared_ptr<Wrapper>>&& messages) {
+    APMPBArray objects(std::make_move_iterator(messages.begin()), std::make_move_iterator(messages.end()));
+    messages.clear();
+    return objects;
 }

@@ -70,20 +70,27 @@ APMResult<std::int64_t> APMDatabase::queryInteger(const std::string& sql,
     auto row = store_->firstRow(sql, parameters);
     if (row.failed()) return APMResult<std::int64_t>::failure(*row.error);
     if (!row.value || row.value->size() == 0) return APMResult<std::int64_t>::none();
-    const APMSqliteValue& value = row.value->valueAt(0);
+    return integerValue(*row.value, 0, sql);
+}
+
+APMResult<double> APMDatabase::queryReal(const std::string& sql, const APMSqliteStore::Parameters& parameters) {
+    auto row = store_->firstRow(sql, parameters);
+    if (row.failed()) return APMResult<double>::failure(*row.error);
+    if (!row.value || row.value->size() == 0) return APMResult<double>::none();
+    return realValue(*row.value, 0, sql);
+}
+
+APMResult<std::int64_t> APMDatabase::integerValue(const APMSqliteRow& row, std::size_t column, const std::string& sql) {
+    const APMSqliteValue& value = row.valueAt(column);
     if (const auto* integer = std::get_if<std::int64_t>(&value)) return APMResult<std::int64_t>::success(*integer);
     if (std::holds_alternative<std::monostate>(value)) return APMResult<std::int64_t>::none();
     return APMResult<std::int64_t>::failure(
         APMError::withCode(kAPMDatabaseErrorInvalidData, "Expected an integer from: " + sql));
 }
 
-APMResult<double> APMDatabase::queryReal(const std::string& sql, const APMSqliteStore::Parameters& parameters) {
-    auto row = store_->firstRow(sql, parameters);
-    if (row.failed()) return APMResult<double>::failure(*row.error);
-    if (!row.value || row.value->size() == 0 || row.value->isNull(row.value->nameAt(0))) {
-        return APMResult<double>::none();
-    }
-    auto number = row.value->real(row.value->nameAt(0));
+APMResult<double> APMDatabase::realValue(const APMSqliteRow& row, std::size_t column, const std::string& sql) {
+    if (row.isNull(row.nameAt(column))) return APMResult<double>::none();
+    auto number = row.real(row.nameAt(column));
     if (!number) {
         return APMResult<double>::failure(APMError::withCode(kAPMDatabaseErrorInvalidData, "Expected a number from: " + sql));
     }
@@ -119,18 +126,6 @@ bool APMDatabase::reset(APMError* error) {
         lastEnsuredMetadataFingerprint_.reset();
         return APMMeasurementSchema::ensureAppMetadataRow(*store_, failure);
     });
-}
-
-APMResult<bool> APMDatabase::isQueuedBundleTableEmpty() {
-    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM queue)", {});
-    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
-    return APMResult<bool>::success(exists.value.value_or(0) == 0);
-}
-
-APMResult<bool> APMDatabase::isRawEventsTableEmpty() {
-    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM raw_events)", {});
-    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
-    return APMResult<bool>::success(exists.value.value_or(0) == 0);
 }
 
 std::string APMDatabase::bindList(const std::vector<std::int64_t>& ids, APMSqliteStore::Parameters& parameters) {

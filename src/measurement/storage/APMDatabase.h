@@ -41,6 +41,15 @@ class APMStoredMessageCodec;
 // unreadable.
 inline constexpr std::size_t kAPMMaxQueuedBundleBytes = 8u << 20;
 
+struct APMUploadPlanReads {
+    APMResult<bool> bundlesEmpty;             // isQueuedBundleTableEmpty
+    APMResult<bool> rawEventsEmpty;           // isRawEventsTableEmpty
+    APMResult<double> latestRawEventTime;     // queryLatestRawEventTime
+    APMResult<double> latestBundleTime;       // queryLatestBundleTime
+    APMResult<bool> realtimeBundles;          // containsRealtimeBundles
+    APMResult<bool> realtimeRawEvents;        // containsRealtimeRawEvents
+};
+
 class APMDatabase {
 public:
     // The file name the engine opens.
@@ -75,10 +84,15 @@ public:
     [[nodiscard]] bool reset(APMError* error);
     APMResult<bool> isQueuedBundleTableEmpty();
     APMResult<bool> isRawEventsTableEmpty();
+    // The six reads of the upload plan in one statement, so from one
+    // snapshot without a transaction; each member answers as its own query
+    // (the functions named beside it) would. Fails whole when the statement fails.
+    APMResult<APMUploadPlanReads> uploadPlanReads();
 
     // Upload queue (table "queue").
     // Refuses a bundle without app ID, with an end time below 1 or larger
-    // than kAPMMaxQueuedBundleBytes; stores it
+    // than kAPMMaxQueuedBundleBytes (kAPMDatabaseErrorTooLarge; a failed
+    // compression is kAPMDatabaseErrorCompression); stores it
     // gzip-compressed with its end time, real-time flag, retry count (field
     // 39) and event count.
     [[nodiscard]] bool insertBundle(const APMBytes& encodedBundle, bool isRealtime, APMError* error);
@@ -139,6 +153,7 @@ public:
     // User properties (table "user_attributes").
     APMResult<APMUserAttribute> userAttributeWithName(const std::string& name);
     APMResult<bool> containsUserAttributeWithName(const std::string& name);
+    APMResult<bool> containsUserAttributeWithAnyName(const std::vector<std::string>& names);
     [[nodiscard]] bool deleteUserAttributeWithName(const std::string& name, APMError* error);
     // Upsert by name; an array value is refused.
     [[nodiscard]] bool updateUserAttribute(const APMUserAttribute& attribute, APMError* error);
@@ -217,8 +232,10 @@ public:
     // Audience filters and results.
     APMResult<std::vector<APMEventFilter>> eventFiltersForEventName(const std::string& eventName);
     APMResult<std::vector<APMPropertyFilter>> propertyFiltersForPropertyName(const std::string& propertyName);
-    APMResult<APMFilterResult> filterResultForAudienceID(std::int32_t audienceID);
-    APMResult<std::map<std::int32_t, APMFilterResult>> allFilterResults();
+    // Rows with missing or mistyped columns are left out of both reads and
+    // counted in `*damagedRows`; they never fail the read.
+    APMResult<APMFilterResult> filterResultForAudienceID(std::int32_t audienceID, std::int64_t* damagedRows = nullptr);
+    APMResult<std::map<std::int32_t, APMFilterResult>> allFilterResults(std::int64_t* damagedRows = nullptr);
     APMResult<std::vector<std::int32_t>> allAudienceIDs();
     APMResult<std::map<std::int32_t, std::vector<std::int32_t>>> allSessionScopedFilters();
     [[nodiscard]] bool updateFilterResults(const std::vector<APMFilterResult>& results, APMError* error);
@@ -234,6 +251,10 @@ private:
     double now() const;
     APMStorageLimits storageLimits() const;
     std::shared_ptr<const APMStoredMessageCodec> codec(APMError* error) const;
+    // The readable audience_filter_values rows `condition` selects, by audience.
+    APMResult<std::map<std::int32_t, APMFilterResult>> filterResultsWhere(const std::string& condition,
+                                                                          const APMSqliteStore::Parameters& parameters,
+                                                                          std::int64_t* damagedRows);
     // A transaction whose block reports its own failure: `*error` gets the
     // block's error, or the transaction's when the block set none.
     [[nodiscard]] bool runInTransaction(APMError* error, const std::function<bool(APMError* failure)>& block);
@@ -243,6 +264,9 @@ private:
     // when there is no row or the column is NULL.
     APMResult<std::int64_t> queryInteger(const std::string& sql, const APMSqliteStore::Parameters& parameters);
     APMResult<double> queryReal(const std::string& sql, const APMSqliteStore::Parameters& parameters);
+    // Column `column` of `row` as queryInteger / queryReal answer it (errors name `sql`).
+    static APMResult<std::int64_t> integerValue(const APMSqliteRow& row, std::size_t column, const std::string& sql);
+    static APMResult<double> realValue(const APMSqliteRow& row, std::size_t column, const std::string& sql);
     // "UPDATE app_metadata SET <assignments> WHERE rowid = 1", failing
     // when the row is missing.
     [[nodiscard]]

@@ -110,28 +110,35 @@ APMResult<std::vector<APMPropertyFilter>> APMDatabase::propertyFiltersForPropert
     return filtersForName(*store_, kPropertyFilters, propertyName);
 }
 
-APMResult<APMFilterResult> APMDatabase::filterResultForAudienceID(std::int32_t audienceID) {
-    using Result = APMResult<APMFilterResult>;
-    auto row = store_->firstRow("SELECT * FROM audience_filter_values WHERE audience_id = ?", {std::int64_t{audienceID}});
-    if (row.failed()) return Result::failure(*row.error);
-    if (!row.value) return Result::none();
-    auto result = resultFromRow(*row.value);
-    if (!result) {
-        return Result::failure(
-            APMError::withCode(kAPMDatabaseErrorInvalidData, "Audience result row has missing or mistyped columns"));
-    }
-    return Result::success(std::move(*result));
-}
-
-APMResult<std::map<std::int32_t, APMFilterResult>> APMDatabase::allFilterResults() {
+APMResult<std::map<std::int32_t, APMFilterResult>> APMDatabase::filterResultsWhere(
+    const std::string& condition, const APMSqliteStore::Parameters& parameters, std::int64_t* damagedRows) {
     using Result = APMResult<std::map<std::int32_t, APMFilterResult>>;
-    auto rows = store_->recordsForQuery("SELECT * FROM audience_filter_values", {});
+    if (damagedRows) *damagedRows = 0;
+    auto rows = store_->recordsForQuery("SELECT * FROM audience_filter_values" + condition, parameters);
     if (rows.failed()) return Result::failure(*rows.error);
     std::map<std::int32_t, APMFilterResult> results;
     for (const auto& row : *rows.value) {
-        if (auto result = resultFromRow(row)) results[result->audienceID] = std::move(*result);
+        // A damaged row reads as absent: the next stored result replaces it.
+        if (auto result = resultFromRow(row)) {
+            results[result->audienceID] = std::move(*result);
+        } else if (damagedRows) {
+            ++*damagedRows;
+        }
     }
     return Result::success(std::move(results));
+}
+
+APMResult<APMFilterResult> APMDatabase::filterResultForAudienceID(std::int32_t audienceID, std::int64_t* damagedRows) {
+    using Result = APMResult<APMFilterResult>;
+    auto results = filterResultsWhere(" WHERE audience_id = ?", {std::int64_t{audienceID}}, damagedRows);
+    if (results.failed()) return Result::failure(*results.error);
+    const auto found = results.value->find(audienceID);
+    if (found == results.value->end()) return Result::none();
+    return Result::success(std::move(found->second));
+}
+
+APMResult<std::map<std::int32_t, APMFilterResult>> APMDatabase::allFilterResults(std::int64_t* damagedRows) {
+    return filterResultsWhere("", {}, damagedRows);
 }
 
 APMResult<std::vector<std::int32_t>> APMDatabase::allAudienceIDs() {

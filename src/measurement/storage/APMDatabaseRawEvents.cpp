@@ -215,14 +215,6 @@ APMResult<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit() {
     return deleted;
 }
 
-APMResult<double> APMDatabase::queryLatestRawEventTime() { return queryReal("SELECT MAX(timestamp) FROM raw_events", {}); }
-
-APMResult<bool> APMDatabase::containsRealtimeRawEvents() {
-    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM raw_events WHERE realtime = 1)", {});
-    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
-    return APMResult<bool>::success(exists.value.value_or(0) != 0);
-}
-
 APMResult<bool> APMDatabase::maybeDeleteStaleData() {
     using Result = APMResult<bool>;
     const APMStorageLimits limits = storageLimits();

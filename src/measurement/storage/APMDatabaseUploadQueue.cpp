@@ -46,7 +46,7 @@ std::optional<APMBytes> inflateWithinCap(const APMBytes& compressed) {
 
 bool APMDatabase::insertBundle(const APMBytes& encodedBundle, bool isRealtime, APMError* error) {
     if (encodedBundle.size() > kAPMMaxQueuedBundleBytes) {
-        APMSetError(error, kAPMDatabaseErrorInvalidArgument, "Failed to insert bundle larger than the queue's limit");
+        APMSetError(error, kAPMDatabaseErrorTooLarge, "Failed to insert bundle larger than the queue's limit");
         return false;
     }
     auto messages = codec(error);
@@ -66,7 +66,7 @@ bool APMDatabase::insertBundle(const APMBytes& encodedBundle, bool isRealtime, A
     }
     VULDataResult compressed = vul_dataByGzippingData(encodedBundle);
     if (!compressed.data) {
-        APMSetError(error, kAPMDatabaseErrorInvalidArgument,
+        APMSetError(error, kAPMDatabaseErrorCompression,
                     "Failed to compress bundle: " + (compressed.error ? compressed.error->description() : ""));
         return false;
     }
@@ -157,15 +157,3 @@ bool APMDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowID
     return run("DELETE FROM queue WHERE rowid IN (" + list + ")", parameters, error);
 }
 
-APMResult<double> APMDatabase::queryLatestBundleTime() {
-    auto latest = queryInteger("SELECT MAX(bundle_end_timestamp) FROM queue", {});
-    if (latest.failed()) return APMResult<double>::failure(*latest.error);
-    if (!latest.value) return APMResult<double>::none();
-    return APMResult<double>::success(static_cast<double>(*latest.value) / 1000.0);
-}
-
-APMResult<bool> APMDatabase::containsRealtimeBundles() {
-    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1)", {});
-    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
-    return APMResult<bool>::success(exists.value.value_or(0) != 0);
-}

@@ -38,6 +38,17 @@ APMResult<bool> APMDatabase::containsUserAttributeWithName(const std::string& na
     return APMResult<bool>::success(exists.value.value_or(0) != 0);
 }
 
+APMResult<bool> APMDatabase::containsUserAttributeWithAnyName(const std::vector<std::string>& names) {
+    if (names.empty()) return APMResult<bool>::success(false);
+    std::string placeholders = "?";
+    for (std::size_t i = 1; i < names.size(); ++i) placeholders += ", ?";
+    std::vector<APMSqliteValue> arguments(names.begin(), names.end());
+    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name IN (" + placeholders + "))",
+                               arguments);
+    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
+    return APMResult<bool>::success(exists.value.value_or(0) != 0);
+}
+
 bool APMDatabase::deleteUserAttributeWithName(const std::string& name, APMError* error) {
     if (name.empty()) {
         APMSetError(error, kAPMDatabaseErrorInvalidArgument, "Received empty user attribute name to delete");

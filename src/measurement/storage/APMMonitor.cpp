@@ -221,14 +221,34 @@ void APMMonitor::setEncodeContexts(bool encode) {
 }
 
 std::string APMMonitor::monitoringDataForDispatch(double samplePeriodSeconds, double lastSampledTimestamp) {
+    MonitoringData data = peekMonitoringData(samplePeriodSeconds, lastSampledTimestamp);
+    dropDispatchedSamples(data.counts);
+    return data.text;
+}
+
+APMMonitor::MonitoringData APMMonitor::peekMonitoringData(double samplePeriodSeconds,
+                                                          double lastSampledTimestamp) const {
     double now = clock_.now();
     std::lock_guard lock(mutex_);
     if (samples_.empty()) return {};
     if (lastSampledTimestamp > 0 && now - lastSampledTimestamp < samplePeriodSeconds) return {};
-    std::string text = "v" + std::to_string(libraryVersion_);
-    for (const auto& [code, count] : samples_) text += ";" + std::to_string(code) + ":" + std::to_string(count);
-    samples_.clear();
-    return text;
+    MonitoringData data{"v" + std::to_string(libraryVersion_), samples_};
+    for (const auto& [code, count] : samples_) data.text += ";" + std::to_string(code) + ":" + std::to_string(count);
+    return data;
+}
+
+void APMMonitor::dropDispatchedSamples(const std::map<long, std::uint64_t>& counts) {
+    std::lock_guard lock(mutex_);
+    for (const auto& [code, count] : counts) {
+        const auto kept = samples_.find(code);
+        if (kept == samples_.end()) continue;
+        // Samples counted after the peek stay for the next bundle.
+        if (kept->second > count) {
+            kept->second -= count;
+        } else {
+            samples_.erase(kept);
+        }
+    }
 }
 
 void APMMonitor::clearMonitoringData() {

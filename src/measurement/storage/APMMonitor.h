@@ -108,6 +108,15 @@ public:
     // nothing was kept or less than `samplePeriodSeconds` has passed since
     // `lastSampledTimestamp` (seconds since 1970).
     std::string monitoringDataForDispatch(double samplePeriodSeconds, double lastSampledTimestamp);
+    // The same text and the counts it holds, leaving the samples in place
+    // until `dropDispatchedSamples` removes those counts (once the bundle
+    // that carries them is stored).
+    struct MonitoringData {
+        std::string text;
+        std::map<long, std::uint64_t> counts;
+    };
+    MonitoringData peekMonitoringData(double samplePeriodSeconds, double lastSampledTimestamp) const;
+    void dropDispatchedSamples(const std::map<long, std::uint64_t>& counts);
     void clearMonitoringData();
 
 private:

@@ -164,6 +164,13 @@ bool APMSqliteStore::prepare(const std::string& sql, const Parameters& parameter
         APMSetError(error, kAPMDatabaseErrorNotOpen, "Database is not open: " + path_);
         return false;
     }
+    if (openTransactions_ > 0 && sqlite3_get_autocommit(db_) != 0) {
+        // SQLite rolled the transaction back on an earlier failure (an I/O
+        // error, a full disk, an interrupt): a statement run now would commit
+        // on its own, outside the transaction its caller believes it is in.
+        APMSetError(error, kAPMDatabaseErrorRolledBack, "Transaction was rolled back by the database: " + sql);
+        return false;
+    }
     auto found = statements_.find(sql);
     if (found != statements_.end() && !sqlite3_stmt_busy(found->second)) {
         statement.handle = found->second;
@@ -350,8 +357,10 @@ bool APMSqliteStore::performTransaction(APMError* error, const std::function<boo
     };
     if (!step(begin, error)) return false;
     if (nested) ++savepointDepth_;
+    ++openTransactions_;
     auto undo = [&] {
         if (nested) --savepointDepth_;
+        --openTransactions_;
         // The block's or the commit's failure is what the caller hears; a
         // rollback that finds nothing to undo (SQLite may have rolled back
         // already) leaves nothing more to report.
@@ -376,6 +385,7 @@ bool APMSqliteStore::performTransaction(APMError* error, const std::function<boo
         return false;
     }
     if (nested) --savepointDepth_;
+    --openTransactions_;
     return true;
 }
 

@@ -32,6 +32,8 @@ enum APMDatabaseErrorCode : long {
     kAPMDatabaseErrorTableFull = 5,        // a table limit was reached
     kAPMDatabaseErrorRowMissing = 6,       // an update found no row to change
     kAPMDatabaseErrorRolledBack = 7,       // a transaction block answered NO
+    kAPMDatabaseErrorTooLarge = 8,         // a record larger than its table takes
+    kAPMDatabaseErrorCompression = 9,      // compressing a record failed (memory)
 };
 
 class APMSqliteStore {
@@ -113,4 +115,6 @@ private:
     std::unordered_map<std::string, sqlite3_stmt*> statements_;
     std::unordered_map<sqlite3_stmt*, std::shared_ptr<const std::vector<std::string>>> columnNames_;
     int savepointDepth_ = 0;
+    // Transactions and savepoints performTransaction has open.
+    int openTransactions_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <list>
@@ -135,6 +136,40 @@ struct PlacedPicture {
     int x = 0;  // device position of the image's top-left pixel (for a picture kept
     int y = 0;  // by its phase, from the transform's whole-pixel offset)
 };
+
+// Only the part of a picture that is not fully transparent is kept and
+// painted: painting transparent pixels with the normal blend mode leaves
+// what lies beneath exactly as it was, so the outcome is the same, and less
+// is kept and composited (a badge or a name fills a fraction of its band).
+// A picture that is transparent throughout is kept as drawn.
+PlacedPicture trimmed(BitmapRef drawn, int x, int y) {
+    const Bitmap& all = *drawn;
+    int top = 0, bottom = all.height(), left = all.width(), right = 0;
+    const auto rowIsClear = [&all](int row) {
+        const std::uint32_t* words = all.data() + static_cast<std::size_t>(row) * all.stride();
+        return std::all_of(words, words + all.width(), [](std::uint32_t word) { return word == 0; });
+    };
+    while (top < bottom && rowIsClear(top)) ++top;
+    while (bottom > top && rowIsClear(bottom - 1)) --bottom;
+    if (top == bottom) return {std::move(drawn), x, y};
+    for (int row = top; row < bottom; ++row) {
+        const std::uint32_t* words = all.data() + static_cast<std::size_t>(row) * all.stride();
+        int first = 0;
+        while (first < left && words[first] == 0) ++first;
+        left = first;
+        int last = all.width();
+        while (last > right && words[last - 1] == 0) --last;
+        right = last;
+    }
+    if (left == 0 && top == 0 && right == all.width() && bottom == all.height()) return {std::move(drawn), x, y};
+    const int width = right - left, height = bottom - top;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+    for (int row = 0; row < height; ++row) {
+        const std::uint32_t* words = all.data() + static_cast<std::size_t>(top + row) * all.stride() + left;
+        std::copy(words, words + width, pixels.begin() + static_cast<std::ptrdiff_t>(row) * width);
+    }
+    return {Bitmap::make(width, height, std::move(pixels)), x + left, y + top};
+}
 
 // Least recently drawn pictures are dropped once the images exceed the
 // budget: a few hundred pets' badges and labels fit.
@@ -347,7 +382,7 @@ void CairoCanvas::drawBitmap(const BitmapRef& bitmap, const Rect& destination, I
     cairo_t* cr = impl().cr;
     cairo_surface_t* source = cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(bitmap->data())), CAIRO_FORMAT_ARGB32,
-        bitmap->width(), bitmap->height(), bitmap->width() * 4);
+        bitmap->width(), bitmap->height(), bitmap->stride() * 4);
     cairo_save(cr);
     // Bitmap rows run top to bottom: map its top-left corner to the
     // destination's top-left corner.
@@ -422,7 +457,8 @@ void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const s
         cairo_set_matrix(offscreen.impl_->cr, &shifted);
         offscreen.clipToRect(extent);
         draw(offscreen);
-        PlacedPicture made{offscreen.finish(), static_cast<int>(left - shiftX), static_cast<int>(top - shiftY)};
+        PlacedPicture made =
+            trimmed(offscreen.finish(), static_cast<int>(left - shiftX), static_cast<int>(top - shiftY));
         picture = cache.insert(std::move(placed), std::move(made));
         if (!picture) {  // larger than the whole budget: drawn directly every time
             draw(*this);
@@ -433,7 +469,7 @@ void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const s
     const Bitmap& pixels = *picture->pixels;
     cairo_surface_t* source = cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(pixels.data())), CAIRO_FORMAT_ARGB32,
-        pixels.width(), pixels.height(), pixels.width() * 4);
+        pixels.width(), pixels.height(), pixels.stride() * 4);
     const double x = picture->x + shiftX, y = picture->y + shiftY;
     cairo_save(cr);
     cairo_identity_matrix(cr);

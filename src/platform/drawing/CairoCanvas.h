@@ -5,7 +5,8 @@
 //
 // Pictures (Canvas::drawPicture) are kept per thread as images, by key and
 // device transform, within a fixed memory budget (least recently drawn go
-// first), and painted pixel for pixel when drawn again.
+// first), and painted pixel for pixel when drawn again; an image keeps only
+// the part of the picture that is not fully transparent.
 
 #include <memory>
 

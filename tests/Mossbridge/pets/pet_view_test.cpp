@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "PetViewFixture.h"
+#include "platform/drawing/CairoCanvas.h"
 
 namespace Mossbridge {
 namespace {
@@ -69,6 +72,20 @@ TEST_F(PetViewSprite, SpriteLayerShowsTheCurrentFrameAboveTheBadgeBand) {
     EXPECT_LT(layers.sprite->zPosition, layers.overlay->zPosition);
     ASSERT_TRUE(layers.sprite->contents);
     EXPECT_EQ(layers.sprite->contents->width(), 96);  // one generated cell
+}
+
+TEST_F(PetViewSprite, PetsShowingTheSameFrameScaleItOnce) {
+    platform::CairoCanvas::clearPictureCache();
+    show(PetKind::robotV1);
+    const auto first = panel->render();
+    const auto one = platform::CairoCanvas::pictureCacheStats();
+    show(PetKind::robotV1);  // another pet of the kind, on the same frame
+    const auto second = panel->render();
+    const auto two = platform::CairoCanvas::pictureCacheStats();
+    EXPECT_EQ(two.hits - one.hits, 2u);  // its frame and its badges
+    EXPECT_EQ(two.misses, one.misses);
+    EXPECT_TRUE(std::equal(first->data(), first->data() + first->width() * first->height(), second->data()));
+    platform::CairoCanvas::clearPictureCache();
 }
 
 TEST_F(PetViewSprite, TicksAdvanceFramesAtTheClipRate) {

@@ -119,6 +119,21 @@ TEST_F(SpriteSheetTest, AMissingSheetIsLookedUpAgainUntilItAppears) {
     EXPECT_EQ(spriteSheetCacheCounts().sheetImages, 1u);
 }
 
+TEST_F(SpriteSheetTest, TheBundleLookupSharesAnImageInUseAndReadsAgainOnceItIsNot) {
+    writeSheet("pets", labelledSheet(2, 1, 8));
+    auto cached = loadSpriteSheetImage("pets");
+    auto fresh = bundleImageNamed("pets");
+    ASSERT_TRUE(cached && fresh);
+    EXPECT_EQ(fresh->bitmap(), cached->bitmap());  // the sheet is not decoded twice
+    EXPECT_EQ(spriteSheetCacheCounts().sheetImages, 1u);
+
+    resetSpriteSheetCachesForTesting();
+    cached.reset();
+    fresh.reset();
+    writeSheet("pets", labelledSheet(3, 1, 8));
+    EXPECT_EQ(bundleImageNamed("pets")->bitmap()->width(), 24);  // none held: the file as it is now
+}
+
 TEST_F(SpriteSheetTest, EmptyOrUndersizedSheetFilesGiveNoFrame) {
     std::ofstream(folder_ / "empty.png").close();
     EXPECT_FALSE(spriteFrame(clipOf({{0, 0}}), manifestOf("empty", 5), 0));

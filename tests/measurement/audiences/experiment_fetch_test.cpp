@@ -245,7 +245,7 @@ TEST_F(ExperimentFetch, NoAnswerAtAllIsAFailure) {
 }
 
 TEST_F(ExperimentFetch, WithoutAServiceURLNothingIsAskedOrRetried) {
-    for (const std::optional<std::string> base : {std::optional<std::string>(), std::optional<std::string>("http://exp.example.com")}) {
+    for (const std::optional<std::string>& base : {std::optional<std::string>(), std::optional<std::string>("http://exp.example.com")}) {
         SCOPED_TRACE(base.value_or("none"));
         monitor.clear();
         fetchBaseURL = base;

@@ -83,6 +83,27 @@ TEST(MessageAccess, ArraysOfMessagesRoundTrip) {
                                                  .bytes());
 }
 
+TEST(MessageAccess, HandedOverElementsMoveTheirRecordsAndHeldOnesAreCopied) {
+    auto event = APMPBEvent::initWithMessageInfo(nullptr);
+    const auto kept = namedParam("kept", 1);
+    auto handedOver = namedParam("moved", 2);
+    const MessageInfo* handedOverRecord = handedOver->messageInfo();
+    APMPBArray elements{asObject(kept)};
+    elements.emplace_back(std::shared_ptr<NANOMessageBase>(std::move(handedOver)));
+
+    APMPBSetArray(*event, 0, std::move(elements));
+    EXPECT_TRUE(elements.empty());
+    const auto* array = static_cast<const RepeatedArray*>(event->messageInfo()->fields[0]);
+    ASSERT_EQ(array->count, 2u);
+    EXPECT_NE(array->items[0], kept->messageInfo());  // still the caller's: copied
+    EXPECT_EQ(array->items[1], handedOverRecord);     // no one else's: moved, not copied
+    EXPECT_EQ(APMPBGetString(*kept, 0), "kept");
+    EXPECT_EQ(bytesOf(event->protoBuffer()), WireWriter()
+                                                 .message(1, WireWriter().string(1, "kept").varint(3, 1))
+                                                 .message(1, WireWriter().string(1, "moved").varint(3, 2))
+                                                 .bytes());
+}
+
 TEST(MessageAccess, ArraysOfNumbersAndStringsKeepTheirTypes) {
     auto sequence = APMPBSequenceFilterResultTimestamp::initWithMessageInfo(nullptr);
     APMPBSetArray(*sequence, 1, APMPBArray{APMPBNumber::numberWithDouble(-3.9), APMPBNumber::numberWithInt(5)});

@@ -84,6 +84,27 @@ TEST(BitmapCrop, NeverReadsOutsideTheBitmap) {
     EXPECT_FALSE(source->cropped({0, 0, INFINITY, 4}));
 }
 
+TEST(BitmapCrop, APartShowsThePixelsItWasCutFromAndKeepsThemAlive) {
+    auto source = gradient(10, 8);
+    const auto cell = source->cropped({2, 1, 4, 3});
+    ASSERT_TRUE(cell);
+    EXPECT_EQ(cell->data(), source->data() + 1 * 10 + 2);  // no copy of the sheet's pixels
+    const auto inner = cell->cropped({1, 1, 2, 2});
+    ASSERT_TRUE(inner);
+    const std::uint32_t expected = source->pixel(3, 2);
+    source.reset();
+    EXPECT_EQ(inner->pixel(0, 0), expected);
+    EXPECT_EQ(inner->pixel(2, 0), 0u);  // outside the part, though inside what it was cut from
+
+    const auto path = tempDir() / "part.png";
+    ASSERT_TRUE(cell->writePng(path));
+    const auto loaded = Bitmap::loadPng(path);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->width(), 4);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(loaded->pixel(x, y), cell->pixel(x, y)) << x << "," << y;
+}
+
 TEST(PixelComponents, UndoesPremultiplication) {
     const auto half = pixelComponents(0x80400000u);  // alpha 128, red 64 premultiplied
     EXPECT_EQ(half.alpha, 128);

@@ -163,6 +163,25 @@ TEST_F(CanvasPictures, APictureKeepsToItsExtent) {
     EXPECT_EQ(bitmap->pixel(2, 2) >> 24, 0u);      // outside: not painted
 }
 
+TEST_F(CanvasPictures, OnlyThePartThatShowsIsKeptAndPaintedWhereItWas) {
+    const auto drawSquare = [](Canvas& c) {
+        c.setFillColor(teal);
+        c.fillPath(Path::rectangle({30, 50, 10, 20}));
+    };
+    CairoCanvas direct({100, 100}, 1);
+    direct.setFillColor(white);
+    direct.fillPath(Path::rectangle({0, 0, 100, 100}));
+    drawSquare(direct);
+    for (int pass = 0; pass < 2; ++pass) {  // drawn into the image, then the image painted again
+        CairoCanvas canvas({100, 100}, 1);
+        canvas.setFillColor(white);
+        canvas.fillPath(Path::rectangle({0, 0, 100, 100}));
+        canvas.drawPicture(keyOf("square"), {0, 0, 100, 100}, drawSquare);
+        EXPECT_EQ(largestDifference(*canvas.finish(), *direct.makeBitmap()), 0) << pass;
+    }
+    EXPECT_EQ(CairoCanvas::pictureCacheStats().bytes, 10u * 20u * 4u);
+}
+
 TEST_F(CanvasPictures, ImagesStayWithinTheMemoryBudget) {
     for (int i = 0; i < 12; ++i) {
         CairoCanvas canvas({1000, 1000}, 2);  // 16 MB a picture

@@ -1,0 +1,289 @@
+// Events through the real threaded road, as the application logs them: the
+// facade's queues and the engine's worker queue on the process's real
+// dispatcher, the engine built from the process's defaults (its network
+// client watching the upload host, its identity, its database file in the
+// data folder). One thread offers a batch of events and the batch counts as
+// taken in when the listeners heard its last one.
+//
+// Against it, in the same run: a plain-C replay of the SQLite statements the
+// engine ran for one event of the batch (captured with the statement trace on
+// the engine's own connection), prepared once, stepped per event on the same
+// file after the engine is gone, on the connection settings the engine uses.
+//
+// Prints events a second taken in, process CPU per event of both, and their
+// ratio last.
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "TimesReporter.h"
+
+#include "VeredodaAnalytics/APMAnalytics.h"
+#include "measurement/engine/APMMeasurement.h"
+#include "measurement/storage/APMDatabase.h"
+#include "measurement/storage/APMMonitor.h"
+#include "measurement/storage/APMScheduler.h"
+#include "measurement/messages/APMWireStoredMessageCodec.h"
+#include "measurement/storage/APMStoredMessageCodec.h"
+
+namespace {
+
+constexpr int kBatch = 2000;
+constexpr const char* kDatabaseName = "vadova-app-measurement.sql";
+
+std::filesystem::path benchFolder() {
+    static const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("threaded-event-bench-" + std::to_string(getpid()));
+    return folder;
+}
+
+double processCPUSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+APMObjectParameters eventParameters() {
+    return {{"level", platform::PropertyValue(12LL)},
+            {"character", platform::PropertyValue("wizard")},
+            {"score", platform::PropertyValue(1234.5)}};
+}
+
+// The statements the engine's connection runs while `capturing` is set, and
+// the temporary tables and triggers it makes when it opens (which the
+// replay's connection needs too).
+struct StatementCapture {
+    std::mutex mutex;
+    bool capturing = false;
+    std::vector<std::string> setup;
+    std::vector<std::string> statements;
+} gCapture;
+
+bool startsWith(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
+
+int traceStatement(unsigned, void*, void* statement, void* text) {
+    auto* stmt = static_cast<sqlite3_stmt*>(statement);
+    const char* sql = static_cast<const char*>(text);
+    while (sql && std::isspace(static_cast<unsigned char>(*sql))) ++sql;
+    // Statements of triggers come as "-- TRIGGER name": their statement is the caller's.
+    if (!sql || startsWith(sql, "--")) return 0;
+    const char* file = sqlite3_db_filename(sqlite3_db_handle(stmt), "main");
+    const std::string_view name = file ? file : "";
+    if (!name.ends_with(std::string("/") + kDatabaseName)) return 0;
+    std::lock_guard lock(gCapture.mutex);
+    const bool setup = startsWith(sql, "CREATE TEMP") || startsWith(sql, "INSERT INTO raw_events_count");
+    if (!setup && !gCapture.capturing) return 0;
+    if (char* expanded = sqlite3_expanded_sql(stmt)) {
+        (setup ? gCapture.setup : gCapture.statements).emplace_back(expanded);
+        sqlite3_free(expanded);
+    }
+    return 0;
+}
+
+int installTrace(sqlite3* db, const char**, const sqlite3_api_routines*) {
+    sqlite3_trace_v2(db, SQLITE_TRACE_STMT, traceStatement, nullptr);
+    return SQLITE_OK;
+}
+
+// Counts the events the listeners heard and wakes the offering thread.
+struct HeardCounter {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::int64_t heard = 0;
+
+    void add() {
+        {
+            std::lock_guard lock(mutex);
+            ++heard;
+        }
+        changed.notify_all();
+    }
+    bool waitFor(std::int64_t count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(60), [&] { return heard >= count; });
+    }
+} gHeard;
+
+struct Figures {
+    double eventsPerSecond = 0;
+    double cpuMicrosPerEvent = 0;
+};
+Figures gEngine;
+Figures gReplay;
+std::string gEngineDatabase;
+
+void ThreadedEventRoad(benchmark::State& state) {
+    (void)APMAnalytics::addLogEventListener([](const APMEvent& event) {
+        if (event.name() == "level_up") gHeard.add();
+    });
+    APMAnalytics::startWithAppID("1:1234:macos:abcd", "fa", {});
+    std::int64_t offered = 0;
+    auto offerBatch = [&] {
+        for (int i = 0; i < kBatch; ++i) APMAnalytics::logEventWithName("level_up", eventParameters());
+        offered += kBatch;
+        return gHeard.waitFor(offered);
+    };
+    // Warm up: the start, its own events, and the first batch.
+    if (!offerBatch()) {
+        state.SkipWithError("the events were not heard");
+        return;
+    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(benchFolder())) {
+        if (entry.path().filename() == kDatabaseName) gEngineDatabase = entry.path().string();
+    }
+    if (gEngineDatabase.empty()) {
+        state.SkipWithError("the engine made no database file");
+        return;
+    }
+    std::int64_t events = 0;
+    double seconds = 0;
+    double cpu = 0;
+    for (auto _ : state) {
+        const auto wallStart = std::chrono::steady_clock::now();
+        const double cpuStart = processCPUSeconds();
+        if (!offerBatch()) {
+            state.SkipWithError("the events were not heard");
+            return;
+        }
+        cpu += processCPUSeconds() - cpuStart;
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+        events += kBatch;
+    }
+    state.SetItemsProcessed(events);
+    gEngine = {static_cast<double>(events) / seconds, cpu / static_cast<double>(events) * 1e6};
+
+    // One more event, alone, with its statements captured.
+    {
+        std::lock_guard lock(gCapture.mutex);
+        gCapture.capturing = true;
+    }
+    APMAnalytics::logEventWithName("level_up", eventParameters());
+    const bool heard = gHeard.waitFor(offered + 1);
+    // The engine's work after the listeners heard (the upload plan) ends before the next block.
+    if (auto engine = APMMeasurement::sharedInstance()) {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool ran = false;
+        engine->scheduler()->scheduleOnWorkerQueue("bench", [&] {
+            std::lock_guard lock(mutex);
+            ran = true;
+            done.notify_all();
+        });
+        std::unique_lock lock(mutex);
+        done.wait_for(lock, std::chrono::seconds(60), [&] { return ran; });
+    }
+    std::lock_guard lock(gCapture.mutex);
+    gCapture.capturing = false;
+    if (!heard || gCapture.statements.empty()) state.SkipWithError("no statements were captured");
+}
+
+void PlainCReplay(benchmark::State& state) {
+    std::vector<std::string> setup;
+    std::vector<std::string> statements;
+    {
+        std::lock_guard lock(gCapture.mutex);
+        setup = gCapture.setup;
+        statements = gCapture.statements;
+    }
+    if (statements.empty() || gEngineDatabase.empty()) {
+        state.SkipWithError("nothing was captured from the engine");
+        return;
+    }
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(gEngineDatabase.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        state.SkipWithError("the engine's database did not open");
+        return;
+    }
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    for (const std::string& sql : setup) sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    std::vector<sqlite3_stmt*> prepared;
+    for (const std::string& sql : statements) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+            state.SkipWithError(sqlite3_errmsg(db));
+            break;
+        }
+        prepared.push_back(stmt);
+    }
+    std::int64_t events = 0;
+    double seconds = 0;
+    double cpu = 0;
+    if (prepared.size() == statements.size()) {
+        for (auto _ : state) {
+            const auto wallStart = std::chrono::steady_clock::now();
+            const double cpuStart = processCPUSeconds();
+            for (int i = 0; i < kBatch; ++i) {
+                for (sqlite3_stmt* stmt : prepared) {
+                    while (sqlite3_step(stmt) == SQLITE_ROW) {
+                    }
+                    sqlite3_reset(stmt);
+                }
+            }
+            cpu += processCPUSeconds() - cpuStart;
+            seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+            events += kBatch;
+        }
+    }
+    for (sqlite3_stmt* stmt : prepared) sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    state.SetItemsProcessed(events);
+    if (events > 0) gReplay = {static_cast<double>(events) / seconds, cpu / static_cast<double>(events) * 1e6};
+}
+
+// The engine first: the replay runs what it captured, on its file.
+// Fixed iterations: each runs once per process (the engine starts once).
+BENCHMARK(ThreadedEventRoad)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(PlainCReplay)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+void printFigures(const TimesReporter::Times&) {
+    std::printf("statements per event: %zu\n", gCapture.statements.size());
+    std::printf("threaded road: %.0f events/s taken in, %.1f us CPU/event\n", gEngine.eventsPerSecond,
+                gEngine.cpuMicrosPerEvent);
+    std::printf("plain-C replay: %.0f events/s, %.1f us CPU/event\n", gReplay.eventsPerSecond,
+                gReplay.cpuMicrosPerEvent);
+    if (gReplay.cpuMicrosPerEvent > 0) {
+        std::printf("CPU per event, threaded road / plain-C replay: %.2f\n",
+                    gEngine.cpuMicrosPerEvent / gReplay.cpuMicrosPerEvent);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Every folder the analytics use lies in the bench's own.
+    std::filesystem::create_directories(benchFolder());
+    for (const char* variable : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
+        setenv(variable, (benchFolder() / variable).c_str(), 1);
+    }
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(installTrace));
+    benchmark::Initialize(&argc, argv);
+    APMStoredMessageCodec::install(std::make_shared<APMWireStoredMessageCodec>());
+    // The road is measured, not the terminal: shown lines go nowhere.
+    APMMonitor::Options options;
+    options.sink = [](const std::string&) {};
+    APMMonitor::resetSharedForTesting(std::make_shared<APMMonitor>(std::move(options)));
+    TimesReporter reporter(printFigures);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    std::fflush(stdout);
+    std::error_code ignored;
+    std::filesystem::remove_all(benchFolder(), ignored);
+    // The engine and the facade live on the process's dispatcher until exit.
+    std::_Exit(0);
+}
