@@ -92,7 +92,8 @@ struct APMAudience::PassTexts {
 };
 
 APMAudience::APMAudience(std::shared_ptr<APMDatabase> database, std::function<APMAudienceSettings()> settings)
-    : database_(std::move(database)), settings_(std::move(settings)) {}
+    : database_(std::move(database)), settings_(std::move(settings)), filterCache_(std::make_unique<FilterCache>()) {}
+APMAudience::~APMAudience() = default;
 
 APMAudienceSettings APMAudience::settings() const { return settings_ ? settings_() : APMAudienceSettings{}; }
 
@@ -270,34 +271,63 @@ std::shared_ptr<Message> decodedFilter(const Row& row, const std::string& name, 
     return filter;
 }
 
-// The filter rows of `name`: from the bundle's rows when it has read them,
-// else queried (and kept by the bundle). Null, with `*error` set, when the
-// query failed.
+// The filter rows of `name`: the kept rows when they were read, else
+// queried and kept. Null, with `*error` set, when the query failed.
 template <typename Filter, typename Query>
-const std::vector<Filter>* filtersNamed(const std::string& name, std::map<std::string, std::vector<Filter>>* known,
-                                        std::vector<Filter>& queried, APMError& error, Query query) {
-    if (known) {
-        if (auto found = known->find(name); found != known->end()) return &found->second;
-    }
+const std::vector<Filter>* filtersNamed(const std::string& name, std::map<std::string, std::vector<Filter>>& known,
+                                        APMError& error, Query query) {
+    if (auto found = known.find(name); found != known.end()) return &found->second;
     auto read = query(name);
     if (read.failed() || !read.value) {
         error = errorOr(read.error);
         return nullptr;
     }
-    if (known) return &((*known)[name] = std::move(*read.value));
-    queried = std::move(*read.value);
-    return &queried;
+    // Names without filters are kept too; an app logging ever new names must
+    // not grow the rows kept without bound.
+    constexpr std::size_t kMaxKeptNames = 1000;
+    if (known.size() >= kMaxKeptNames) known.clear();
+    return &(known[name] = std::move(*read.value));
+}
+
+// The verdict of the row's filter, prepared once and kept in `prepared`.
+// Only filters that decoded and passed their checks are kept: any other is
+// read again at each use, and logged again.
+template <typename Message, typename Row, typename Prepared, typename Prepare, typename Evaluate>
+APMAudienceVerdict preparedVerdict(const Row& row, const std::string& name, const APMAudience::PassTexts& texts,
+                                   std::map<std::pair<std::int32_t, std::int32_t>, Prepared>& prepared,
+                                   Prepare prepare, Evaluate evaluate) {
+    if (auto found = prepared.find({row.audienceID, row.filterID}); found != prepared.end()) {
+        return evaluate(found->second);
+    }
+    auto filter = decodedFilter<Message>(row, name, texts);
+    if (filter == nullptr) return std::nullopt;
+    Prepared ready = prepare(*filter);
+    APMAudienceVerdict verdict = evaluate(ready);
+    if (ready.isComplete()) prepared.emplace(std::pair{row.audienceID, row.filterID}, std::move(ready));
+    return verdict;
 }
 
 }  // namespace
 
-struct APMAudience::BundleState::Contents {
+struct APMAudience::FilterCache {
+    std::uint64_t generation = 0;
     std::map<std::string, std::vector<APMEventFilter>> eventFilters;
     std::map<std::string, std::vector<APMPropertyFilter>> propertyFilters;
-    // By (audience ID, filter ID), only filters that decoded and passed their
-    // checks: any other is read again at each use, and logged again.
+    // By (audience ID, filter ID).
     std::map<std::pair<std::int32_t, std::int32_t>, APMAudiencePreparedEventFilter> preparedEventFilters;
     std::map<std::pair<std::int32_t, std::int32_t>, APMAudiencePreparedPropertyFilter> preparedPropertyFilters;
+};
+
+APMAudience::FilterCache& APMAudience::filterCache() {
+    const std::uint64_t generation = database_->audienceFiltersGeneration();
+    if (filterCache_->generation != generation) {
+        *filterCache_ = FilterCache();
+        filterCache_->generation = generation;
+    }
+    return *filterCache_;
+}
+
+struct APMAudience::BundleState::Contents {
     AudienceStates audiences;
 };
 
@@ -308,11 +338,11 @@ APMAudience::BundleState::~BundleState() = default;
 bool APMAudience::evaluateEvent(const std::string& eventName, const APMParameters& parameters,
                                 const APMEventAggregates* aggregates, double eventTimestamp,
                                 APMAudienceTimestampsCache& cache, BundleState* state) {
-    std::vector<APMEventFilter> queried;
+    FilterCache& kept = filterCache();
     APMError error;
-    const std::vector<APMEventFilter>* filters =
-        filtersNamed(eventName, state ? &state->contents_->eventFilters : nullptr, queried, error,
-                     [this](const std::string& name) { return database_->eventFiltersForEventName(name); });
+    const std::vector<APMEventFilter>* filters = filtersNamed(
+        eventName, kept.eventFilters, error,
+        [this](const std::string& name) { return database_->eventFiltersForEventName(name); });
     if (filters == nullptr) {
         monitor()->log(1, kEventTexts.queryFiltersCode, kEventTexts.queryFilters, eventName, error);
         return false;
@@ -320,22 +350,11 @@ bool APMAudience::evaluateEvent(const std::string& eventName, const APMParameter
     if (filters->empty()) return true;
     APMAudienceRegexBudget* budget = state ? &state->regexBudget_ : nullptr;
     auto evaluate = [&](const APMEventFilter& row) -> APMAudienceVerdict {
-        auto* prepared = state ? &state->contents_->preparedEventFilters : nullptr;
-        if (prepared) {
-            if (auto found = prepared->find({row.audienceID, row.filterID}); found != prepared->end()) {
-                return APMAudienceEvaluatePreparedEventFilter(found->second, eventName, parameters, aggregates,
-                                                              budget);
-            }
-        }
-        auto filter = decodedFilter<APMPBEventFilter>(row, eventName, kEventTexts);
-        if (filter == nullptr) return std::nullopt;
-        APMAudiencePreparedEventFilter ready = APMAudiencePrepareEventFilter(*filter);
-        APMAudienceVerdict verdict =
-            APMAudienceEvaluatePreparedEventFilter(ready, eventName, parameters, aggregates, budget);
-        if (prepared && ready.isComplete()) {
-            prepared->emplace(std::pair{row.audienceID, row.filterID}, std::move(ready));
-        }
-        return verdict;
+        return preparedVerdict<APMPBEventFilter>(
+            row, eventName, kEventTexts, kept.preparedEventFilters, APMAudiencePrepareEventFilter,
+            [&](const APMAudiencePreparedEventFilter& filter) {
+                return APMAudienceEvaluatePreparedEventFilter(filter, eventName, parameters, aggregates, budget);
+            });
     };
     // An event filter never turns from true to false here: only a session
     // start clears it.
@@ -352,13 +371,12 @@ bool APMAudience::evaluateEvent(const std::string& eventName, const APMParameter
 bool APMAudience::evaluateProperty(const APMUserAttribute& property, APMAudienceTimestampsCache& cache,
                                    double evaluationTimestamp, BundleState* state) {
     const std::string& name = property.name();
-    std::vector<APMPropertyFilter> queried;
+    FilterCache& kept = filterCache();
     APMError error;
     const std::vector<APMPropertyFilter>* filters =
-        filtersNamed(name, state ? &state->contents_->propertyFilters : nullptr, queried, error,
-                     [this](const std::string& propertyName) {
-                         return database_->propertyFiltersForPropertyName(propertyName);
-                     });
+        filtersNamed(name, kept.propertyFilters, error, [this](const std::string& propertyName) {
+            return database_->propertyFiltersForPropertyName(propertyName);
+        });
     if (filters == nullptr) {
         monitor()->log(1, kPropertyTexts.queryFiltersCode, kPropertyTexts.queryFilters, name, error);
         return false;
@@ -366,20 +384,11 @@ bool APMAudience::evaluateProperty(const APMUserAttribute& property, APMAudience
     if (filters->empty()) return true;
     APMAudienceRegexBudget* budget = state ? &state->regexBudget_ : nullptr;
     auto evaluate = [&](const APMPropertyFilter& row) -> APMAudienceVerdict {
-        auto* prepared = state ? &state->contents_->preparedPropertyFilters : nullptr;
-        if (prepared) {
-            if (auto found = prepared->find({row.audienceID, row.filterID}); found != prepared->end()) {
-                return APMAudienceEvaluatePreparedPropertyFilter(found->second, property, budget);
-            }
-        }
-        auto filter = decodedFilter<APMPBPropertyFilter>(row, name, kPropertyTexts);
-        if (filter == nullptr) return std::nullopt;
-        APMAudiencePreparedPropertyFilter ready = APMAudiencePreparePropertyFilter(*filter);
-        APMAudienceVerdict verdict = APMAudienceEvaluatePreparedPropertyFilter(ready, property, budget);
-        if (prepared && ready.isComplete()) {
-            prepared->emplace(std::pair{row.audienceID, row.filterID}, std::move(ready));
-        }
-        return verdict;
+        return preparedVerdict<APMPBPropertyFilter>(
+            row, name, kPropertyTexts, kept.preparedPropertyFilters, APMAudiencePreparePropertyFilter,
+            [&](const APMAudiencePreparedPropertyFilter& filter) {
+                return APMAudienceEvaluatePreparedPropertyFilter(filter, property, budget);
+            });
     };
     // Only a dynamic filter outside session scope can turn false again.
     auto storedVerdict = [](const APMPropertyFilter& row, bool verdict, bool wasTrue) {

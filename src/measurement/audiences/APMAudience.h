@@ -5,7 +5,7 @@
 // (updateAudiences, run inside the caller's transaction). While raw events
 // are packed into a bundle, every event and user property of the bundle is
 // evaluated against the stored filters of its name (one indexed query per
-// event or property), and each verdict is folded into its audience's stored
+// name, kept until the filter tables change), and each verdict is folded into its audience's stored
 // result: a bit set of evaluated filters, a bit set of true filters and the
 // evaluation times of dynamic, session-scoped and sequence filters. The
 // results travel with the bundle (resultsForBundling), which rotates the
@@ -50,6 +50,7 @@ class APMAudience {
 public:
     // `settings` (default: the built-in defaults) is asked at each update.
     explicit APMAudience(std::shared_ptr<APMDatabase> database, std::function<APMAudienceSettings()> settings = {});
+    ~APMAudience();
 
     // Configuration. Too many audiences change nothing and answer true;
     // invalid audiences are skipped alone (6009); false only when a database
@@ -81,11 +82,10 @@ public:
 
     // What one bundle keeps between its evaluation calls, so that a bundle
     // of many events costs little more than the events themselves: the
-    // filter rows of each name (the tables are only replaced by a new
-    // configuration, never while a bundle is built) with their prepared
-    // filters, and the result of each audience touched, read once and
-    // written back once by flushBundleState. Owned by the bundle's pass,
-    // with the bundle's budget for regular expressions.
+    // result of each audience touched, read once and written back once by
+    // flushBundleState. Owned by the bundle's pass, with the bundle's budget
+    // for regular expressions. (The filter rows of each name and their
+    // prepared filters are kept by the evaluator across bundles.)
     class BundleState {
     public:
         explicit BundleState(APMAudienceRegexBudget& regexBudget);
@@ -158,6 +158,13 @@ private:
 
     APMAudienceSettings settings() const;
 
+    // The filter rows read by name and the filters prepared from them, kept
+    // across evaluations while the database's filter generation stays the
+    // same (a new configuration, its rollback or a reset changes it).
+    struct FilterCache;
+    FilterCache& filterCache();
+
     std::shared_ptr<APMDatabase> database_;
     std::function<APMAudienceSettings()> settings_;
+    std::unique_ptr<FilterCache> filterCache_;
 };

@@ -246,6 +246,10 @@ public:
     [[nodiscard]] bool updatePropertyFilters(const std::vector<APMPropertyFilter>& filters, APMError* error);
     [[nodiscard]] bool deleteAllEventFilters(APMError* error);
     [[nodiscard]] bool deleteAllPropertyFilters(APMError* error);
+    // Changes whenever the filter tables may have changed: at each write or
+    // delete of filters, each reset and each rollback. Equal values mean the
+    // filter rows read at the first still stand.
+    std::uint64_t audienceFiltersGeneration() const { return filterWrites_ + store_->rollbackCount(); }
 
 private:
     APMDatabase(std::unique_ptr<APMSqliteStore> store, platform::Clock& clock);
@@ -287,4 +291,5 @@ private:
     platform::Clock& clock_;
     std::function<APMStorageLimits()> limitsProvider_;
     std::optional<std::int64_t> lastEnsuredMetadataFingerprint_;
+    std::uint64_t filterWrites_ = 0;
 };

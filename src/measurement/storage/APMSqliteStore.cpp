@@ -361,6 +361,7 @@ bool APMSqliteStore::performTransaction(APMError* error, const std::function<boo
     auto undo = [&] {
         if (nested) --savepointDepth_;
         --openTransactions_;
+        ++rollbackCount_;
         // The block's or the commit's failure is what the caller hears; a
         // rollback that finds nothing to undo (SQLite may have rolled back
         // already) leaves nothing more to report.

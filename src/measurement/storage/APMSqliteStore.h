@@ -73,6 +73,9 @@ public:
     // kAPMDatabaseErrorRolledBack error. An exception rolls back and is
     // rethrown.
     [[nodiscard]] bool performTransaction(APMError* error, const std::function<bool()>& block);
+    // The rollbacks (of transactions and savepoints) performTransaction has
+    // run, so that a reader keeping rows can tell that writes it saw were undone.
+    std::uint64_t rollbackCount() const { return rollbackCount_; }
     bool isInTransaction() const;
     // Runs the block's reads against one snapshot of the file (a deferred
     // transaction that is ended, never committed with changes); inside an
@@ -120,4 +123,5 @@ private:
     int savepointDepth_ = 0;
     // Transactions and savepoints performTransaction has open.
     int openTransactions_ = 0;
+    std::uint64_t rollbackCount_ = 0;
 };

@@ -180,4 +180,41 @@ TEST_F(AudienceConfiguration, FailedStoreRollsBackInTheCallersTransaction) {
     EXPECT_TRUE(eventRows("new").empty());
 }
 
+// The evaluator keeps the filters it read between evaluations; whatever
+// replaces or restores the stored filters is seen by the next evaluation.
+TEST_F(AudienceConfiguration, EvaluationSeesEveryChangeOfTheStoredFilters) {
+    APMEventAggregates aggregates("purchase", 1, 1, 1, 100);
+    auto evaluate = [&] { return audiences->evaluateFiltersForEventName("purchase", {}, &aggregates, 100, nullptr); };
+    const struct {
+        const char* change;
+        std::function<void()> apply;
+        std::set<std::int32_t> evaluatedAudiences;
+    } cases[] = {
+        {"a new configuration", [&] { define({simple(2)}); }, {2}},
+        {"a configuration rolled back after an evaluation",
+         [&] {
+             EXPECT_FALSE(database->performTransaction([&] {
+                 return audiences->updateAudiences({simple(2)}) && evaluate() && false;
+             }));
+         },
+         {1}},
+        {"a reset", [&] { ASSERT_TRUE(database->reset(nullptr)); }, {}},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.change);
+        define({simple(1)});
+        ASSERT_TRUE(evaluate());
+        ASSERT_TRUE(database->deleteFilterResults({{1, {}, {}}}, nullptr));
+        testCase.apply();
+        ASSERT_TRUE(evaluate());
+        std::set<std::int32_t> evaluated;
+        const auto results = database->allFilterResults();
+        for (const auto& [audienceID, result] : *results.value) evaluated.insert(audienceID);
+        EXPECT_EQ(evaluated, testCase.evaluatedAudiences);
+        if (!evaluated.empty()) {
+            ASSERT_TRUE(database->deleteFilterResults({{*evaluated.begin(), {}, {}}}, nullptr));
+        }
+    }
+}
+
 }  // namespace
