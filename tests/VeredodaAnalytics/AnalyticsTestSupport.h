@@ -32,7 +32,8 @@ struct HeardEvent {
 
 class AnalyticsFixture : public engine_test::EngineFixture {
 protected:
-    AnalyticsFixture() {
+    explicit AnalyticsFixture(engine_test::Logging logging = engine_test::Logging::standard)
+        : engine_test::EngineFixture(logging) {
         APMConsentSettingsUtil::resetForTesting();
         VRDClassRegistry::shared().resetForTesting();
         RADOdodavazi::registerClass();

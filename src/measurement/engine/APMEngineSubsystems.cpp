@@ -115,6 +115,13 @@ private:
 
 }  // namespace
 
+void APMInstallAudienceEvaluator(APMMeasurementConfiguration& configuration) {
+    if (configuration.seams.makeAudience) return;
+    configuration.seams.makeAudience = [](const std::shared_ptr<APMDatabase>& database) {
+        return std::make_shared<AudienceAdapter>(std::make_shared<APMAudience>(database, currentAudienceSettings));
+    };
+}
+
 void APMInstallDefaultSubsystems(APMMeasurementConfiguration& configuration, platform::Dispatcher& dispatcher) {
     APMETaskManagerEnvironment environment;
     environment.dispatcher = &dispatcher;
@@ -123,11 +130,7 @@ void APMInstallDefaultSubsystems(APMMeasurementConfiguration& configuration, pla
 
 void APMInstallDefaultSubsystems(APMMeasurementConfiguration& configuration,
                                  const APMETaskManagerEnvironment& experimentEnvironment) {
-    if (!configuration.seams.makeAudience) {
-        configuration.seams.makeAudience = [](const std::shared_ptr<APMDatabase>& database) {
-            return std::make_shared<AudienceAdapter>(std::make_shared<APMAudience>(database, currentAudienceSettings));
-        };
-    }
+    APMInstallAudienceEvaluator(configuration);
     if (!configuration.experimentManager) {
         const auto builder = experimentEnvironment.requestBuilder ? experimentEnvironment.requestBuilder
                                                                   : APMEExperimentRequestBuilder::sharedInstance();

@@ -8,6 +8,10 @@
 #include "measurement/audiences/APMExperimentTaskManager.h"
 #include "measurement/engine/APMMeasurement.h"
 
+// Fills the audience seam of `configuration` when it is empty: the real
+// audience evaluator over the engine's database.
+void APMInstallAudienceEvaluator(APMMeasurementConfiguration& configuration);
+
 // Fills the audience seam and the experiment manager of `configuration` when
 // they are empty. The experiment manager is the process's one, made on the
 // engine's dispatcher; audience limits are read from the engine's remote

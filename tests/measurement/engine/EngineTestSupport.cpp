@@ -146,8 +146,6 @@ void EngineFixture::onWorker(std::function<void(APMMeasurement&)> work) {
 }
 
 void EngineFixture::writeInfoPlist(const PropertyDictionary& entries) {
-    // Made again each time: a monitor capture made after the fixture empties
-    // the test's folder.
     std::filesystem::create_directories(folder.path() / "bundle");
     auto bytes = platform::serializePropertyList(PropertyValue(entries), platform::PropertyListFormat::Xml);
     ASSERT_TRUE(bytes);

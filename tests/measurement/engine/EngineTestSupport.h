@@ -1,8 +1,8 @@
 #pragma once
 // The engine tests' one fixture: an engine on the deterministic dispatcher
 // over a database in a private folder, with the monitor's lines and the
-// internal error events kept, a main bundle folder whose Info.plist the test writes,
-// and readers of what the engine stored, queued and posted.
+// internal error events kept, a main-bundle folder whose Info.plist the test
+// writes, and readers of what the engine stored, queued and posted.
 //
 // A test chooses before start():
 //   - `realSubsystems`: the real audience evaluator and experiment manager

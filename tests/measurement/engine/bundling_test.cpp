@@ -166,6 +166,71 @@ TEST_F(Bundling, UnderAnalyticsDenialTheBundleCarriesNoIdentifiersOrStitchingTok
     EXPECT_EQ(APMPBGetString(*bundles[0], bundleSlot(52)), "G1-0");
 }
 
+TEST_F(Bundling, TheBatchSizeAndAGapInRowIDsSplitBundles) {
+    const auto same = [](const std::string& name) {
+        return APMObjectParameters{{"text", PropertyValue(std::string(300, 'x'))}, {"n", PropertyValue(name)}};
+    };
+    using Names = std::vector<std::vector<std::string>>;
+    const struct {
+        const char* label;
+        bool twoPerBatch;     // max_batch_size fits two of the rows, not three
+        bool dropSecondRow;   // the second row's ID is missing
+        Names bundled;
+    } cases[] = {
+        {"the batch size", true, false, {{"a", "b"}, {"c"}}},
+        {"a gap in row IDs", false, true, {{"a"}, {"c"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        discardStartRecords();
+        for (const char* name : {"a", "b", "c"}) log(name, same(name));
+        const auto rows = *engine->database()->allRawEvents().value;
+        ASSERT_EQ(rows.size(), 3u);
+        applySettings(c.twoPerBatch ? Settings{{"measurement.upload.max_batch_size",
+                                                std::to_string(2 * rows[0].data.size() + 1)}}
+                                    : Settings{});
+        APMError error;
+        if (c.dropSecondRow) {
+            ASSERT_TRUE(engine->database()->deleteRawEventWithRowID(rows[1].rowID, &error)) << error.text();
+        }
+        while (bundle()) {
+        }
+        Names bundled;
+        for (const auto& b : queued()) bundled.push_back(eventNames(*b));
+        EXPECT_EQ(bundled, c.bundled);
+    }
+}
+
+TEST_F(Bundling, TheRealTimeDailyLimitHoldsAtWriteTimeAndAtBundling) {
+    applySettings({{"measurement.upload.max_realtime_events_per_day", "1"}});
+    const auto realtime = [this](const std::string& name) {
+        log(name, {{"_r", PropertyValue(std::int64_t{1})}}, 0, "auto", false);
+    };
+    const auto storedRealtime = [this] {
+        std::vector<bool> flags;
+        const auto rows = engine->database()->allRawEvents();
+        for (const auto& row : rows.value.value_or(std::vector<APMRawEventRecord>{})) flags.push_back(row.isRealtime);
+        return flags;
+    };
+    // Both are written real-time: nothing was counted yet today.
+    realtime("first");
+    realtime("second");
+    EXPECT_EQ(storedRealtime(), (std::vector<bool>{true, true}));
+    // Bundling counts the first and takes the flag off the second.
+    ASSERT_TRUE(bundle());
+    const auto bundles = queued();
+    ASSERT_EQ(bundles.size(), 1u);
+    const auto events = eventsOf(*bundles[0]);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_TRUE(param(*events[0], "_r"));
+    EXPECT_FALSE(param(*events[1], "_r"));
+    EXPECT_EQ(monitor.linesWithCode(23104).size(), 1u);
+    // With today's count used up, the next one is written without the flag.
+    realtime("third");
+    EXPECT_EQ(storedRealtime(), std::vector<bool>{false});
+    EXPECT_EQ(monitor.linesWithCode(23060).size(), 1u);
+}
+
 // Without any app ID (no main-bundle identifier) the queue would refuse every
 // bundle: nothing is bundled and nothing is dropped, the events wait (one line
 // says why), and they leave once the main bundle names the app.

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "EngineTestSupport.h"
+#include "VadovaUtilities/LoopbackServer.h"
 #include "VeredodaCore/VRDClassRegistry.h"
 #include "measurement/engine/APMOnDeviceConversion.h"
 #include "measurement/engine/APMPSMContext.h"
@@ -98,17 +99,33 @@ struct FakeGroupClientClass final : APMPSMGroupClientClass {
     }
 };
 
+// Keeps each completion and counts what it was asked.
 struct FakeService final : ODCConversionService, ODCConversionServiceGroupInfo, ODCConversionServiceODF {
+    struct Asked {
+        std::vector<std::int64_t> interactions;
+        int groupInfo = 0;
+        int installationID = 0;
+        int wipes = 0;
+        bool operator==(const Asked&) const = default;
+    };
     std::int64_t version = 10001;
     ValueCompletion measurement, group, matching;
     std::function<void(std::optional<std::string>)> installation;
+    Asked asked;
     std::int64_t versionNumber() const override { return version; }
     std::string versionString() const override { return "1.0.1"; }
     void setFirstLaunchTime(std::optional<double>) override {}
-    void fetchMeasurementInfoForInteraction(std::int64_t, ValueCompletion done) override { measurement = done; }
-    void resetAndWipeData() override {}
-    void fetchGroupInfoWithCompletion(ValueCompletion done) override { group = done; }
+    void fetchMeasurementInfoForInteraction(std::int64_t interaction, ValueCompletion done) override {
+        asked.interactions.push_back(interaction);
+        measurement = done;
+    }
+    void resetAndWipeData() override { ++asked.wipes; }
+    void fetchGroupInfoWithCompletion(ValueCompletion done) override {
+        ++asked.groupInfo;
+        group = done;
+    }
     void fetchODFAppInstallationIDWithCompletion(std::function<void(std::optional<std::string>)> done) override {
+        ++asked.installationID;
         installation = done;
     }
     void fetchODFMatchingIDWithCompletion(ValueCompletion done) override { matching = done; }
@@ -545,6 +562,51 @@ TEST_F(OnDevice, MatchingIDLogsTheDeferredFirstOpenOnce) {
     EXPECT_TRUE(logged(23322));
     EXPECT_FALSE(row("odf_matching_id"));
     EXPECT_FALSE(row("odf_app_installation_id"));
+}
+
+// MARK: Through the engine's own entries
+
+// A configuration fetch, a session start and a reset reach the conversion
+// service and the set-membership protocol from the engine's own steps.
+TEST_F(OnDevice, AFetchAndASessionStartAskTheServiceAndAResetWipesIt) {
+    auto serviceClass = std::make_shared<ServiceClass<FakeService>>();
+    VRDClassRegistry::shared().registerClass("ODCConversionService", serviceClass);
+    LoopbackServer configServer;
+    configServer.answer(404, "");
+    EngineFixture::network = std::make_shared<VULNetwork>(std::make_shared<FixedReachability>());
+    endpoints.configBaseURL = configServer.url("");
+    startEngine();
+    engine->identity()->setAppIDFromVAZ(kAppID);
+    email();  // caches the set-membership input the session protocol sends again
+    auto& service = *serviceClass->service;
+    using Asked = FakeService::Asked;
+    const struct {
+        const char* label;
+        std::function<void()> trigger;
+        Asked asked;
+        std::size_t setMembershipRequests;
+    } steps[] = {
+        {"a configuration fetch",
+         [&] {
+             engine->fetchRemoteConfig();
+             ASSERT_TRUE(runUntil([&] { return !configServer.received().empty() && !engine->isNetworkRequestPending(); }));
+         },
+         {{0}, 1, 1, 0}, 0},
+        {"a session start", [&] { log("_s", {}, 0, "auto", false); }, {{1}, 1, 1, 0}, 1},
+        {"a reset", [&] { ASSERT_TRUE(engine->resetAnalyticsDataWithAppInstanceID("ABC")); }, {{}, 0, 0, 1}, 0},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.label);
+        service.asked = {};
+        network->requests.clear();
+        step.trigger();
+        dispatcher.drain();
+        EXPECT_EQ(service.asked.interactions, step.asked.interactions);
+        EXPECT_EQ(service.asked.groupInfo, step.asked.groupInfo);
+        EXPECT_EQ(service.asked.installationID, step.asked.installationID);
+        EXPECT_EQ(service.asked.wipes, step.asked.wipes);
+        EXPECT_EQ(network->requests.size(), step.setMembershipRequests);
+    }
 }
 
 }  // namespace

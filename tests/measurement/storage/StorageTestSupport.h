@@ -18,10 +18,12 @@ namespace storage_test {
 // A folder of its own under the test's temporary directory, removed at the end.
 class TemporaryFolder {
 public:
-    TemporaryFolder() {
+    // `role` tells apart the folders of one test (none: the test's own).
+    explicit TemporaryFolder(const std::string& role = "") {
         auto base = std::filesystem::temp_directory_path();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = base / ("storage-" + std::string(info->test_suite_name()) + "-" + info->name());
+        path_ = base / ("storage-" + std::string(info->test_suite_name()) + "-" + info->name() +
+                        (role.empty() ? "" : "-" + role));
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
@@ -73,7 +75,7 @@ public:
     }
 
 private:
-    TemporaryFolder folder_;
+    TemporaryFolder folder_{"monitor"};
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
     std::shared_ptr<APMMonitor> monitor_;

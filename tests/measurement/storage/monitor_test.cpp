@@ -1,5 +1,7 @@
 #include "measurement/storage/APMMonitor.h"
 
+#include <fstream>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -135,4 +137,16 @@ TEST(MonitoringData, ClearDropsTheSamples) {
     h.monitor->log(0, 1, "x");
     h.monitor->clearMonitoringData();
     EXPECT_EQ(h.monitor->monitoringDataForDispatch(0, 0), "");
+}
+
+// A capture made after the test's folder keeps that folder and its files.
+TEST(MonitorCapture, LeavesTheTestsFolderAlone) {
+    TemporaryFolder folder;
+    const auto file = folder.path() / "kept";
+    std::ofstream(file) << "x";
+    {
+        storage_test::MonitorCapture capture;
+        EXPECT_TRUE(std::filesystem::exists(file));
+    }
+    EXPECT_TRUE(std::filesystem::exists(file));
 }
