@@ -28,6 +28,7 @@
 #include "platform/desktop/InMemoryLaunchServicesTool.h"
 #include "platform/desktop/Scenario.h"
 #include "platform/desktop/ScenarioEvents.h"
+#include "platform/drawing/CairoCanvas.h"
 
 namespace Mossbridge {
 
@@ -153,7 +154,11 @@ public:
 
     void write() {
         ++count_;
-        if (!server_.writeScreenPng(path(count_))) {
+        const bool written = server_.writeScreenPng(path(count_));
+        // The pictures kept for drawing the screen are painted again only a
+        // picture later, by when most have moved on: not kept in between.
+        platform::CairoCanvas::clearPictureCache();
+        if (!written) {
             printDiagnosticLine("could not write " + path(count_).string());
             return;
         }
