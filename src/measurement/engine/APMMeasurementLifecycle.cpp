@@ -106,7 +106,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     // "_fot" marks the first open as reported, so it commits together with
     // the "_f" event or not at all: a kill or a failed write in between
     // would otherwise lose the first open for good.
-    const bool reported = database->performTransaction([&] {
+    const bool reported = performCommittedTransaction(*database, [&] {
         const std::optional<std::size_t> firstOpensBefore = storedFirstOpenEventCount(*database);
         if (!firstOpensBefore) return false;
         const std::int64_t storedFirstOpen = persistedConfig_->firstOpenTimestampMilliseconds();

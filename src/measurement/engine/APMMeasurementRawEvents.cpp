@@ -218,7 +218,7 @@ bool APMMeasurement::writeEvent(const APMEvent& event, bool, bool isRealtime, bo
     if (APMPBHasField(*metadata, slot(kResettableDeviceID))) {
         if (persistedConfig_->unmatchedFirstOpenWithoutIDFA()) logFirstOpenConsentedEvent(event.timestamp());
     } else if (event.name() == "_f") {
-        persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true);
+        whenCommitted([this] { persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true); });
     }
 
     // Encoded once: the same bytes give the stored metadata and the fingerprint.
@@ -247,7 +247,7 @@ bool APMMeasurement::writeEvent(const APMEvent& event, bool, bool isRealtime, bo
     if (event.name() == "_f") {
         const std::int64_t previous = std::max<std::int64_t>(persistedConfig_->previousFirstOpenCount(), 0);
         const std::int64_t next = previous == std::numeric_limits<std::int64_t>::max() ? previous : previous + 1;
-        setPreviousFirstOpenCount(std::to_string(next));
+        whenCommitted([this, next] { setPreviousFirstOpenCount(std::to_string(next)); });
     }
     if (log->isLoggable(7)) {
         log->log(7, 23072, "Event logged. Event name, event params", displayName, APMObjectDescription(event.parameters()));

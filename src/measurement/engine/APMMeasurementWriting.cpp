@@ -74,7 +74,7 @@ void APMMeasurement::writeFilteredEventOnWorkerQueue(APMEvent& event) {
     if (!database) return;
     // A failed write is rolled back whole and logged by the database; the
     // event is not retried.
-    (void)database->performTransaction([&] { return writeFilteredEventInTransaction(event); });
+    (void)performCommittedTransaction(*database, [&] { return writeFilteredEventInTransaction(event); });
 }
 
 bool APMMeasurement::writeFilteredEventInTransaction(APMEvent& event) {
