@@ -368,33 +368,6 @@ bool APMMeasurement::evaluationTimeFromRawEvents(const std::vector<APMRawEventDa
 
 // MARK: - The bundle
 
-bool APMMeasurement::performCommittedTransaction(APMDatabase& database, const std::function<bool()>& block) {
-    // Nested: the outer transaction decides.
-    if (commitActions_) return database.performTransaction(block);
-    commitActions_.emplace();
-    bool committed = false;
-    try {
-        committed = database.performTransaction(block);
-    } catch (...) {
-        commitActions_.reset();
-        throw;
-    }
-    std::vector<std::function<void()>> actions = std::move(*commitActions_);
-    commitActions_.reset();
-    if (committed) {
-        for (const auto& action : actions) action();
-    }
-    return committed;
-}
-
-void APMMeasurement::whenCommitted(std::function<void()> action) {
-    if (commitActions_) {
-        commitActions_->push_back(std::move(action));
-    } else {
-        action();
-    }
-}
-
 bool APMMeasurement::bundleRawEvents() {
     (void)scheduler_->checkOnBackgroundThread("bundleRawEvents");
     const auto database = this->database();
