@@ -191,7 +191,7 @@ void APMAnalytics::dispatchAsyncOnSerialQueue(platform::Block block) { state()->
 
 void APMAnalytics::queueOperationWithBlock(platform::Block block) {
     const auto facade = state();
-    facade->operations.addOperation([queue = facade->serialQueue, block = std::move(block)]() mutable {
+    facade->operations.addHandOffOperation([queue = facade->serialQueue, block = std::move(block)]() mutable {
         queue->async(std::move(block));
     });
 }

@@ -124,6 +124,7 @@ struct OperationQueue::State {
     std::mutex mutex;
     bool suspended = false;
     bool pumping = false;
+    bool running = false;  // an operation taken from `pending` has not returned yet
     std::deque<Block> pending;
 
     // Under the lock: whether a pump must be put on the queue now.
@@ -143,14 +144,15 @@ struct OperationQueue::State {
                 if (state->suspended || state->pending.empty()) return;
                 operation = std::move(state->pending.front());
                 state->pending.pop_front();
+                state->running = true;
             }
             if (operation) operation();
             auto queue = weakQueue.lock();
-            if (!queue) return;
             bool again;
             {
                 std::lock_guard lock(state->mutex);
-                again = state->claimPump();
+                state->running = false;
+                again = queue && state->claimPump();
             }
             if (again) schedulePump(state, queue);
         });
@@ -170,6 +172,17 @@ void OperationQueue::addOperation(Block block) {
         pump = state_->claimPump();
     }
     if (pump) State::schedulePump(state_, queue_);
+}
+
+void OperationQueue::addHandOffOperation(Block block) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (!state_->suspended && !state_->pumping && !state_->running && state_->pending.empty()) {
+            if (block) block();
+            return;
+        }
+    }
+    addOperation(std::move(block));
 }
 
 void OperationQueue::setSuspended(bool suspended) {

@@ -131,6 +131,13 @@ class OperationQueue {
 public:
     explicit OperationQueue(QueueRef underlying, bool startSuspended = false);
     void addOperation(Block block);
+    // For an operation that only hands work on to another queue (a quick,
+    // non-blocking post): while the queue is resumed and has no operation
+    // waiting or running, it runs at once on the caller's thread, under the
+    // queue's lock, which keeps it after every earlier operation and before
+    // any later one without a trip through the underlying queue's thread.
+    // Otherwise it is added like any operation.
+    void addHandOffOperation(Block block);
     void setSuspended(bool suspended);
     bool isSuspended() const;
     const QueueRef& underlyingQueue() const { return queue_; }

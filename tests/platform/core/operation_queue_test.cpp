@@ -84,4 +84,35 @@ TEST_F(OperationQueueTest, WaitingForQueuedOperationsWithASemaphore) {
     EXPECT_EQ(log, (std::vector<std::string>{"0", "1", "2"}));
 }
 
+// A hand-off runs on the caller while nothing waits or runs, and otherwise
+// takes its turn; either way the serial queue sees the call order.
+TEST_F(OperationQueueTest, HandOffsRunAtOnceOnlyWhenNothingIsAheadOfThem) {
+    platform::QueueRef underlying = dispatcher.makeSerialQueue("APMAnalyticsOperationQueue");
+    OperationQueue operations(underlying, true);
+    auto handOff = [&](const std::string& name) {
+        operations.addHandOffOperation([this, name] { serial->async([this, name] { log.push_back(name); }); });
+    };
+    handOff("held");
+    operations.setSuspended(false);
+    handOff("behind-held");
+    dispatcher.drain();
+    EXPECT_EQ(log, (std::vector<std::string>{"held", "behind-held"}));
+
+    // Idle: handed on before the underlying queue runs anything.
+    log.clear();
+    handOff("idle");
+    serial->async([this] { log.push_back("posted-after"); });
+    dispatcher.drain();
+    EXPECT_EQ(log, (std::vector<std::string>{"idle", "posted-after"}));
+
+    // While an operation runs, a hand-off made from it waits its turn.
+    log.clear();
+    operations.addOperation([&] {
+        handOff("from-running");
+        serial->async([this] { log.push_back("running-posted"); });
+    });
+    dispatcher.drain();
+    EXPECT_EQ(log, (std::vector<std::string>{"running-posted", "from-running"}));
+}
+
 }  // namespace
