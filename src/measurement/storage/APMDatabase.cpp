@@ -73,6 +73,22 @@ APMResult<std::int64_t> APMDatabase::queryInteger(const std::string& sql,
     return integerValue(*row.value, 0, sql);
 }
 
+APMResult<bool> APMDatabase::existsInTable(const std::string& table, const std::string& sql,
+                                           const std::vector<std::string>& arguments) {
+    std::string key = sql;
+    for (const std::string& argument : arguments) (key += '\x1f') += argument;
+    const std::uint64_t generation = store_->tableWriteGeneration(table);
+    if (const auto kept = keptExists_.find(key);
+        store_->isOpen() && kept != keptExists_.end() && kept->second.tableGeneration == generation) {
+        return APMResult<bool>::success(kept->second.exists);
+    }
+    auto exists = queryInteger(sql, APMSqliteStore::Parameters(arguments.begin(), arguments.end()));
+    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
+    const bool answer = exists.value.value_or(0) != 0;
+    keptExists_[key] = {generation, answer};
+    return APMResult<bool>::success(answer);
+}
+
 APMResult<double> APMDatabase::queryReal(const std::string& sql, const APMSqliteStore::Parameters& parameters) {
     auto row = store_->firstRow(sql, parameters);
     if (row.failed()) return APMResult<double>::failure(*row.error);

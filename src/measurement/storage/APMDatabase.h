@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "measurement/storage/APMAppMetadata.h"
@@ -270,6 +271,11 @@ private:
     // when there is no row or the column is NULL.
     APMResult<std::int64_t> queryInteger(const std::string& sql, const APMSqliteStore::Parameters& parameters);
     APMResult<double> queryReal(const std::string& sql, const APMSqliteStore::Parameters& parameters);
+    // "SELECT EXISTS (...)" over `table` alone, with text arguments, answered
+    // from the last read while the table is unwritten: some are asked on
+    // every event and almost never change. Failures are never kept.
+    APMResult<bool> existsInTable(const std::string& table, const std::string& sql,
+                                  const std::vector<std::string>& arguments);
     // Column `column` of `row` as queryInteger / queryReal answer it (errors name `sql`).
     static APMResult<std::int64_t> integerValue(const APMSqliteRow& row, std::size_t column, const std::string& sql);
     static APMResult<double> realValue(const APMSqliteRow& row, std::size_t column, const std::string& sql);
@@ -292,4 +298,9 @@ private:
     std::function<APMStorageLimits()> limitsProvider_;
     std::optional<std::int64_t> lastEnsuredMetadataFingerprint_;
     std::uint64_t filterWrites_ = 0;
+    struct KeptExists {
+        std::uint64_t tableGeneration = 0;
+        bool exists = false;
+    };
+    std::unordered_map<std::string, KeptExists> keptExists_;  // by SQL and arguments
 };

@@ -83,9 +83,7 @@ APMResult<std::vector<APMConditionalUserPropertyRecord>> APMDatabase::conditiona
 }
 
 APMResult<bool> APMDatabase::containsConditionalUserProperties() {
-    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM conditional_properties)", {});
-    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
-    return APMResult<bool>::success(exists.value.value_or(0) != 0);
+    return existsInTable(kTable, std::string("SELECT EXISTS (SELECT 1 FROM ") + kTable + ")", {});
 }
 
 APMResult<APMConditionalUserPropertyRecord> APMDatabase::conditionalUserPropertyWithName(const std::string& name) {

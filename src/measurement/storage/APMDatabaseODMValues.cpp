@@ -17,9 +17,7 @@ APMResult<APMODMValue> APMDatabase::ODMValueWithName(const std::string& name) {
 }
 
 APMResult<bool> APMDatabase::containsODMValues() {
-    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM odm_values)", {});
-    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
-    return APMResult<bool>::success(exists.value.value_or(0) != 0);
+    return existsInTable("odm_values", "SELECT EXISTS (SELECT 1 FROM odm_values)", {});
 }
 
 bool APMDatabase::updateODMValue(const std::string& value, const std::string& name, double setTimestamp,

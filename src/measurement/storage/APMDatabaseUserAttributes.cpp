@@ -33,20 +33,15 @@ APMResult<APMUserAttribute> APMDatabase::userAttributeWithName(const std::string
 }
 
 APMResult<bool> APMDatabase::containsUserAttributeWithName(const std::string& name) {
-    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name = ?)", {name});
-    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
-    return APMResult<bool>::success(exists.value.value_or(0) != 0);
+    return existsInTable("user_attributes", "SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name = ?)", {name});
 }
 
 APMResult<bool> APMDatabase::containsUserAttributeWithAnyName(const std::vector<std::string>& names) {
     if (names.empty()) return APMResult<bool>::success(false);
     std::string placeholders = "?";
     for (std::size_t i = 1; i < names.size(); ++i) placeholders += ", ?";
-    std::vector<APMSqliteValue> arguments(names.begin(), names.end());
-    auto exists = queryInteger("SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name IN (" + placeholders + "))",
-                               arguments);
-    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
-    return APMResult<bool>::success(exists.value.value_or(0) != 0);
+    return existsInTable("user_attributes",
+                         "SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name IN (" + placeholders + "))", names);
 }
 
 bool APMDatabase::deleteUserAttributeWithName(const std::string& name, APMError* error) {

@@ -6,11 +6,22 @@
 
 namespace {
 
+// Fetched once: handed the legacy EVP_md5() object, every digest would look
+// the algorithm up among the providers again, which costs more than hashing
+// a short record. Kept for the life of the process.
+const EVP_MD* md5Algorithm() {
+    static const EVP_MD* const algorithm = [] {
+        const EVP_MD* fetched = EVP_MD_fetch(nullptr, "MD5", nullptr);
+        return fetched ? fetched : EVP_md5();
+    }();
+    return algorithm;
+}
+
 std::array<std::uint8_t, 16> md5(const void* bytes, std::size_t size) {
     std::array<std::uint8_t, 16> digest{};
     unsigned int length = 0;
     // MD5 through the EVP interface cannot fail for in-memory input.
-    EVP_Digest(bytes, size, digest.data(), &length, EVP_md5(), nullptr);
+    EVP_Digest(bytes, size, digest.data(), &length, md5Algorithm(), nullptr);
     return digest;
 }
 

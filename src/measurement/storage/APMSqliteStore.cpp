@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <string_view>
 
 #include "measurement/storage/APMMonitor.h"
 
@@ -79,6 +82,26 @@ void removeDatabaseFiles(const std::string& path, std::error_code& mainFileError
 
 }  // namespace
 
+namespace {
+
+// Beginning (even exclusively), committing, or opening and releasing a
+// savepoint changes no row; rolling back does.
+bool beginsOrEndsTransaction(std::string_view sql) {
+    const std::size_t start = sql.find_first_not_of(" \t\n");
+    if (start == std::string_view::npos) return false;
+    sql.remove_prefix(start);
+    for (std::string_view keyword : {"BEGIN", "END", "COMMIT", "SAVEPOINT", "RELEASE"}) {
+        if (sql.size() >= keyword.size() &&
+            std::equal(keyword.begin(), keyword.end(), sql.begin(),
+                       [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); })) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 class APMSqliteStore::Statement {
 public:
     Statement() = default;
@@ -86,6 +109,9 @@ public:
     Statement& operator=(const Statement&) = delete;
     ~Statement() {
         if (handle == nullptr) return;
+        // A write that reported no row (DDL, a table emptied at once, or
+        // one that changed nothing) may have changed any table.
+        if (store != nullptr && writes && store->rowWrites_ == rowWritesBefore) ++store->unattributedWrites_;
         if (cached) {
             sqlite3_reset(handle);
             sqlite3_clear_bindings(handle);
@@ -97,6 +123,9 @@ public:
     sqlite3_stmt* handle = nullptr;
     bool cached = false;
     std::shared_ptr<const std::vector<std::string>> names;
+    APMSqliteStore* store = nullptr;
+    bool writes = false;
+    std::uint64_t rowWritesBefore = 0;
 };
 
 std::unique_ptr<APMSqliteStore> APMSqliteStore::open(const std::string& path, APMError* error) {
@@ -132,7 +161,29 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::open(const std::string& path, AP
 }
 
 APMSqliteStore::APMSqliteStore(std::string path, sqlite3* db, bool recreated)
-    : path_(std::move(path)), db_(db), recreated_(recreated) {}
+    : path_(std::move(path)), db_(db), recreated_(recreated) {
+    sqlite3_update_hook(db_, &APMSqliteStore::rowChanged, this);
+}
+
+void APMSqliteStore::rowChanged(void* store, int, const char*, const char* table, long long) {
+    auto& self = *static_cast<APMSqliteStore*>(store);
+    ++self.rowWrites_;
+    for (auto& [name, count] : self.tableWrites_) {
+        if (name == table) {
+            ++count;
+            return;
+        }
+    }
+    self.tableWrites_.emplace_back(table, 1);
+}
+
+std::uint64_t APMSqliteStore::tableWriteGeneration(std::string_view table) const {
+    std::uint64_t rows = 0;
+    for (const auto& [name, count] : tableWrites_) {
+        if (name == table) rows = count;
+    }
+    return rows + unattributedWrites_ + rollbackCount_;
+}
 
 APMSqliteStore::~APMSqliteStore() { closeConnection(); }
 
@@ -142,6 +193,7 @@ void APMSqliteStore::closeConnection() {
     columnNames_.clear();
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
+    ++unattributedWrites_;
     savepointDepth_ = 0;
 }
 
@@ -200,6 +252,9 @@ bool APMSqliteStore::prepare(const std::string& sql, const Parameters& parameter
     }
     statement.names = names;
     if (!statement.cached) columnNames_.erase(statement.handle);
+    statement.store = this;
+    statement.writes = sqlite3_stmt_readonly(statement.handle) == 0 && !beginsOrEndsTransaction(sql);
+    statement.rowWritesBefore = rowWrites_;
 
     if (sqlite3_bind_parameter_count(statement.handle) != static_cast<int>(parameters.size())) {
         APMSetError(error, kAPMDatabaseErrorInvalidArgument,
@@ -313,6 +368,7 @@ bool APMSqliteStore::executeScript(const std::string& sql, APMError* error) {
         return false;
     }
     int code = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+    ++unattributedWrites_;
     if (code != SQLITE_OK) {
         if (error) *error = sqliteError(code, sql);
         return false;

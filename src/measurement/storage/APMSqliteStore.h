@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -76,6 +77,12 @@ public:
     // The rollbacks (of transactions and savepoints) performTransaction has
     // run, so that a reader keeping rows can tell that writes it saw were undone.
     std::uint64_t rollbackCount() const { return rollbackCount_; }
+    // A count that moves whenever rows of `table` may have changed through
+    // this connection: its own rows written, and every change SQLite does not
+    // report row by row (schema changes, a table emptied at once, scripts),
+    // rollbacks and closing. A reader may keep what it read of the table
+    // while the count stands still.
+    std::uint64_t tableWriteGeneration(std::string_view table) const;
     bool isInTransaction() const;
     // Runs the block's reads against one snapshot of the file (a deferred
     // transaction that is ended, never committed with changes); inside an
@@ -114,6 +121,7 @@ private:
     bool prepare(const std::string& sql, const Parameters& parameters, Statement& statement, APMError* error);
     APMError sqliteError(int code, const std::string& sql) const;
     void closeConnection();
+    static void rowChanged(void* store, int operation, const char* database, const char* table, long long rowid);
 
     std::string path_;
     sqlite3* db_;
@@ -124,4 +132,9 @@ private:
     // Transactions and savepoints performTransaction has open.
     int openTransactions_ = 0;
     std::uint64_t rollbackCount_ = 0;
+    // Rows written per table, every row written, and the writes no table
+    // can be named for (see tableWriteGeneration).
+    std::vector<std::pair<std::string, std::uint64_t>> tableWrites_;
+    std::uint64_t rowWrites_ = 0;
+    std::uint64_t unattributedWrites_ = 0;
 };

@@ -77,6 +77,19 @@ TEST_F(TransactionsPerEvent, AnEventOfAnExpiredSessionRemovesItsPropertiesOnceTh
     EXPECT_EQ(storedNames().back(), "second");
 }
 
+TEST_F(TransactionsPerEvent, AnExpiredSessionsPropertiesAreLookedForAgainOnlyAfterAUserPropertyWrite) {
+    ASSERT_TRUE(engine->isSessionExpired());
+    const std::string lookup = "SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name IN (?, ?, ?))";
+    log("first");
+    EXPECT_EQ(countOf(lookup, [&] { log("second"); }), 0);
+    APMError error;
+    ASSERT_TRUE(engine->database()->updateUserAttribute(
+        APMUserAttribute("auto", "_sid", APMValue(std::int64_t{7}), now()), &error))
+        << error.text();
+    EXPECT_EQ(countOf(lookup, [&] { log("third"); }), 1);
+    EXPECT_FALSE(property("_sid"));
+}
+
 TEST_F(TransactionsPerEvent, TheUploadPlanAfterAnEventTakesNoReadTransaction) {
     EXPECT_EQ(countOf("BEGIN DEFERRED TRANSACTION", [&] { log("planned"); }), 0);
 }

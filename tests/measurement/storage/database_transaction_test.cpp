@@ -126,4 +126,29 @@ TEST_F(DatabaseTransactions, UpsertRespectsTheTableLimit) {
     EXPECT_TRUE(upsert("a", nullptr)) << "an existing key is always rewritten";
 }
 
+// Existence answers may be kept between reads; every way the table can
+// change must show in the next answer: a row written or deleted, a write
+// seen inside its transaction and gone after its rollback, and the whole
+// table emptied at once by a reset.
+TEST_F(DatabaseTransactions, ExistenceAnswersFollowEveryChangeOfTheirTable) {
+    auto stored = [&] { return db().containsUserAttributeWithName("p").value.value_or(false); };
+    EXPECT_FALSE(stored());
+    ASSERT_TRUE(db().updateUserAttribute(APMUserAttribute("app", "p", APMValue(1), 1), nullptr));
+    EXPECT_TRUE(stored());
+    ASSERT_TRUE(db().deleteUserAttributeWithName("p", nullptr));
+    EXPECT_FALSE(stored());
+
+    EXPECT_FALSE(db().performTransaction([&] {
+        EXPECT_TRUE(db().updateUserAttribute(APMUserAttribute("app", "p", APMValue(2), 2), nullptr));
+        EXPECT_TRUE(stored());
+        return false;
+    }));
+    EXPECT_FALSE(stored());
+
+    ASSERT_TRUE(db().updateUserAttribute(APMUserAttribute("app", "p", APMValue(3), 3), nullptr));
+    EXPECT_TRUE(stored());
+    ASSERT_TRUE(db().reset(nullptr));
+    EXPECT_FALSE(stored());
+}
+
 }  // namespace
