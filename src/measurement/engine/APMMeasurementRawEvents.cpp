@@ -17,7 +17,6 @@
 #include "measurement/messages/MessageSlots.h"
 #include "measurement/messages/RepeatedMessages.h"
 #include "measurement/storage/APMDatabase.h"
-#include "measurement/storage/APMDigest.h"
 #include "measurement/storage/APMEnvironmentInfo.h"
 #include "measurement/storage/APMMonitor.h"
 #include "measurement/storage/APMNameMaps.h"
@@ -224,7 +223,8 @@ bool APMMeasurement::writeEvent(const APMEvent& event, bool, bool isRealtime, bo
     // Encoded once: the same bytes give the stored metadata and the fingerprint.
     const APMBytes encodedMetadata = APMEncodedMessage(*metadata);
     APMError error;
-    if (!database->insertIfNotExistsRawEventMetadata(encodedMetadata, &error)) {
+    std::int64_t fingerprint = 0;
+    if (!database->insertIfNotExistsRawEventMetadata(encodedMetadata, &error, &fingerprint)) {
         log->log(1, 23068, "Data loss. Cannot record event metadata. Error", error);
         return false;
     }
@@ -235,7 +235,6 @@ bool APMMeasurement::writeEvent(const APMEvent& event, bool, bool isRealtime, bo
         return false;
     }
     if (*deleted.value != 0) log->log(4, 23070, "Data loss. Too many events stored on disk. Deleted count", *deleted.value);
-    const std::int64_t fingerprint = APM64LSBMD5(encodedMetadata.data(), encodedMetadata.size());
     if (!database->insertRawEvent(event.name(), event.timestamp(), APMEncodedEvent(event), fingerprint, isRealtime,
                                   &error)) {
         log->log(1, 23071, "Data loss. Cannot record raw event. Error", error);

@@ -74,19 +74,25 @@ APMResult<std::int64_t> APMDatabase::queryInteger(const std::string& sql,
 }
 
 APMResult<bool> APMDatabase::existsInTable(const std::string& table, const std::string& sql,
-                                           const std::vector<std::string>& arguments) {
+                                           const APMSqliteStore::Parameters& parameters) {
     std::string key = sql;
-    for (const std::string& argument : arguments) (key += '\x1f') += argument;
-    const std::uint64_t generation = store_->tableWriteGeneration(table);
-    if (const auto kept = keptExists_.find(key);
-        store_->isOpen() && kept != keptExists_.end() && kept->second.tableGeneration == generation) {
-        return APMResult<bool>::success(kept->second.exists);
+    for (const APMSqliteValue& parameter : parameters) {
+        key += '\x1f';
+        if (const auto* text = std::get_if<std::string>(&parameter)) {
+            key += *text;
+        } else if (const auto* integer = std::get_if<std::int64_t>(&parameter)) {
+            key += std::to_string(*integer);
+        } else {
+            return queryExists(sql, parameters);  // not kept: no reader asks with other kinds
+        }
     }
-    auto exists = queryInteger(sql, APMSqliteStore::Parameters(arguments.begin(), arguments.end()));
+    return keptRead(keptExists_, table, key, [&] { return queryExists(sql, parameters); });
+}
+
+APMResult<bool> APMDatabase::queryExists(const std::string& sql, const APMSqliteStore::Parameters& parameters) {
+    auto exists = queryInteger(sql, parameters);
     if (exists.failed()) return APMResult<bool>::failure(*exists.error);
-    const bool answer = exists.value.value_or(0) != 0;
-    keptExists_[key] = {generation, answer};
-    return APMResult<bool>::success(answer);
+    return APMResult<bool>::success(exists.value.value_or(0) != 0);
 }
 
 APMResult<double> APMDatabase::queryReal(const std::string& sql, const APMSqliteStore::Parameters& parameters) {

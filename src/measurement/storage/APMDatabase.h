@@ -18,7 +18,7 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "measurement/storage/APMAppMetadata.h"
@@ -27,6 +27,7 @@
 #include "measurement/storage/APMDatabaseRecords.h"
 #include "measurement/storage/APMError.h"
 #include "measurement/storage/APMEventAggregates.h"
+#include "measurement/storage/APMKeptReads.h"
 #include "measurement/storage/APMSqliteStore.h"
 #include "measurement/storage/APMUserAttribute.h"
 
@@ -139,8 +140,10 @@ public:
     APMResult<std::int64_t> deleteRawEventsWithMetadataFingerprint(std::int64_t fingerprint);
     APMResult<bool> containsRawEventWithMetadataFingerprint(std::int64_t fingerprint);
     // Stores the encoded MeasurementBundle under its fingerprint unless
-    // present (table limit 100000); empty bytes are refused.
-    [[nodiscard]] bool insertIfNotExistsRawEventMetadata(const APMBytes& encodedBundle, APMError* error);
+    // present (table limit 100000); empty bytes are refused. The
+    // fingerprint goes to `*fingerprint` when given.
+    [[nodiscard]] bool insertIfNotExistsRawEventMetadata(const APMBytes& encodedBundle, APMError* error,
+                                                         std::int64_t* fingerprint = nullptr);
     APMResult<APMBytes> queryRawEventsMetadataWithFingerprint(std::int64_t fingerprint);
     [[nodiscard]] bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, APMError* error);
     // Keeps the newest maxEventsStored - 1 raw events (never a negative
@@ -271,11 +274,19 @@ private:
     // when there is no row or the column is NULL.
     APMResult<std::int64_t> queryInteger(const std::string& sql, const APMSqliteStore::Parameters& parameters);
     APMResult<double> queryReal(const std::string& sql, const APMSqliteStore::Parameters& parameters);
-    // "SELECT EXISTS (...)" over `table` alone, with text arguments, answered
-    // from the last read while the table is unwritten: some are asked on
-    // every event and almost never change. Failures are never kept.
+    APMResult<bool> queryExists(const std::string& sql, const APMSqliteStore::Parameters& parameters);
+    // "SELECT EXISTS (...)" over `table` alone, answered from the last read
+    // while the table is unwritten.
     APMResult<bool> existsInTable(const std::string& table, const std::string& sql,
-                                  const std::vector<std::string>& arguments);
+                                  const APMSqliteStore::Parameters& parameters);
+    // `read()`'s answer, or the one kept from the last read of `key` while
+    // `table` is unwritten (never once the store is closed).
+    template <class Value, class Read>
+    APMResult<Value> keptRead(APMKeptReads<Value>& kept, const std::string& table, const std::string& key,
+                              Read&& read) {
+        if (!store_->isOpen()) return read();
+        return kept.answer(key, store_->tableWriteGeneration(table), std::forward<Read>(read));
+    }
     // Column `column` of `row` as queryInteger / queryReal answer it (errors name `sql`).
     static APMResult<std::int64_t> integerValue(const APMSqliteRow& row, std::size_t column, const std::string& sql);
     static APMResult<double> realValue(const APMSqliteRow& row, std::size_t column, const std::string& sql);
@@ -298,9 +309,7 @@ private:
     std::function<APMStorageLimits()> limitsProvider_;
     std::optional<std::int64_t> lastEnsuredMetadataFingerprint_;
     std::uint64_t filterWrites_ = 0;
-    struct KeptExists {
-        std::uint64_t tableGeneration = 0;
-        bool exists = false;
-    };
-    std::unordered_map<std::string, KeptExists> keptExists_;  // by SQL and arguments
+    APMKeptReads<bool> keptExists_;
+    APMKeptReads<std::vector<APMUserAttribute>> keptAttributeLists_;
+    APMKeptReads<APMUserAttribute> keptAttributes_;
 };

@@ -122,19 +122,22 @@ APMResult<bool> APMDatabase::containsRawEventWithMetadataFingerprint(std::int64_
     return APMResult<bool>::success(exists.value.value_or(0) != 0);
 }
 
-bool APMDatabase::insertIfNotExistsRawEventMetadata(const APMBytes& encodedBundle, APMError* error) {
+bool APMDatabase::insertIfNotExistsRawEventMetadata(const APMBytes& encodedBundle, APMError* error,
+                                                     std::int64_t* fingerprintOut) {
     if (encodedBundle.empty()) {
         APMSetError(error, kAPMDatabaseErrorInvalidArgument, "Received empty raw event metadata to insert");
         return false;
     }
     const std::int64_t fingerprint = APM64LSBMD5(encodedBundle.data(), encodedBundle.size());
-    auto exists =
-        queryInteger("SELECT EXISTS (SELECT 1 FROM raw_events_metadata WHERE metadata_fingerprint = ?)", {fingerprint});
+    if (fingerprintOut) *fingerprintOut = fingerprint;
+    auto exists = existsInTable("raw_events_metadata",
+                                "SELECT EXISTS (SELECT 1 FROM raw_events_metadata WHERE metadata_fingerprint = ?)",
+                                {fingerprint});
     if (exists.failed()) {
         if (error) *error = *exists.error;
         return false;
     }
-    if (exists.value.value_or(0) == 0 &&
+    if (!*exists.value &&
         !upsertDataType(APMSqliteRow{{"metadata_fingerprint", fingerprint}, {"metadata", encodedBundle}},
                         "raw_events_metadata", "metadata_fingerprint", fingerprint, kRawEventMetadataTableLimit,
                         error)) {

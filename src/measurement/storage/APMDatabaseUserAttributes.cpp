@@ -24,12 +24,15 @@ APMError unreadableAttribute() {
 }  // namespace
 
 APMResult<APMUserAttribute> APMDatabase::userAttributeWithName(const std::string& name) {
-    auto row = store_->firstRow("SELECT name, origin, set_timestamp, value FROM user_attributes WHERE name = ?", {name});
-    if (row.failed()) return APMResult<APMUserAttribute>::failure(*row.error);
-    if (!row.value) return APMResult<APMUserAttribute>::none();
-    auto attribute = attributeFromRow(*row.value);
-    if (!attribute) return APMResult<APMUserAttribute>::failure(unreadableAttribute());
-    return APMResult<APMUserAttribute>::success(std::move(*attribute));
+    return keptRead(keptAttributes_, "user_attributes", name, [&] {
+        auto row =
+            store_->firstRow("SELECT name, origin, set_timestamp, value FROM user_attributes WHERE name = ?", {name});
+        if (row.failed()) return APMResult<APMUserAttribute>::failure(*row.error);
+        if (!row.value) return APMResult<APMUserAttribute>::none();
+        auto attribute = attributeFromRow(*row.value);
+        if (!attribute) return APMResult<APMUserAttribute>::failure(unreadableAttribute());
+        return APMResult<APMUserAttribute>::success(std::move(*attribute));
+    });
 }
 
 APMResult<bool> APMDatabase::containsUserAttributeWithName(const std::string& name) {
@@ -41,7 +44,8 @@ APMResult<bool> APMDatabase::containsUserAttributeWithAnyName(const std::vector<
     std::string placeholders = "?";
     for (std::size_t i = 1; i < names.size(); ++i) placeholders += ", ?";
     return existsInTable("user_attributes",
-                         "SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name IN (" + placeholders + "))", names);
+                         "SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name IN (" + placeholders + "))",
+                         APMSqliteStore::Parameters(names.begin(), names.end()));
 }
 
 bool APMDatabase::deleteUserAttributeWithName(const std::string& name, APMError* error) {
@@ -91,9 +95,11 @@ APMResult<std::vector<APMUserAttribute>> attributesFromRows(APMResult<std::vecto
 
 APMResult<std::vector<APMUserAttribute>> APMDatabase::userAttributesIncludingInternal(bool includingInternal) {
     const std::string filter = includingInternal ? "" : " WHERE substr(name, 1, 1) != '_'";
-    return attributesFromRows(store_->recordsForQuery(
-        "SELECT name, origin, set_timestamp, value FROM user_attributes" + filter + " ORDER BY rowid LIMIT ?",
-        {kUserAttributesReadLimit}));
+    return keptRead(keptAttributeLists_, "user_attributes", filter, [&] {
+        return attributesFromRows(store_->recordsForQuery(
+            "SELECT name, origin, set_timestamp, value FROM user_attributes" + filter + " ORDER BY rowid LIMIT ?",
+            {kUserAttributesReadLimit}));
+    });
 }
 
 APMResult<std::vector<APMUserAttribute>> APMDatabase::allLifetimeValueUserAttributes() {

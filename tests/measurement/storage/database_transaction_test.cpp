@@ -126,12 +126,17 @@ TEST_F(DatabaseTransactions, UpsertRespectsTheTableLimit) {
     EXPECT_TRUE(upsert("a", nullptr)) << "an existing key is always rewritten";
 }
 
-// Existence answers may be kept between reads; every way the table can
+// Answers of reads of a table may be kept between reads; every way the table can
 // change must show in the next answer: a row written or deleted, a write
 // seen inside its transaction and gone after its rollback, and the whole
 // table emptied at once by a reset.
 TEST_F(DatabaseTransactions, ExistenceAnswersFollowEveryChangeOfTheirTable) {
-    auto stored = [&] { return db().containsUserAttributeWithName("p").value.value_or(false); };
+    auto stored = [&] {
+        const auto all = db().userAttributesIncludingInternal(true).value;
+        const bool listed = all && all->size() == 1;
+        EXPECT_EQ(listed, db().userAttributeWithName("p").value.has_value());
+        return db().containsUserAttributeWithName("p").value.value_or(false) && listed;
+    };
     EXPECT_FALSE(stored());
     ASSERT_TRUE(db().updateUserAttribute(APMUserAttribute("app", "p", APMValue(1), 1), nullptr));
     EXPECT_TRUE(stored());
