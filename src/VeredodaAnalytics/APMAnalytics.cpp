@@ -326,7 +326,7 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
             appID, enabled, deactivated, safelist,
             std::make_shared<apm_analytics::SuiteFacadeState>(strong->suite, loadTimestamp()), &strong->dispatcher,
             APMAnalyticsFacadeHooks{
-                [](const APMEvent& event) { notifyEventListeners(event); },
+                [](APMEvent event) { handEventToListeners(std::move(event)); },
                 [consent = strong->consent] {
                     // The TCF client reports through the facade and stores into its consent.
                     return std::make_shared<APMTCFClient>(std::make_shared<APMUserDefaults>(),

@@ -177,6 +177,8 @@ public:
     static std::optional<APMLogEventListenerToken> addLogEventListener(APMLogEventListener listener);
     static void removeLogEventListener(std::optional<APMLogEventListenerToken> token);
     static void notifyEventListeners(const APMEvent& event);
+    // The same for an event nobody else holds: it is handed on, not copied.
+    static void handEventToListeners(APMEvent event);
     static void notifyEventListenersOnSerialQueue(const APMEvent& event);
     static void setOpenURLListener(std::function<void(const std::string& url)> listener);
     static void handleOpenURL(const std::string& url, std::optional<std::string> metadata);

@@ -83,7 +83,7 @@ struct APMAnalyticsEngineSeams {
 // What the facade hands the engine at its creation, beside its state: the
 // engine calls these back (see APMMeasurementSeams).
 struct APMAnalyticsFacadeHooks {
-    std::function<void(const APMEvent&)> notifyEventListeners;
+    std::function<void(APMEvent)> notifyEventListeners;
     std::function<std::shared_ptr<APMTCFClient>()> makeTCFClient;
     std::function<void()> setProspectiveConsentSettings;
 };

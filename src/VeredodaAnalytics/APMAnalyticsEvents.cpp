@@ -218,8 +218,10 @@ void APMAnalytics::removeLogEventListener(std::optional<APMLogEventListenerToken
     });
 }
 
-void APMAnalytics::notifyEventListeners(const APMEvent& event) {
-    queueOperationWithBlock([event = event.copy()] { notifyEventListenersOnSerialQueue(event); });
+void APMAnalytics::notifyEventListeners(const APMEvent& event) { handEventToListeners(event.copy()); }
+
+void APMAnalytics::handEventToListeners(APMEvent event) {
+    queueOperationWithBlock([event = std::move(event)] { notifyEventListenersOnSerialQueue(event); });
 }
 
 void APMAnalytics::notifyEventListenersOnSerialQueue(const APMEvent& event) {

@@ -113,9 +113,9 @@ void APMMeasurement::logEventOnWorkerQueue(APMEvent event, bool notifyEventListe
         return;
     }
     // Listeners hear of the event as it was before the pipeline, once it has been handled.
-    const APMEvent copy = event.copy();
+    APMEvent copy = event.copy();
     handleEventOnWorkerQueue(event);
-    if (seams_.notifyEventListeners) seams_.notifyEventListeners(copy);
+    if (seams_.notifyEventListeners) seams_.notifyEventListeners(std::move(copy));
 }
 
 void APMMeasurement::logEvent(std::optional<APMEvent> event) {

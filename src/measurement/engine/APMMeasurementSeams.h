@@ -62,8 +62,8 @@ struct APMMeasurementSeams {
     std::function<bool()> isVeredodaRemoteConfigSDKPresent;
 
     // The event road.
-    // The facade's event listeners.
-    std::function<void(const APMEvent& event)> notifyEventListeners;
+    // The facade's event listeners, handed an event of their own.
+    std::function<void(APMEvent event)> notifyEventListeners;
     // Replaces the metadata's linkage bits (tests); empty: the engine's own.
     std::function<std::int32_t()> metadataLinkageBits;
 };
