@@ -182,7 +182,9 @@ std::optional<APMLogEventListenerToken> APMAnalytics::addLogEventListener(APMLog
         APMMonitor::shared()->log(2, 25012, "Attempted addition of nil log event listener.");
         return std::nullopt;
     }
-    const APMLogEventListenerToken token = state()->nextToken.fetch_add(1);
+    const auto held = state();
+    const APMLogEventListenerToken token = held->nextToken.fetch_add(1);
+    held->listenersHeld.fetch_add(1);
     auto work = [token, listener = std::move(listener)]() mutable {
         const auto facade = state();
         facade->hasListenerTable = true;
@@ -215,12 +217,14 @@ void APMAnalytics::removeLogEventListener(std::optional<APMLogEventListenerToken
             return;
         }
         table.erase(found);
+        facade->listenersHeld.fetch_sub(1);
     });
 }
 
 void APMAnalytics::notifyEventListeners(const APMEvent& event) { handEventToListeners(event.copy()); }
 
 void APMAnalytics::handEventToListeners(APMEvent event) {
+    if (state()->listenersHeld.load() == 0) return;
     queueOperationWithBlock([event = std::move(event)] { notifyEventListenersOnSerialQueue(event); });
 }
 

@@ -40,6 +40,11 @@ struct FacadeState {
     std::atomic<bool> deactivated{false};
     std::atomic<bool> enabled{false};  // written on the serial queue
 
+    // Listeners added, counted from the call on, and not yet removed, counted
+    // until their removal took effect: with none, no event needs handing to
+    // the serial queue, as none could hear it there.
+    std::atomic<int> listenersHeld{0};
+
     // Serial queue only.
     APMLogEventInterceptor interceptor;
     bool hasListenerTable = false;

@@ -102,6 +102,28 @@ TEST_F(EventRoadTest, ListenersThatThrowOrLeaveWhileCalledDoNotStopTheOthers) {
     EXPECT_EQ(heardNames(), (std::vector<std::string>{"one", "two"}));
 }
 
+// Events are handed to the serial queue only while a listener is held, yet
+// one whose addition or removal is still queued sees the same events as if
+// every event were handed on.
+TEST_F(EventRoadTest, ListenersHearWhatWasHandedOnWhileTheirAdditionWasQueuedAndNothingAfterTheirRemoval) {
+    APMAnalytics::resetForTesting({&dispatcher, &center, suite, nullptr, nullptr});
+    APMAnalytics::unsuspendOperationQueue();
+    std::vector<std::string> names;
+    auto handOn = [](const std::string& name) {
+        APMAnalytics::notifyEventListeners(*APMEvent::initWithOrigin("app", true, name, APMAnalytics::now(), 0, {}));
+    };
+    handOn("before");
+    const auto token = APMAnalytics::addLogEventListener([&](const APMEvent& event) { names.push_back(event.name()); });
+    handOn("with_the_addition_queued");
+    dispatcher.drain();
+    APMAnalytics::removeLogEventListener(token);
+    handOn("with_the_removal_queued");
+    dispatcher.drain();
+    handOn("after");
+    dispatcher.drain();
+    EXPECT_EQ(names, std::vector<std::string>{"with_the_addition_queued"});
+}
+
 TEST_F(EventRoadTest, RemovalMessages) {
     APMAnalytics::resetForTesting({&dispatcher, &center, suite, nullptr, nullptr});
     APMAnalytics::removeLogEventListener(std::nullopt);
