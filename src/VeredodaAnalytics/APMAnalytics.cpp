@@ -327,6 +327,7 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
             std::make_shared<apm_analytics::SuiteFacadeState>(strong->suite, loadTimestamp()), &strong->dispatcher,
             APMAnalyticsFacadeHooks{
                 [](APMEvent event) { handEventToListeners(std::move(event)); },
+                [] { return hasEventListeners(); },
                 [consent = strong->consent] {
                     // The TCF client reports through the facade and stores into its consent.
                     return std::make_shared<APMTCFClient>(std::make_shared<APMUserDefaults>(),

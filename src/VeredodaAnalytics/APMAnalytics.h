@@ -179,6 +179,8 @@ public:
     static void notifyEventListeners(const APMEvent& event);
     // The same for an event nobody else holds: it is handed on, not copied.
     static void handEventToListeners(APMEvent event);
+    // Whether a listener is added or being added (see listenersHeld).
+    static bool hasEventListeners();
     static void notifyEventListenersOnSerialQueue(const APMEvent& event);
     static void setOpenURLListener(std::function<void(const std::string& url)> listener);
     static void handleOpenURL(const std::string& url, std::optional<std::string> metadata);

@@ -187,7 +187,10 @@ void APMAnalyticsEngineBridge::createEngine(const std::string& appID, bool enabl
     if (!configuration.dispatcher) configuration.dispatcher = dispatcher;
     if (!configuration.facade) configuration.facade = std::move(facade);
     APMMeasurementSeams& seams = configuration.seams;
-    if (!seams.notifyEventListeners) seams.notifyEventListeners = std::move(hooks.notifyEventListeners);
+    if (!seams.notifyEventListeners) {
+        seams.notifyEventListeners = std::move(hooks.notifyEventListeners);
+        seams.hasEventListeners = std::move(hooks.hasEventListeners);
+    }
     if (!seams.makeTCFClient) seams.makeTCFClient = std::move(hooks.makeTCFClient);
     if (!seams.setProspectiveConsentSettings) {
         seams.setProspectiveConsentSettings = std::move(hooks.setProspectiveConsentSettings);

@@ -84,6 +84,7 @@ struct APMAnalyticsEngineSeams {
 // engine calls these back (see APMMeasurementSeams).
 struct APMAnalyticsFacadeHooks {
     std::function<void(APMEvent)> notifyEventListeners;
+    std::function<bool()> hasEventListeners;
     std::function<std::shared_ptr<APMTCFClient>()> makeTCFClient;
     std::function<void()> setProspectiveConsentSettings;
 };

@@ -223,8 +223,10 @@ void APMAnalytics::removeLogEventListener(std::optional<APMLogEventListenerToken
 
 void APMAnalytics::notifyEventListeners(const APMEvent& event) { handEventToListeners(event.copy()); }
 
+bool APMAnalytics::hasEventListeners() { return state()->listenersHeld.load() > 0; }
+
 void APMAnalytics::handEventToListeners(APMEvent event) {
-    if (state()->listenersHeld.load() == 0) return;
+    if (!hasEventListeners()) return;
     queueOperationWithBlock([event = std::move(event)] { notifyEventListenersOnSerialQueue(event); });
 }
 

@@ -245,6 +245,10 @@ public:
                                          const EventInterceptor& interceptor,
                                          const std::optional<APMObjectParameters>& addedScreenParameters);
     void logEventOnWorkerQueue(APMEvent event, bool notifyEventListeners);
+    // Whether the facade's listeners may hear an event (see the seams).
+    bool hasEventListeners() const {
+        return seams_.notifyEventListeners && (!seams_.hasEventListeners || seams_.hasEventListeners());
+    }
     void logEvent(std::optional<APMEvent> event);
     void setDefaultEventParameters(std::optional<DefaultParameterEntries> parameters);
     void handleSetDefaultEventParametersOnWorkerQueue(const std::optional<DefaultParameterEntries>& parameters,

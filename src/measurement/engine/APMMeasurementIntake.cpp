@@ -108,14 +108,14 @@ void APMMeasurement::logEventOnWorkerQueueWithOrigin(const std::string& origin, 
 }
 
 void APMMeasurement::logEventOnWorkerQueue(APMEvent event, bool notifyEventListeners) {
-    if (!notifyEventListeners) {
+    if (!notifyEventListeners || !hasEventListeners()) {
         handleEventOnWorkerQueue(event);
         return;
     }
     // Listeners hear of the event as it was before the pipeline, once it has been handled.
     APMEvent copy = event.copy();
     handleEventOnWorkerQueue(event);
-    if (seams_.notifyEventListeners) seams_.notifyEventListeners(std::move(copy));
+    seams_.notifyEventListeners(std::move(copy));
 }
 
 void APMMeasurement::logEvent(std::optional<APMEvent> event) {

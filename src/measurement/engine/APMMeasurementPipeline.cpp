@@ -74,7 +74,7 @@ void APMMeasurement::handleInternalEventOnWorkerQueue(APMEvent event) {
         }
     }
     handleEventOnWorkerQueue(event);
-    if (seams_.notifyEventListeners) seams_.notifyEventListeners(event.copy());
+    if (hasEventListeners()) seams_.notifyEventListeners(event.copy());
 }
 
 void APMMeasurement::handleEventOnWorkerQueue(APMEvent& event) {

@@ -62,8 +62,10 @@ struct APMMeasurementSeams {
     std::function<bool()> isVeredodaRemoteConfigSDKPresent;
 
     // The event road.
-    // The facade's event listeners, handed an event of their own.
+    // The facade's event listeners, handed an event of their own, and
+    // whether any may hear it (empty: assume so); with none, no copy is made.
     std::function<void(APMEvent event)> notifyEventListeners;
+    std::function<bool()> hasEventListeners;
     // Replaces the metadata's linkage bits (tests); empty: the engine's own.
     std::function<std::int32_t()> metadataLinkageBits;
 };
