@@ -159,8 +159,12 @@ void PetView::advanceAnimation(double dt) {
         updateSpriteLayer();
         return;
     }
-    vectorRedrawTick_ = (vectorRedrawTick_ + 1) % 2;
-    if (vectorRedrawTick_ == 0) setNeedsDisplay(true);
+    // Every second tick is smooth enough for the bob, and every pet drawing
+    // on the same tick would make that tick twice as long: vector pets take
+    // turns.
+    PetAnimationClock& clock = PetAnimationClock::shared();
+    if (!vectorRedrawTurn_) vectorRedrawTurn_ = clock.takeRedrawTurn();
+    if (clock.isRedrawTurn(*vectorRedrawTurn_)) setNeedsDisplay(true);
 }
 
 void PetView::startAnimating() {

@@ -110,6 +110,13 @@ void drawBodyShape(platform::Canvas& canvas, const Rect& r, const VectorPetAppea
     }
 }
 
+// The ghost's three hem holes below the body's bottom edge, for the clear
+// blend mode. Opaque: a kept picture of them erases by its alpha.
+void fillGhostHem(platform::Canvas& canvas, const Rect& r) {
+    canvas.setFillColor(colors::black);
+    for (double dx : {12.0, 29.0, 46.0}) canvas.fillPath(Path::ellipse({r.minX() + dx, r.minY() - 7, 16, 16}));
+}
+
 void drawKindAccents(platform::Canvas& canvas, const Rect& r, const VectorPetAppearance& pet) {
     switch (pet.kind) {
     case PetKind::cat:
@@ -130,9 +137,8 @@ void drawKindAccents(platform::Canvas& canvas, const Rect& r, const VectorPetApp
     }
     case PetKind::ghost:
         // The hem is cut out of the body: what lies behind shows through.
-        canvas.setFillColor(colors::clear);
         canvas.setBlendMode(platform::BlendMode::clear);
-        for (double dx : {12.0, 29.0, 46.0}) canvas.fillPath(Path::ellipse({r.minX() + dx, r.minY() - 7, 16, 16}));
+        fillGhostHem(canvas, r);
         canvas.setBlendMode(platform::BlendMode::normal);
         break;
     default: break;
@@ -186,7 +192,8 @@ void drawVectorBodyAndFace(platform::Canvas& canvas, const Rect& body, const Vec
     // The ring reaches 6 points around the body; ears, stem and leaves up to
     // 20 points above it.
     const Rect extent{pet.bounds.minX() - 2, rest.minY() - 8, pet.bounds.width() + 4, rest.height() + 8 + 24};
-    auto drawMoving = [&](std::string_view step, const std::function<void(platform::Canvas&)>& draw) {
+    auto drawMoving = [&](std::string_view step, const std::function<void(platform::Canvas&)>& draw,
+                          platform::BlendMode mode = platform::BlendMode::normal) {
         platform::PictureKey key = pictureKey(step);
         appendToKey(key.description, rest);
         platform::appendToKey(key.description, rawValue(pet.kind));
@@ -194,6 +201,7 @@ void drawVectorBodyAndFace(platform::Canvas& canvas, const Rect& body, const Vec
         platform::appendToKey(key.description, double(isVectorPetWinking(pet.animationTick, pet.isFocused)));
         key.wholePixelShifts = true;
         canvas.save();
+        canvas.setBlendMode(mode);
         canvas.translate(0, body.minY() - rest.minY());
         canvas.drawPicture(key, extent, draw);
         canvas.restore();
@@ -206,16 +214,21 @@ void drawVectorBodyAndFace(platform::Canvas& canvas, const Rect& body, const Vec
         return;
     }
     // The ghost's hem clears what lies behind the body, the shadow too, so
-    // it is cut in place between the body and the face (which lies above it).
+    // it is cut in place between the body and the face (which lies above it):
+    // a picture moving with the body too, erasing under the clear blend mode.
     drawMoving("ghost body", [&](platform::Canvas& c) {
         c.save();
         drawBodyShape(c, rest, pet);
         c.restore();
     });
-    canvas.save();
-    canvas.setFillColor(accentColor(pet.kind));
-    drawKindAccents(canvas, body, pet);
-    canvas.restore();
+    drawMoving(
+        "ghost hem",
+        [&](platform::Canvas& c) {
+            c.save();
+            fillGhostHem(c, rest);
+            c.restore();
+        },
+        platform::BlendMode::clear);
     drawMoving("face", [&](platform::Canvas& c) { drawVectorFace(c, rest, pet); });
 }
 

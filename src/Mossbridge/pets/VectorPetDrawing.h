@@ -44,7 +44,8 @@ void drawVectorPet(platform::Canvas& canvas, const VectorPetAppearance& pet);
 
 // Body and face as a picture moving with the bob; for the ghost, whose hem
 // clears what lies behind, the body and the face are two such pictures with
-// the hem cut in place between them.
+// the hem cut in place between them by a third, drawn in the clear blend
+// mode.
 void drawVectorBodyAndFace(platform::Canvas& canvas, const platform::Rect& body, const VectorPetAppearance& pet);
 void drawVectorBody(platform::Canvas& canvas, const platform::Rect& body, const VectorPetAppearance& pet);
 void drawVectorFace(platform::Canvas& canvas, const platform::Rect& body, const VectorPetAppearance& pet);

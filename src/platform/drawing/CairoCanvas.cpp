@@ -421,11 +421,15 @@ void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const s
     cairo_get_matrix(cr, &m);
     // An image can stand in for the drawing only where it is painted pixel
     // for pixel and composited as each shape would have been: an upright
-    // transform, the normal blend mode and no extra transparency.
+    // transform, the normal or the clear blend mode and no extra
+    // transparency. Clearing with a shape keeps (1 - coverage) of what lies
+    // beneath, and so does erasing with the image of opaque shapes, whose
+    // alpha is their coverage (overlaps included: both multiply).
+    const cairo_operator_t mode = cairo_get_operator(cr);
     const bool paintable = hasArea(extent) && m.xy == 0 && m.yx == 0 && std::isfinite(m.xx) &&
                            std::isfinite(m.yy) && std::isfinite(m.x0) && std::isfinite(m.y0) &&
-                           cairo_get_operator(cr) == CAIRO_OPERATOR_OVER && impl().state().alpha == 1 &&
-                           impl().width > 0 && impl().height > 0;
+                           (mode == CAIRO_OPERATOR_OVER || mode == CAIRO_OPERATOR_CLEAR) &&
+                           impl().state().alpha == 1 && impl().width > 0 && impl().height > 0;
     if (!paintable) {
         draw(*this);
         return;
@@ -473,6 +477,7 @@ void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const s
     const double x = picture->x + shiftX, y = picture->y + shiftY;
     cairo_save(cr);
     cairo_identity_matrix(cr);
+    if (mode == CAIRO_OPERATOR_CLEAR) cairo_set_operator(cr, CAIRO_OPERATOR_DEST_OUT);
     cairo_set_source_surface(cr, source, x, y);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_new_path(cr);

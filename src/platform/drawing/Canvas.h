@@ -68,11 +68,13 @@ public:
     virtual void drawText(std::string_view text, const TextStyle& style, const Rect& box) = 0;
 
     // Runs `draw`, which must draw the picture named by `key`, only inside
-    // `extent`, with the normal blend mode, setting every colour and line
-    // width it uses and leaving saves balanced. A canvas may instead keep the
-    // result as an image and paint that again whenever the same key is drawn
-    // with the same transform: the pixels are those `draw` would have made.
-    // This canvas draws directly.
+    // `extent`, without changing the blend mode, setting every colour and
+    // line width it uses and leaving saves balanced. A canvas may instead
+    // keep the result as an image and paint that again whenever the same key
+    // is drawn with the same transform: the pixels are those `draw` would
+    // have made. Under the clear blend mode the picture erases what lies
+    // beneath its shapes, which must then be opaque (the image's alpha is
+    // what it erases). This canvas draws directly.
     virtual void drawPicture(const PictureKey& key, const Rect& extent, const std::function<void(Canvas&)>& draw) {
         (void)key;
         (void)extent;

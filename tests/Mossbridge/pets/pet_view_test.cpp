@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
 #include "PetViewFixture.h"
 #include "platform/drawing/CairoCanvas.h"
@@ -202,17 +203,27 @@ TEST_F(PetViewSprite, HoveringShowsTheResizeGripAndTheHoverRow) {
 
 class PetViewVector : public testing::PetViewTest {};
 
-TEST_F(PetViewVector, VectorPetsHideTheLayersAndRedrawEverySecondTick) {
+TEST_F(PetViewVector, VectorPetsHideTheLayersAndRedrawEverySecondTickTakingTurns) {
     show(PetKind::blob);
     EXPECT_TRUE(view->layers().sprite->hidden);
     EXPECT_TRUE(view->layers().overlay->hidden);
     EXPECT_EQ(view->currentAnimationDrawState(), (PetView::AnimationDrawState{"", 0, 0, 6}));  // the built-in clip
+    const auto otherPanel = platform::Panel::make(server, {300, 100, PetView::basePetWidth, PetView::basePetHeight});
+    const auto other = PetView::make({0, 0, PetView::basePetWidth, PetView::basePetHeight},
+                                     assignmentOf(PetKind::ghost), {}, {}, dispatcher);
+    otherPanel->setContentView(other);
+    otherPanel->orderFront();
     view->startAnimating();
-    view->setNeedsDisplay(false);
-    view->advanceAnimation(1.0 / 60);
-    EXPECT_FALSE(view->needsDisplay());
-    view->advanceAnimation(1.0 / 60);
-    EXPECT_TRUE(view->needsDisplay());
+    other->startAnimating();
+    std::string redraws;  // per tick, the pets that asked to be drawn
+    for (int tick = 0; tick < 4; ++tick) {
+        view->setNeedsDisplay(false);
+        other->setNeedsDisplay(false);
+        dispatcher.virtualClock().advance(1.0 / 60);
+        PetAnimationClock::shared().tick();
+        redraws += std::string(view->needsDisplay() ? "A" : "-") + (other->needsDisplay() ? "B" : "-") + " ";
+    }
+    EXPECT_EQ(redraws, "-B A- -B A- ");
 }
 
 }  // namespace

@@ -252,18 +252,23 @@ TEST(VectorPetPictures, BodyAndFaceAreOnePictureThatMovesWithTheBob) {
     for (const auto* other : {&focused, &winking, &cat}) EXPECT_NE(bodyKey(*other), bodyKey(resting));
     EXPECT_NE(bodyKey(winking), bodyKey(focused));
     // The ghost's hem clears what lies behind: cut in place between its body
-    // and its face, each a moving picture.
+    // and its face, each a moving picture, and so is the hem.
     auto ghost = resting;
     ghost.kind = PetKind::ghost;
     platform::RecordingCanvas canvas;
     drawVectorPet(canvas, ghost);
-    ASSERT_GE(canvas.pictures().size(), 3u);
+    ASSERT_GE(canvas.pictures().size(), 4u);
     const auto& body = canvas.pictures()[1];
-    const auto& face = canvas.pictures()[2];
-    EXPECT_TRUE(body.key.wholePixelShifts && face.key.wholePixelShifts);
-    EXPECT_EQ(face.firstCommand, body.endCommand + 3);
-    for (std::size_t i = body.endCommand; i < face.firstCommand; ++i)
+    const auto& hem = canvas.pictures()[2];
+    const auto& face = canvas.pictures()[3];
+    EXPECT_TRUE(body.key.wholePixelShifts && hem.key.wholePixelShifts && face.key.wholePixelShifts);
+    EXPECT_EQ(hem.firstCommand, body.endCommand);
+    EXPECT_EQ(hem.endCommand, hem.firstCommand + 3);
+    EXPECT_EQ(face.firstCommand, hem.endCommand);
+    for (std::size_t i = hem.firstCommand; i < hem.endCommand; ++i) {
         EXPECT_EQ(canvas.commands()[i].blendMode, platform::BlendMode::clear) << i;
+        EXPECT_EQ(canvas.commands()[i].color.alpha, 1) << i;  // opaque: a kept image erases by its alpha
+    }
 }
 
 TEST(VectorPetPictures, KeysIgnoreTheMotionAndFollowWhatIsDrawn) {

@@ -152,6 +152,34 @@ TEST_F(CanvasPictures, BlendModesAndTransparencyAreDrawnDirectly) {
     EXPECT_EQ(CairoCanvas::pictureCacheStats().entries, 0u);
 }
 
+TEST_F(CanvasPictures, UnderTheClearBlendModeAKeptPictureErasesAsItsShapesWould) {
+    int draws = 0;
+    const auto holes = [&draws](Canvas& c) {
+        ++draws;
+        c.setFillColor(Color{0, 0, 0, 1});
+        c.fillPath(Path::ellipse({10.3, 3.1, 12, 12}));
+        c.fillPath(Path::ellipse({18.6, 5.4, 12, 12}));  // overlapping the first
+    };
+    auto erased = [&holes](bool asPicture) {
+        CairoCanvas canvas({64, 24}, 2);
+        canvas.setFillColor(teal);
+        canvas.fillPath(Path::roundedRect({1.5, 0.5, 60, 20}, 8, 8));
+        canvas.translate(0.25, 0.7);
+        canvas.setBlendMode(BlendMode::clear);
+        if (asPicture) canvas.drawPicture(keyOf("holes"), {0, 0, 60, 22}, holes);
+        else holes(canvas);
+        return canvas.finish();
+    };
+    const auto direct = erased(false);
+    draws = 0;
+    const auto first = erased(true);
+    const auto again = erased(true);
+    EXPECT_EQ(draws, 1);
+    EXPECT_LE(largestDifference(*direct, *first), 2);
+    EXPECT_EQ(largestDifference(*first, *again), 0);
+    EXPECT_EQ(direct->pixel(int(16.5 * 2), int((24 - 9.6) * 2)) >> 24, 0u);  // a hole's centre
+}
+
 TEST_F(CanvasPictures, APictureKeepsToItsExtent) {
     CairoCanvas canvas({20, 20}, 1);
     canvas.drawPicture(keyOf("spill"), {5, 5, 10, 10}, [](Canvas& c) {
