@@ -268,6 +268,10 @@ int main(int argc, char** argv) {
     for (const char* variable : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
         setenv(variable, (benchFolder() / variable).c_str(), 1);
     }
+    // An empty resources folder: the application's resources, once built
+    // beside the bench, hold a service file that would defer the start.
+    std::filesystem::create_directories(benchFolder() / "resources");
+    setenv("MOSSBRIDGE_RESOURCES", (benchFolder() / "resources").c_str(), 1);
     sqlite3_auto_extension(reinterpret_cast<void (*)()>(installTrace));
     benchmark::Initialize(&argc, argv);
     APMStoredMessageCodec::install(std::make_shared<APMWireStoredMessageCodec>());

@@ -284,9 +284,19 @@ private:
     template <class Value, class Read>
     APMResult<Value> keptRead(APMKeptReads<Value>& kept, const std::string& table, const std::string& key,
                               Read&& read) {
-        if (!store_->isOpen()) return read();
-        return kept.answer(key, store_->tableWriteGeneration(table), std::forward<Read>(read));
+        return keptRead(kept, store_->tableWriteGeneration(table), key, std::forward<Read>(read));
     }
+    template <class Value, class Read>
+    APMResult<Value> keptRead(APMKeptReads<Value>& kept, std::uint64_t generation, const std::string& key,
+                              Read&& read) {
+        if (!store_->isOpen()) return read();
+        return kept.answer(key, generation, std::forward<Read>(read));
+    }
+    // Moves whenever the queue or the raw events may have changed.
+    std::uint64_t uploadPlanGeneration() const;
+    APMResult<APMUploadPlanReads> readUploadPlan();
+    // Keeps the upload plan read at `before` across the raw event just inserted.
+    void carryUploadPlanOverRawEvent(std::uint64_t before, double timestamp, bool isRealtime);
     // Column `column` of `row` as queryInteger / queryReal answer it (errors name `sql`).
     static APMResult<std::int64_t> integerValue(const APMSqliteRow& row, std::size_t column, const std::string& sql);
     static APMResult<double> realValue(const APMSqliteRow& row, std::size_t column, const std::string& sql);
@@ -312,4 +322,5 @@ private:
     APMKeptReads<bool> keptExists_;
     APMKeptReads<std::vector<APMUserAttribute>> keptAttributeLists_;
     APMKeptReads<APMUserAttribute> keptAttributes_;
+    APMKeptReads<APMUploadPlanReads> keptUploadPlan_;
 };

@@ -20,8 +20,13 @@ bool APMDatabase::insertRawEvent(const std::string& name, double timestamp, cons
         APMSetError(error, kAPMDatabaseErrorInvalidArgument, "Received empty event to insert into raw events");
         return false;
     }
-    return run("INSERT INTO raw_events (name, timestamp, metadata_fingerprint, data, realtime) VALUES (?, ?, ?, ?, ?)",
-               {name, timestamp, metadataFingerprint, encodedEvent, std::int64_t{isRealtime}}, error);
+    const std::uint64_t before = uploadPlanGeneration();
+    if (!run("INSERT INTO raw_events (name, timestamp, metadata_fingerprint, data, realtime) VALUES (?, ?, ?, ?, ?)",
+             {name, timestamp, metadataFingerprint, encodedEvent, std::int64_t{isRealtime}}, error)) {
+        return false;
+    }
+    carryUploadPlanOverRawEvent(before, timestamp, isRealtime);
+    return true;
 }
 
 bool APMDatabase::updateRawEvent(const APMRawEventRecord& record, APMError* error) {

@@ -2,6 +2,8 @@
 // latest times and the real-time flags, each on its own or all in one
 // statement (one snapshot without a transaction).
 
+#include <algorithm>
+
 #include "measurement/storage/APMDatabase.h"
 
 namespace {
@@ -47,7 +49,34 @@ APMResult<bool> APMDatabase::containsRealtimeRawEvents() {
     return isNotEmpty(queryInteger(kRealtimeRawEventExists, {}));
 }
 
+std::uint64_t APMDatabase::uploadPlanGeneration() const {
+    return store_->tableWriteGeneration("queue") + store_->tableWriteGeneration("raw_events");
+}
+
+// Asked after every event: kept while neither table changes, and carried
+// over the event's own raw-event row by the writer.
 APMResult<APMUploadPlanReads> APMDatabase::uploadPlanReads() {
+    return keptRead(keptUploadPlan_, uploadPlanGeneration(), "", [&] { return readUploadPlan(); });
+}
+
+void APMDatabase::carryUploadPlanOverRawEvent(std::uint64_t before, double timestamp, bool isRealtime) {
+    // Exactly one row of one of the two tables changed: the one inserted.
+    const std::uint64_t after = uploadPlanGeneration();
+    if (after != before + 1) return;
+    keptUploadPlan_.carryOver("", before, after, [&](APMUploadPlanReads& plan) {
+        if (plan.bundlesEmpty.failed() || plan.rawEventsEmpty.failed() || plan.latestRawEventTime.failed() ||
+            plan.latestBundleTime.failed() || plan.realtimeBundles.failed() || plan.realtimeRawEvents.failed()) {
+            return false;
+        }
+        plan.rawEventsEmpty = APMResult<bool>::success(false);
+        plan.latestRawEventTime =
+            APMResult<double>::success(std::max(plan.latestRawEventTime.value.value_or(timestamp), timestamp));
+        if (isRealtime) plan.realtimeRawEvents = APMResult<bool>::success(true);
+        return true;
+    });
+}
+
+APMResult<APMUploadPlanReads> APMDatabase::readUploadPlan() {
     const char* const queries[] = {kQueuedBundleExists, kRawEventExists,       kLatestRawEventTime,
                                    kLatestBundleTime,   kRealtimeBundleExists, kRealtimeRawEventExists};
     std::string sql = "SELECT ";

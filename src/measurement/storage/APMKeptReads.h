@@ -30,6 +30,21 @@ public:
         return fresh;
     }
 
+    // For a writer that knows what its write did to an answer: the answer
+    // kept for `key` at `before` becomes `change(answer)` at `after`. An
+    // answer kept at another generation is left alone (it is stale anyway);
+    // `change` answering false drops the answer instead.
+    template <class Change>
+    void carryOver(const std::string& key, std::uint64_t before, std::uint64_t after, Change&& change) {
+        const auto kept = answers_.find(key);
+        if (kept == answers_.end() || kept->second.first != before || !kept->second.second.value) return;
+        if (!std::forward<Change>(change)(*kept->second.second.value)) {
+            answers_.erase(kept);
+            return;
+        }
+        kept->second.first = after;
+    }
+
 private:
     static constexpr std::size_t kMostKept = 64;
     std::unordered_map<std::string, std::pair<std::uint64_t, APMResult<Value>>> answers_;

@@ -156,4 +156,46 @@ TEST_F(DatabaseTransactions, ExistenceAnswersFollowEveryChangeOfTheirTable) {
     EXPECT_FALSE(stored());
 }
 
+// The upload plan may be kept, and carried over the raw events inserted;
+// after every kind of change it answers as its separate reads do.
+TEST_F(DatabaseTransactions, TheUploadPlanAnswersAsItsSeparateReadsAfterEveryChange) {
+    auto expectPlanAsReads = [&](const std::string& step) {
+        const auto plan = db().uploadPlanReads().value;
+        ASSERT_TRUE(plan) << step;
+        EXPECT_EQ(plan->bundlesEmpty.value, db().isQueuedBundleTableEmpty().value) << step;
+        EXPECT_EQ(plan->rawEventsEmpty.value, db().isRawEventsTableEmpty().value) << step;
+        EXPECT_EQ(plan->latestRawEventTime.value, db().queryLatestRawEventTime().value) << step;
+        EXPECT_EQ(plan->latestBundleTime.value, db().queryLatestBundleTime().value) << step;
+        EXPECT_EQ(plan->realtimeBundles.value, db().containsRealtimeBundles().value) << step;
+        EXPECT_EQ(plan->realtimeRawEvents.value, db().containsRealtimeRawEvents().value) << step;
+    };
+    auto rawEvent = [&](double timestamp, bool realtime) {
+        return db().insertRawEvent("e", timestamp, bytesOf("x"), 1, realtime, nullptr);
+    };
+    const std::pair<std::string, std::function<bool()>> steps[] = {
+        {"nothing stored", [] { return true; }},
+        {"a raw event", [&] { return rawEvent(5, false); }},
+        {"an earlier one", [&] { return rawEvent(3, false); }},
+        {"a real-time one", [&] { return rawEvent(7, true); }},
+        {"a bundle", [&] { return db().insertBundle(bundle({{"app", "a"}, {"end", "9000"}}), true, nullptr); }},
+        {"a rolled-back raw event",
+         [&] {
+             EXPECT_FALSE(db().performTransaction([&] {
+                 EXPECT_TRUE(rawEvent(99, true));
+                 expectPlanAsReads("inside the transaction");
+                 return false;
+             }));
+             return true;
+         }},
+        {"raw events deleted", [&] { return db().deleteRawEventsWithMaxRowID(2, nullptr); }},
+        {"a raw event after the deletion", [&] { return rawEvent(1, false); }},
+        {"a reset", [&] { return db().reset(nullptr); }},
+        {"a raw event after the reset", [&] { return rawEvent(2, false); }},
+    };
+    for (const auto& [step, change] : steps) {
+        ASSERT_TRUE(change()) << step;
+        expectPlanAsReads(step);
+    }
+}
+
 }  // namespace
