@@ -323,4 +323,5 @@ private:
     APMKeptReads<std::vector<APMUserAttribute>> keptAttributeLists_;
     APMKeptReads<APMUserAttribute> keptAttributes_;
     APMKeptReads<APMUploadPlanReads> keptUploadPlan_;
+    APMKeptReads<APMEventAggregates> keptAggregates_;
 };

@@ -29,15 +29,17 @@ std::optional<APMEventAggregates> aggregatesFromRow(const APMSqliteRow& row) {
 }  // namespace
 
 APMResult<APMEventAggregates> APMDatabase::eventAggregatesWithName(const std::string& name) {
-    auto row = store_->firstRow(std::string("SELECT ") + kAggregateColumns + " FROM events WHERE name = ?", {name});
-    if (row.failed()) return APMResult<APMEventAggregates>::failure(*row.error);
-    if (!row.value) return APMResult<APMEventAggregates>::none();
-    auto aggregates = aggregatesFromRow(*row.value);
-    if (!aggregates) {
-        return APMResult<APMEventAggregates>::failure(
-            APMError::withCode(kAPMDatabaseErrorInvalidData, "Event aggregates row has missing or mistyped columns"));
-    }
-    return APMResult<APMEventAggregates>::success(std::move(*aggregates));
+    return keptRead(keptAggregates_, "events", name, [&] {
+        auto row = store_->firstRow(std::string("SELECT ") + kAggregateColumns + " FROM events WHERE name = ?", {name});
+        if (row.failed()) return APMResult<APMEventAggregates>::failure(*row.error);
+        if (!row.value) return APMResult<APMEventAggregates>::none();
+        auto aggregates = aggregatesFromRow(*row.value);
+        if (!aggregates) {
+            return APMResult<APMEventAggregates>::failure(APMError::withCode(
+                kAPMDatabaseErrorInvalidData, "Event aggregates row has missing or mistyped columns"));
+        }
+        return APMResult<APMEventAggregates>::success(std::move(*aggregates));
+    });
 }
 
 bool APMDatabase::updateEventAggregates(const APMEventAggregates& aggregates, APMError* error) {

@@ -1,7 +1,7 @@
-#include <fstream>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "DatabaseTestSupport.h"
 
@@ -154,6 +154,19 @@ TEST_F(DatabaseTransactions, ExistenceAnswersFollowEveryChangeOfTheirTable) {
     EXPECT_TRUE(stored());
     ASSERT_TRUE(db().reset(nullptr));
     EXPECT_FALSE(stored());
+
+    auto lifetimeCount = [&] {
+        const auto aggregates = db().eventAggregatesWithName("e").value;
+        return aggregates ? aggregates->lifetimeCount() : 0;
+    };
+    ASSERT_TRUE(db().updateEventAggregates(APMEventAggregates("e", 1, 1, 1, 1), nullptr));
+    EXPECT_EQ(lifetimeCount(), 1);
+    EXPECT_FALSE(db().performTransaction([&] {
+        EXPECT_TRUE(db().updateEventAggregates(APMEventAggregates("e", 2, 2, 2, 2), nullptr));
+        EXPECT_EQ(lifetimeCount(), 2);
+        return false;
+    }));
+    EXPECT_EQ(lifetimeCount(), 1);
 }
 
 // The upload plan may be kept, and carried over the raw events inserted;
