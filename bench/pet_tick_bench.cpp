@@ -209,6 +209,15 @@ void petTick(benchmark::State& state, bool sprite, bool draw) {
         desk.tick();
         if (draw) desk.drawChanged();
     }
+    // Without its sheet a sprite pet shows nothing, and the figures would
+    // measure an empty panel.
+    for (const auto& view : desk.views) {
+        if (view->isSpritePet() && !view->layers().sprite->contents) {
+            state.SkipWithError(
+                "a sprite pet shows no frame: keep the bench beside its build's resources or set MOSSBRIDGE_RESOURCES");
+            return;
+        }
+    }
     double tickSeconds = 0, blitSeconds = 0;
     std::vector<double> ticks, cpuTicks;
     for (auto _ : state) {
