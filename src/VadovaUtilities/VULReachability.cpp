@@ -91,22 +91,53 @@ private:
     const int closer_;
 };
 
+// What the watcher thread uses, shared with it: a change handler may drop
+// the last reference to the reachability, whose destructor then runs on the
+// watcher thread, and the watcher still has to find its notices closed.
+struct WatchedHost {
+    WatchedHost(std::string host, std::function<std::vector<VULNetworkInterface>()> readInterfaces,
+                std::unique_ptr<VULInterfaceChangeNotices> notices)
+        : host(std::move(host)), readInterfaces(std::move(readInterfaces)), notices(std::move(notices)) {}
+
+    bool readReachable() const { return VULIsHostReachable(readInterfaces(), host); }
+
+    void watch() {
+        while (notices->waitForChange()) {
+            const bool now = readReachable();
+            if (reachable.exchange(now) == now) continue;
+            std::function<void()> handler;
+            {
+                std::lock_guard lock(mutex);
+                handler = onChange;
+            }
+            if (handler) handler();
+        }
+    }
+
+    const std::string host;
+    const std::function<std::vector<VULNetworkInterface>()> readInterfaces;
+    const std::unique_ptr<VULInterfaceChangeNotices> notices;
+    std::atomic<bool> reachable{false};  // written by the first read and the watcher
+    std::mutex mutex;                    // guards onChange
+    std::function<void()> onChange;
+};
+
 class InterfaceReachability final : public VULReachability {
 public:
     InterfaceReachability(std::string host, std::function<std::vector<VULNetworkInterface>()> readInterfaces,
                           std::unique_ptr<VULInterfaceChangeNotices> notices)
-        : host_(std::move(host)), readInterfaces_(std::move(readInterfaces)), notices_(std::move(notices)) {}
+        : watched_(std::make_shared<WatchedHost>(std::move(host), std::move(readInterfaces), std::move(notices))) {}
 
     ~InterfaceReachability() override {
-        notices_->close();
+        watched_->notices->close();
         std::thread watcher;
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard lock(watcherMutex_);
             watcher = std::move(watcher_);
         }
         if (!watcher.joinable()) return;
         if (watcher.get_id() == std::this_thread::get_id()) {
-            watcher.detach();  // released from inside its own change handler
+            watcher.detach();  // released from inside its own change handler; it ends on the closed notices
         } else {
             watcher.join();
         }
@@ -114,47 +145,28 @@ public:
 
     bool isReachable() const override {
         startWatching();
-        return reachable_.load();
+        return watched_->reachable.load();
     }
 
     void setChangeHandler(std::function<void()> onChange) override {
         {
-            std::lock_guard lock(mutex_);
-            onChange_ = std::move(onChange);
+            std::lock_guard lock(watched_->mutex);
+            watched_->onChange = std::move(onChange);
         }
         startWatching();
     }
 
 private:
-    bool readReachable() const { return VULIsHostReachable(readInterfaces_(), host_); }
-
     // The first read comes after the notices were subscribed, so no change is lost.
     void startWatching() const {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(watcherMutex_);
         if (watcher_.joinable()) return;
-        reachable_.store(readReachable());
-        watcher_ = std::thread([this] { watch(); });
+        watched_->reachable.store(watched_->readReachable());
+        watcher_ = std::thread([watched = watched_] { watched->watch(); });
     }
 
-    void watch() const {
-        while (notices_->waitForChange()) {
-            const bool reachable = readReachable();
-            if (reachable_.exchange(reachable) == reachable) continue;
-            std::function<void()> onChange;
-            {
-                std::lock_guard lock(mutex_);
-                onChange = onChange_;
-            }
-            if (onChange) onChange();
-        }
-    }
-
-    const std::string host_;
-    const std::function<std::vector<VULNetworkInterface>()> readInterfaces_;
-    const std::unique_ptr<VULInterfaceChangeNotices> notices_;
-    mutable std::atomic<bool> reachable_{false};  // written by the first read and the watcher
-    mutable std::mutex mutex_;                    // guards onChange_ and watcher_
-    std::function<void()> onChange_;
+    const std::shared_ptr<WatchedHost> watched_;
+    mutable std::mutex watcherMutex_;  // guards watcher_
     mutable std::thread watcher_;
 };
 

@@ -87,6 +87,60 @@ TEST(Reachability, TheAnswerIsKeptUntilANoticeAndThenFollowsTheInterfaces) {
     EXPECT_EQ(reads, 2);
 }
 
+// A handler may release the reachability it hears from: the watcher it
+// runs on then ends on its closed notices, and only then are they destroyed.
+TEST(Reachability, AHandlerMayReleaseItsOwnReachability) {
+    struct Latch {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool noticesGone = false;
+        bool closedBeforeGone = false;
+    };
+    // One change, then none until closed; says when it is destroyed.
+    class OneChange final : public VULInterfaceChangeNotices {
+    public:
+        explicit OneChange(std::shared_ptr<Latch> latch) : latch_(std::move(latch)) {}
+        ~OneChange() override {
+            std::lock_guard lock(latch_->mutex);
+            latch_->noticesGone = true;
+            latch_->closedBeforeGone = closed_;
+            latch_->changed.notify_all();
+        }
+        bool waitForChange() override {
+            std::unique_lock lock(mutex_);
+            if (!given_) return given_ = true;
+            closedSignal_.wait(lock, [this] { return closed_; });
+            return false;
+        }
+        void close() override {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+            closedSignal_.notify_all();
+        }
+
+    private:
+        const std::shared_ptr<Latch> latch_;
+        std::mutex mutex_;
+        std::condition_variable closedSignal_;
+        bool given_ = false;
+        bool closed_ = false;
+    };
+    auto latch = std::make_shared<Latch>();
+    auto reads = std::make_shared<std::atomic<int>>(0);
+    auto held = std::make_shared<std::shared_ptr<VULReachability>>();
+    *held = VULMakeHostReachability(
+        "measurement.vadova.com",
+        [reads] {
+            // Reachable at the first read, not after the change.
+            return std::vector<VULNetworkInterface>{interface(reads->fetch_add(1) == 0, true, false, true)};
+        },
+        std::make_unique<OneChange>(latch));
+    (*held)->setChangeHandler([held] { held->reset(); });
+    std::unique_lock lock(latch->mutex);
+    ASSERT_TRUE(latch->changed.wait_for(lock, std::chrono::seconds(10), [&] { return latch->noticesGone; }));
+    EXPECT_TRUE(latch->closedBeforeGone);
+}
+
 TEST(Reachability, TheMachinesLoopbackInterfaceMakesLocalhostReachable) {
     auto reachability = VULMakeHostReachability("127.0.0.1");
     EXPECT_TRUE(reachability->isReachable());
