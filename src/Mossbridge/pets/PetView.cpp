@@ -147,6 +147,10 @@ void PetView::advanceAnimation(double dt) {
     // name, so a tick allocates nothing unless the frame changes.
     const DrawStateRef before = currentDrawStateRef();
     animationTick_ += animationTickRate * dt;
+    if (!spriteFramePhaseTaken_ && isSpritePet()) {
+        spriteFramePhaseTaken_ = true;
+        spriteFrameTick_ += PetAnimationClock::shared().takeFramePhase();
+    }
     spriteFrameTick_ += dt * currentClip().framesPerSecond;
     const DrawStateRef after = currentDrawStateRef();
     if (isSpritePet()) {

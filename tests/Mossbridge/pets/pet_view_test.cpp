@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "PetViewFixture.h"
 #include "platform/drawing/CairoCanvas.h"
@@ -99,6 +101,36 @@ TEST_F(PetViewSprite, TicksAdvanceFramesAtTheClipRate) {
     const auto expected = spriteFrame(manifest.clips.at(S::idle), manifest, view->spriteFrameTick());
     ASSERT_TRUE(expected);
     EXPECT_EQ(view->layers().sprite->contents, expected->croppedFrame);
+}
+
+// Pets started together keep their clip's rate but do not all change
+// frames on the same tick.
+TEST_F(PetViewSprite, PetsStartedTogetherChangeFramesOnDifferentTicks) {
+    show(PetKind::robotV1);
+    const auto otherPanel = platform::Panel::make(server, {300, 100, PetView::basePetWidth, PetView::basePetHeight});
+    const auto other = PetView::make({0, 0, PetView::basePetWidth, PetView::basePetHeight},
+                                     assignmentOf(PetKind::robotV1), {}, {}, dispatcher);
+    otherPanel->setContentView(other);
+    otherPanel->orderFront();
+    view->startAnimating();
+    other->startAnimating();
+    std::vector<int> changes[2];
+    platform::BitmapRef shown[2] = {view->layers().sprite->contents, other->layers().sprite->contents};
+    for (int tick = 0; tick < 60; ++tick) {
+        dispatcher.virtualClock().advance(1.0 / 60);
+        PetAnimationClock::shared().tick();
+        for (int pet = 0; pet < 2; ++pet) {
+            const auto& now = (pet == 0 ? view : other)->layers().sprite->contents;
+            if (now != shown[pet]) changes[pet].push_back(tick);
+            shown[pet] = now;
+        }
+    }
+    EXPECT_EQ(changes[0].size(), 7u);  // idle plays at 7 frames per second
+    EXPECT_EQ(changes[1].size(), 7u);
+    std::vector<int> shared;
+    std::set_intersection(changes[0].begin(), changes[0].end(), changes[1].begin(), changes[1].end(),
+                          std::back_inserter(shared));
+    EXPECT_TRUE(shared.empty());
 }
 
 TEST_F(PetViewSprite, TicksThatStayOnTheSameFrameLeaveTheLayerAlone) {
