@@ -10,9 +10,8 @@
 // kept from tick to tick. "frame_budget_%" is the share of a 60 Hz frame
 // (16.7 ms) on one core, "worst_frame_%" the slowest single tick's share
 // ("p99_frame_%" the 99th percentile), and "busy_frame_ms" the 75th
-// percentile: vector pets redraw on every second tick, half of them on each,
-// and sprite pets only when their frame changes, so the average hides the
-// busier frames. Those are wall-clock times; "cpu_p99_frame_%"
+// percentile: vector pets all redraw together on every second tick, so the
+// average hides those frames. Those are wall-clock times; "cpu_p99_frame_%"
 // and "cpu_worst_frame_%" are the same ticks on the thread's CPU clock, which
 // leaves out the time a loaded machine gives the core to other processes.
 // Timing starts after an untimed bob of warm-up ticks.

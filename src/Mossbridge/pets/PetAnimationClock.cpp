@@ -130,7 +130,6 @@ void PetAnimationClock::tick() {
         isTickPending_ = false;
         return;
     }
-    ++ticks_;
     for (const auto& view : tickViews_) view->advanceAnimation(dt);
     const std::size_t advanced = tickViews_.size();
     tickViews_.clear();

@@ -71,18 +71,6 @@ public:
     void stopIfIdle();
     void tick();
 
-    // Views that redraw on every second tick take turns, so that half of
-    // them redraw on each tick rather than all on the same one: a view takes
-    // a turn once (0 or 1, handed out in alternation) and redraws on the
-    // ticks of its turn, counted by this clock for every view alike.
-    int takeRedrawTurn() { return int(redrawTurnsTaken_++ % 2); }
-    bool isRedrawTurn(int turn) const { return int(ticks_ % 2) == turn; }
-    // Sprite pets started together would change frames on the same tick: a
-    // sprite view takes a phase once, a fraction of a frame handed out in
-    // turn, by which its frames run ahead, so that their changes fall on
-    // different ticks.
-    double takeFramePhase() { return double(framePhasesTaken_++ % kFramePhases) / kFramePhases; }
-
     bool hasDisplayLink() const { return displayLink_ != nullptr; }
     bool hasFallbackTimer() const { return fallbackTimer_ != nullptr; }
     std::optional<std::uint64_t> lastTick() const { return lastTick_; }
@@ -97,10 +85,6 @@ private:
     platform::TimerRef fallbackTimer_;
     std::optional<std::uint64_t> lastTick_;  // monotonic nanoseconds
     bool isTickPending_ = false;
-    std::uint64_t ticks_ = 0;  // the ticks that advanced views
-    std::uint64_t redrawTurnsTaken_ = 0;
-    static constexpr int kFramePhases = 8;
-    std::uint64_t framePhasesTaken_ = 0;
     // The views advanced by the running tick; kept between ticks (empty) so
     // that its storage is reused.
     std::vector<std::shared_ptr<AnimatedView>> tickViews_;

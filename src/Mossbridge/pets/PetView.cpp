@@ -147,10 +147,6 @@ void PetView::advanceAnimation(double dt) {
     // name, so a tick allocates nothing unless the frame changes.
     const DrawStateRef before = currentDrawStateRef();
     animationTick_ += animationTickRate * dt;
-    if (!spriteFramePhaseTaken_ && isSpritePet()) {
-        spriteFramePhaseTaken_ = true;
-        spriteFrameTick_ += PetAnimationClock::shared().takeFramePhase();
-    }
     spriteFrameTick_ += dt * currentClip().framesPerSecond;
     const DrawStateRef after = currentDrawStateRef();
     if (isSpritePet()) {
@@ -163,12 +159,8 @@ void PetView::advanceAnimation(double dt) {
         updateSpriteLayer();
         return;
     }
-    // Every second tick is smooth enough for the bob, and every pet drawing
-    // on the same tick would make that tick twice as long: vector pets take
-    // turns.
-    PetAnimationClock& clock = PetAnimationClock::shared();
-    if (!vectorRedrawTurn_) vectorRedrawTurn_ = clock.takeRedrawTurn();
-    if (clock.isRedrawTurn(*vectorRedrawTurn_)) setNeedsDisplay(true);
+    vectorRedrawTick_ = (vectorRedrawTick_ + 1) % 2;
+    if (vectorRedrawTick_ == 0) setNeedsDisplay(true);
 }
 
 void PetView::startAnimating() {

@@ -177,8 +177,7 @@ private:
 
     double animationTick_ = 0;
     double spriteFrameTick_ = 0;
-    bool spriteFramePhaseTaken_ = false;  // see PetAnimationClock::takeFramePhase
-    std::optional<int> vectorRedrawTurn_;  // taken from the shared clock on the first vector tick
+    int vectorRedrawTick_ = 0;
     bool isAnimationActive_ = false;
     std::optional<AnimationDrawState> lastAnimationDrawState_;
 

@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iterator>
-#include <string>
-#include <vector>
 
 #include "PetViewFixture.h"
 #include "platform/drawing/CairoCanvas.h"
@@ -101,36 +98,6 @@ TEST_F(PetViewSprite, TicksAdvanceFramesAtTheClipRate) {
     const auto expected = spriteFrame(manifest.clips.at(S::idle), manifest, view->spriteFrameTick());
     ASSERT_TRUE(expected);
     EXPECT_EQ(view->layers().sprite->contents, expected->croppedFrame);
-}
-
-// Pets started together keep their clip's rate but do not all change
-// frames on the same tick.
-TEST_F(PetViewSprite, PetsStartedTogetherChangeFramesOnDifferentTicks) {
-    show(PetKind::robotV1);
-    const auto otherPanel = platform::Panel::make(server, {300, 100, PetView::basePetWidth, PetView::basePetHeight});
-    const auto other = PetView::make({0, 0, PetView::basePetWidth, PetView::basePetHeight},
-                                     assignmentOf(PetKind::robotV1), {}, {}, dispatcher);
-    otherPanel->setContentView(other);
-    otherPanel->orderFront();
-    view->startAnimating();
-    other->startAnimating();
-    std::vector<int> changes[2];
-    platform::BitmapRef shown[2] = {view->layers().sprite->contents, other->layers().sprite->contents};
-    for (int tick = 0; tick < 60; ++tick) {
-        dispatcher.virtualClock().advance(1.0 / 60);
-        PetAnimationClock::shared().tick();
-        for (int pet = 0; pet < 2; ++pet) {
-            const auto& now = (pet == 0 ? view : other)->layers().sprite->contents;
-            if (now != shown[pet]) changes[pet].push_back(tick);
-            shown[pet] = now;
-        }
-    }
-    EXPECT_EQ(changes[0].size(), 7u);  // idle plays at 7 frames per second
-    EXPECT_EQ(changes[1].size(), 7u);
-    std::vector<int> shared;
-    std::set_intersection(changes[0].begin(), changes[0].end(), changes[1].begin(), changes[1].end(),
-                          std::back_inserter(shared));
-    EXPECT_TRUE(shared.empty());
 }
 
 TEST_F(PetViewSprite, TicksThatStayOnTheSameFrameLeaveTheLayerAlone) {
@@ -235,27 +202,17 @@ TEST_F(PetViewSprite, HoveringShowsTheResizeGripAndTheHoverRow) {
 
 class PetViewVector : public testing::PetViewTest {};
 
-TEST_F(PetViewVector, VectorPetsHideTheLayersAndRedrawEverySecondTickTakingTurns) {
+TEST_F(PetViewVector, VectorPetsHideTheLayersAndRedrawEverySecondTick) {
     show(PetKind::blob);
     EXPECT_TRUE(view->layers().sprite->hidden);
     EXPECT_TRUE(view->layers().overlay->hidden);
     EXPECT_EQ(view->currentAnimationDrawState(), (PetView::AnimationDrawState{"", 0, 0, 6}));  // the built-in clip
-    const auto otherPanel = platform::Panel::make(server, {300, 100, PetView::basePetWidth, PetView::basePetHeight});
-    const auto other = PetView::make({0, 0, PetView::basePetWidth, PetView::basePetHeight},
-                                     assignmentOf(PetKind::ghost), {}, {}, dispatcher);
-    otherPanel->setContentView(other);
-    otherPanel->orderFront();
     view->startAnimating();
-    other->startAnimating();
-    std::string redraws;  // per tick, the pets that asked to be drawn
-    for (int tick = 0; tick < 4; ++tick) {
-        view->setNeedsDisplay(false);
-        other->setNeedsDisplay(false);
-        dispatcher.virtualClock().advance(1.0 / 60);
-        PetAnimationClock::shared().tick();
-        redraws += std::string(view->needsDisplay() ? "A" : "-") + (other->needsDisplay() ? "B" : "-") + " ";
-    }
-    EXPECT_EQ(redraws, "-B A- -B A- ");
+    view->setNeedsDisplay(false);
+    view->advanceAnimation(1.0 / 60);
+    EXPECT_FALSE(view->needsDisplay());
+    view->advanceAnimation(1.0 / 60);
+    EXPECT_TRUE(view->needsDisplay());
 }
 
 }  // namespace
