@@ -82,10 +82,7 @@ std::optional<std::string> APMEDefaultExperimentFetchBaseURL() {
 }
 
 std::optional<std::string> APMEExperimentFetchURL(const std::string& baseURL) {
-    if (!APMParseServiceURL(baseURL)) return std::nullopt;
-    std::string url = baseURL;
-    while (!url.empty() && url.back() == '/') url.pop_back();
-    return url + kAPMExperimentFetchPath;
+    return APMServiceURLWithPath(baseURL, kAPMExperimentFetchPath);
 }
 
 // ---------------------------------------------------------- request builder --

@@ -43,8 +43,8 @@ inline constexpr double kAPMExperimentBackoffHold = 43200;
 // The base URL of the experiment service from the options property list
 // (VRDOptions::experimentFetchURL), when it passes the endpoint rule.
 std::optional<std::string> APMEDefaultExperimentFetchBaseURL();
-// "<base>/sdk-exp" when `baseURL` is "https://host[:port]" (plain "http://"
-// only for a loopback host) without whitespace or control characters, else none.
+// "https://host[:port]/sdk-exp" from an accepted `baseURL` (plain "http://"
+// only for a loopback host; see APMServiceURLWithPath), else none.
 std::optional<std::string> APMEExperimentFetchURL(const std::string& baseURL);
 
 class APMEExperimentRequestBuilder {

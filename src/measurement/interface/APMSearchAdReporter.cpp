@@ -29,10 +29,7 @@ std::optional<std::string> stringMember(const nlohmann::json& object, const char
 }  // namespace
 
 std::optional<std::string> APMSearchAdAttributionURL(const std::optional<std::string>& baseURL) {
-    if (!baseURL || !APMParseServiceURL(*baseURL)) return std::nullopt;
-    std::string url = *baseURL;
-    while (!url.empty() && url.back() == '/') url.pop_back();
-    return url + "/api/v1/";
+    return baseURL ? APMServiceURLWithPath(*baseURL, "/api/v1/") : std::nullopt;
 }
 
 APMSearchAdReporter::Environment APMSearchAdReporter::environmentFromOptions(const std::optional<VRDOptions>& options) {

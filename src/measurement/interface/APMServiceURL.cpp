@@ -94,6 +94,13 @@ std::string APMServiceURL::text() const {
     return url + rest;
 }
 
+std::optional<std::string> APMServiceURLWithPath(const std::string& baseURL, const std::string& path) {
+    auto service = APMParseServiceURL(baseURL);
+    if (!service) return std::nullopt;
+    service->rest = path;
+    return service->text();
+}
+
 std::optional<APMServiceURL> APMParseServiceURL(const std::string& url) {
     for (unsigned char c : url) {
         if (c <= 0x20 || c == 0x7f) return std::nullopt;

@@ -29,3 +29,8 @@ struct APMServiceURL {
 
 // None unless `url` follows the rule above.
 [[nodiscard]] std::optional<APMServiceURL> APMParseServiceURL(const std::string& url);
+
+// The place (scheme, host, port) of an accepted `baseURL` with the service's
+// own `path`: a path, query or fragment of the base is not the service's, and
+// appending to them would make another URL. None unless `baseURL` is accepted.
+[[nodiscard]] std::optional<std::string> APMServiceURLWithPath(const std::string& baseURL, const std::string& path);

@@ -229,6 +229,7 @@ TEST(ExperimentFetchURL, OnlyHttpsOrLoopbackHttpBaseURLsAreFetchedFrom) {
     } cases[] = {{"https://exp.example.com", "https://exp.example.com/sdk-exp"},
                  {"https://exp.example.com:8443/", "https://exp.example.com:8443/sdk-exp"},
                  {"http://127.0.0.1:9000", "http://127.0.0.1:9000/sdk-exp"},
+                 {"https://exp.example.com/v2?key=1#top", "https://exp.example.com/sdk-exp"},
                  {"http://exp.example.com", std::nullopt},
                  {"https://exp.example.com/a b", std::nullopt},
                  {"https://user@exp.example.com", std::nullopt},

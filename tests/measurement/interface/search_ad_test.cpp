@@ -77,6 +77,7 @@ protected:
 TEST(SearchAdURL, OnlyHttpsOrLoopbackHttpBases) {
     EXPECT_EQ(APMSearchAdAttributionURL("https://attribution.example"), "https://attribution.example/api/v1/");
     EXPECT_EQ(APMSearchAdAttributionURL("http://127.0.0.1:8080/"), "http://127.0.0.1:8080/api/v1/");
+    EXPECT_EQ(APMSearchAdAttributionURL("https://attribution.example/x?y#z"), "https://attribution.example/api/v1/");
     EXPECT_FALSE(APMSearchAdAttributionURL("http://attribution.example"));
     EXPECT_FALSE(APMSearchAdAttributionURL("http://127.0.0.1.example.com"));
     EXPECT_FALSE(APMSearchAdAttributionURL("https://host name"));
