@@ -141,7 +141,6 @@ bool APMDatabase::upsertDataType(const APMSqliteRow& record, const std::string& 
 }
 
 bool APMDatabase::reset(APMError* error) {
-    ++filterWrites_;
     return runInTransaction(error, [&](APMError* failure) {
         for (const auto& table : APMMeasurementSchema::measurementTables()) {
             if (!run("DELETE FROM " + table, {}, failure)) return false;

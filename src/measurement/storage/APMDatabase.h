@@ -253,7 +253,9 @@ public:
     // Changes whenever the filter tables may have changed: at each write or
     // delete of filters, each reset and each rollback. Equal values mean the
     // filter rows read at the first still stand.
-    std::uint64_t audienceFiltersGeneration() const { return filterWrites_ + store_->rollbackCount(); }
+    std::uint64_t audienceFiltersGeneration() const {
+        return store_->tableWriteGeneration("event_filters") + store_->tableWriteGeneration("property_filters");
+    }
 
 private:
     APMDatabase(std::unique_ptr<APMSqliteStore> store, platform::Clock& clock);
@@ -318,7 +320,6 @@ private:
     platform::Clock& clock_;
     std::function<APMStorageLimits()> limitsProvider_;
     std::optional<std::int64_t> lastEnsuredMetadataFingerprint_;
-    std::uint64_t filterWrites_ = 0;
     APMKeptReads<bool> keptExists_;
     APMKeptReads<std::vector<APMUserAttribute>> keptAttributeLists_;
     APMKeptReads<APMUserAttribute> keptAttributes_;

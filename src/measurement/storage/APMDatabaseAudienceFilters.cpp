@@ -231,25 +231,21 @@ template <typename Filter>
 }  // namespace
 
 bool APMDatabase::updateEventFilters(const std::vector<APMEventFilter>& filters, APMError* error) {
-    ++filterWrites_;
     return runInTransaction(error, [&](APMError* failure) {
         return storeFilters(*store_, kEventFilters, filters, failure);
     });
 }
 
 bool APMDatabase::updatePropertyFilters(const std::vector<APMPropertyFilter>& filters, APMError* error) {
-    ++filterWrites_;
     return runInTransaction(error, [&](APMError* failure) {
         return storeFilters(*store_, kPropertyFilters, filters, failure);
     });
 }
 
 bool APMDatabase::deleteAllEventFilters(APMError* error) {
-    ++filterWrites_;
     return run("DELETE FROM event_filters", {}, error);
 }
 
 bool APMDatabase::deleteAllPropertyFilters(APMError* error) {
-    ++filterWrites_;
     return run("DELETE FROM property_filters", {}, error);
 }

@@ -121,10 +121,7 @@ APMResult<std::int64_t> APMDatabase::deleteRawEventsWithMetadataFingerprint(std:
 }
 
 APMResult<bool> APMDatabase::containsRawEventWithMetadataFingerprint(std::int64_t fingerprint) {
-    auto exists =
-        queryInteger("SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)", {fingerprint});
-    if (exists.failed()) return APMResult<bool>::failure(*exists.error);
-    return APMResult<bool>::success(exists.value.value_or(0) != 0);
+    return queryExists("SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)", {fingerprint});
 }
 
 bool APMDatabase::insertIfNotExistsRawEventMetadata(const APMBytes& encodedBundle, APMError* error,

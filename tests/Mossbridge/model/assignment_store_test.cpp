@@ -15,6 +15,13 @@ namespace {
 
 using AssignmentStoreTest = StoreFixture;
 
+// The stored list of one assignment of app "b" with the given pet kind and
+// frame (its JSON members).
+std::string storedAssignment(const std::string& petKind, const std::string& frame) {
+    return R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","bundleIdentifier":"b","appName":"A","petKind":")" +
+           petKind + R"(","frame":{)" + frame + "}}]";
+}
+
 std::string captured(const std::function<void()>& body) {
     ::testing::internal::CaptureStdout();
     body();
@@ -44,9 +51,7 @@ TEST_F(AssignmentStoreTest, SavedAssignmentsAndPreferencesLoadBackIntoANewStore)
 }
 
 TEST_F(AssignmentStoreTest, AnElementWithAnUnknownPetKindLoadsAsAnEmptyListAndIsKeptAside) {
-    const std::string stored =
-        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","bundleIdentifier":"b","appName":"A",)"
-        R"("petKind":"Robot V9","frame":{"x":0,"y":0,"width":92,"height":104}}])";
+    const std::string stored = storedAssignment("Robot V9", R"("x":0,"y":0,"width":92,"height":104)");
     storeText(AssignmentStore::defaultsKey, stored);
     const auto store = makeStore();
     EXPECT_TRUE(store->assignments.empty());
@@ -68,9 +73,7 @@ TEST_F(AssignmentStoreTest, AnElementWithAnUnknownPetKindLoadsAsAnEmptyListAndIs
 }
 
 TEST_F(AssignmentStoreTest, AHandEditedFrameBeyondDoubleRangeNeverBlocksLaterSaves) {
-    const std::string stored =
-        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","bundleIdentifier":"b","appName":"A",)"
-        R"("petKind":"Robot V1","frame":{"x":1e400,"y":0,"width":92,"height":104}}])";
+    const std::string stored = storedAssignment("Robot V1", R"("x":1e400,"y":0,"width":92,"height":104)");
     storeText(AssignmentStore::defaultsKey, stored);
     const auto store = makeStore();
     EXPECT_TRUE(store->assignments.empty());
@@ -83,9 +86,7 @@ TEST_F(AssignmentStoreTest, AHandEditedFrameBeyondDoubleRangeNeverBlocksLaterSav
 }
 
 TEST_F(AssignmentStoreTest, AStoredFrameNoScreenCanShowIsKeptAsideAndThePetStartsAtItsDefaultPlace) {
-    const std::string stored =
-        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","bundleIdentifier":"b","appName":"A",)"
-        R"("petKind":"Robot V1","frame":{"x":80,"y":200,"width":1e300,"height":104}}])";
+    const std::string stored = storedAssignment("Robot V1", R"("x":80,"y":200,"width":1e300,"height":104)");
     storeText(AssignmentStore::defaultsKey, stored);
     const auto store = makeStore();
     EXPECT_TRUE(store->assignments.empty());
