@@ -254,7 +254,7 @@ public:
     // delete of filters, each reset and each rollback. Equal values mean the
     // filter rows read at the first still stand.
     std::uint64_t audienceFiltersGeneration() const {
-        return store_->tableWriteGeneration("event_filters") + store_->tableWriteGeneration("property_filters");
+        return store_->tableWriteGeneration({"event_filters", "property_filters"});
     }
 
 private:
@@ -320,6 +320,9 @@ private:
     platform::Clock& clock_;
     std::function<APMStorageLimits()> limitsProvider_;
     std::optional<std::int64_t> lastEnsuredMetadataFingerprint_;
+    // When the temporary count of raw events was last made (the store's
+    // other-connection commits plus rollbacks then); none yet.
+    std::optional<std::uint64_t> rawEventsCountedAt_;
     APMKeptReads<bool> keptExists_;
     APMKeptReads<std::vector<APMUserAttribute>> keptAttributeLists_;
     APMKeptReads<APMUserAttribute> keptAttributes_;

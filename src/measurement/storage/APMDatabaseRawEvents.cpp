@@ -179,15 +179,17 @@ namespace {
 // connection and take part in its transactions: a rolled-back write undoes
 // its count, and a write that created the counter and was rolled back takes
 // the counter with it, so the next call simply creates it again (one full
-// count per connection, then constant cost per write).
+// count per connection, then constant cost per write). Rows other
+// connections write fire no trigger here: after their commits, and after a
+// rollback that may have undone a count, the script counts again.
 constexpr const char* kRawEventCounterScript = R"sql(
 CREATE TEMP TABLE IF NOT EXISTS raw_events_count (n INTEGER NOT NULL);
 CREATE TEMP TRIGGER IF NOT EXISTS raw_events_count_insert AFTER INSERT ON main.raw_events
 BEGIN UPDATE raw_events_count SET n = n + 1; END;
 CREATE TEMP TRIGGER IF NOT EXISTS raw_events_count_delete AFTER DELETE ON main.raw_events
 BEGIN UPDATE raw_events_count SET n = n - 1; END;
-INSERT INTO raw_events_count (n) SELECT COUNT(*) FROM main.raw_events
-WHERE NOT EXISTS (SELECT 1 FROM raw_events_count);
+DELETE FROM raw_events_count;
+INSERT INTO raw_events_count (n) SELECT COUNT(*) FROM main.raw_events;
 )sql";
 
 constexpr const char* kRawEventCountQuery = "SELECT n FROM temp.raw_events_count";
@@ -198,10 +200,12 @@ APMResult<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit() {
     using Result = APMResult<std::int64_t>;
     // A limit of 0 (or less) keeps no old event rather than all of them.
     const std::int64_t keep = std::max<std::int64_t>(storageLimits().maxEventsStored - 1, 0);
-    auto count = queryInteger(kRawEventCountQuery, {});
+    const std::uint64_t countedAt = store_->otherConnectionsCommits() + store_->rollbackCount();
+    auto count = countedAt == rawEventsCountedAt_ ? queryInteger(kRawEventCountQuery, {}) : Result::none();
     if (!count.value) {
         APMError error;
         if (!store_->executeScript(kRawEventCounterScript, &error)) return Result::failure(error);
+        rawEventsCountedAt_ = countedAt;
         count = queryInteger(kRawEventCountQuery, {});
         if (!count.value) {
             return Result::failure(count.error.value_or(

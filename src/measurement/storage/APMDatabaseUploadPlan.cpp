@@ -50,7 +50,7 @@ APMResult<bool> APMDatabase::containsRealtimeRawEvents() {
 }
 
 std::uint64_t APMDatabase::uploadPlanGeneration() const {
-    return store_->tableWriteGeneration("queue") + store_->tableWriteGeneration("raw_events");
+    return store_->tableWriteGeneration({"queue", "raw_events"});
 }
 
 // Asked after every event: kept while neither table changes, and carried

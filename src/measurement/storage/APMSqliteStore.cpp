@@ -177,17 +177,42 @@ void APMSqliteStore::rowChanged(void* store, int, const char*, const char* table
     self.tableWrites_.emplace_back(table, 1);
 }
 
-std::uint64_t APMSqliteStore::tableWriteGeneration(std::string_view table) const {
+std::uint64_t APMSqliteStore::tableWriteGeneration(std::initializer_list<std::string_view> tables) {
     std::uint64_t rows = 0;
     for (const auto& [name, count] : tableWrites_) {
-        if (name == table) rows = count;
+        if (std::find(tables.begin(), tables.end(), name) != tables.end()) rows += count;
     }
-    return rows + unattributedWrites_ + rollbackCount_;
+    return rows + unattributedWrites_ + rollbackCount_ + otherConnectionsCommits();
+}
+
+std::uint64_t APMSqliteStore::otherConnectionsCommits() {
+    // Inside a transaction the snapshot is the one noticed when it began.
+    if (!isInTransaction()) noticeOtherConnectionsCommits();
+    return otherConnectionsCommits_;
+}
+
+void APMSqliteStore::noticeOtherConnectionsCommits() {
+    if (db_ == nullptr) return;
+    if (dataVersionStatement_ == nullptr &&
+        sqlite3_prepare_v3(db_, "PRAGMA data_version", -1, SQLITE_PREPARE_PERSISTENT, &dataVersionStatement_,
+                           nullptr) != SQLITE_OK) {
+        sqlite3_finalize(dataVersionStatement_);
+        dataVersionStatement_ = nullptr;
+        ++otherConnectionsCommits_;  // unknown: nothing kept may be trusted
+        return;
+    }
+    const int code = sqlite3_step(dataVersionStatement_);
+    const std::int64_t version = code == SQLITE_ROW ? sqlite3_column_int64(dataVersionStatement_, 0) : -1;
+    sqlite3_reset(dataVersionStatement_);
+    if (version == -1 || version != dataVersion_) ++otherConnectionsCommits_;
+    dataVersion_ = version;
 }
 
 APMSqliteStore::~APMSqliteStore() { closeConnection(); }
 
 void APMSqliteStore::closeConnection() {
+    sqlite3_finalize(dataVersionStatement_);
+    dataVersionStatement_ = nullptr;
     for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
     statements_.clear();
     columnNames_.clear();
@@ -387,6 +412,7 @@ void APMSqliteStore::performReadTransaction(const std::function<void()>& block) 
         block();
         return;
     }
+    noticeOtherConnectionsCommits();  // and takes the snapshot
     try {
         block();
     } catch (...) {
@@ -412,6 +438,7 @@ bool APMSqliteStore::performTransaction(APMError* error, const std::function<boo
         return !ran.failed();
     };
     if (!step(begin, error)) return false;
+    if (!nested) noticeOtherConnectionsCommits();
     if (nested) ++savepointDepth_;
     ++openTransactions_;
     auto undo = [&] {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -77,12 +78,18 @@ public:
     // The rollbacks (of transactions and savepoints) performTransaction has
     // run, so that a reader keeping rows can tell that writes it saw were undone.
     std::uint64_t rollbackCount() const { return rollbackCount_; }
-    // A count that moves whenever rows of `table` may have changed through
-    // this connection: its own rows written, and every change SQLite does not
+    // A count that moves whenever rows of `table` may have changed: through
+    // this connection its own rows written, and every change SQLite does not
     // report row by row (schema changes, a table emptied at once, scripts),
-    // rollbacks and closing. A reader may keep what it read of the table
-    // while the count stands still.
-    std::uint64_t tableWriteGeneration(std::string_view table) const;
+    // rollbacks and closing; and every commit of another connection to the
+    // file (another process of the application). A reader may keep what it
+    // read of the table while the count stands still. Several tables take
+    // one count (and one look for other connections' commits).
+    std::uint64_t tableWriteGeneration(std::initializer_list<std::string_view> tables);
+    std::uint64_t tableWriteGeneration(std::string_view table) { return tableWriteGeneration({table}); }
+    // The commits of other connections to the file noticed so far. They are
+    // looked for when a transaction begins, and at each call outside one.
+    std::uint64_t otherConnectionsCommits();
     bool isInTransaction() const;
     // Runs the block's reads against one snapshot of the file (a deferred
     // transaction that is ended, never committed with changes); inside an
@@ -121,6 +128,9 @@ private:
     bool prepare(const std::string& sql, const Parameters& parameters, Statement& statement, APMError* error);
     APMError sqliteError(int code, const std::string& sql) const;
     void closeConnection();
+    // Reads the file's data version, which moves with each commit of another
+    // connection, and counts it when it moved.
+    void noticeOtherConnectionsCommits();
     static void rowChanged(void* store, int operation, const char* database, const char* table, long long rowid);
 
     std::string path_;
@@ -137,4 +147,8 @@ private:
     std::vector<std::pair<std::string, std::uint64_t>> tableWrites_;
     std::uint64_t rowWrites_ = 0;
     std::uint64_t unattributedWrites_ = 0;
+    // The file's data version as last read, and the times it had moved.
+    sqlite3_stmt* dataVersionStatement_ = nullptr;
+    std::int64_t dataVersion_ = 0;
+    std::uint64_t otherConnectionsCommits_ = 0;
 };

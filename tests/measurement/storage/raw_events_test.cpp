@@ -97,6 +97,25 @@ TEST_F(RawEvents, CapDeletesOrphanedMetadataButSparesTheOneBeingWritten) {
     EXPECT_TRUE(db().queryRawEventsMetadataWithFingerprint(current).value);
 }
 
+// A second process of the application may write the same file: what this
+// connection keeps of its earlier reads (the metadata it ensured, its count
+// of raw events) must not hide those writes.
+TEST_F(RawEvents, AnotherConnectionsWritesAreSeen) {
+    limitStoredEventsTo(3);
+    write("a", 1);
+    const std::int64_t fingerprint = write("a2", 2);
+    APMError error;
+    auto other = APMDatabase::openAtPath(path(), &error, &clock_);
+    ASSERT_TRUE(other) << error.text();
+    ASSERT_TRUE(other->deleteRawEventMetadataWithMetadataFingerprint(fingerprint, &error)) << error.text();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(other->insertRawEvent("o" + std::to_string(i), 10 + i, bytesOf("x"), fingerprint, false, &error));
+    }
+    write("b", 20);
+    EXPECT_TRUE(db().queryRawEventsMetadataWithFingerprint(fingerprint).value);
+    EXPECT_THAT(storedNames(), ElementsAre("o1", "o2", "b"));
+}
+
 TEST_F(RawEvents, FilteredReadStopsAtTheFirstNoAndSkipsDamagedRows) {
     std::int64_t fingerprint = write("a", 1);
     write("b", 2);
