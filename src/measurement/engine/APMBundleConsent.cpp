@@ -52,8 +52,27 @@ void setStringIfUnset(APMPBMeasurementBundle& bundle, int tag, const std::string
 
 }  // namespace
 
+APMConsentIdentity APMConsentIdentityOf(APMIdentity* identity) {
+    APMConsentIdentity read;
+    if (!identity) return read;
+    read.present = true;
+    read.iOS14OrAbove = identity->iOS14OrAbove();
+    if (read.iOS14OrAbove) read.trackingStatus = identity->appleConsentStatus();
+    read.hasLimitedAdTracking = identity->hasLimitedAdTracking();
+    if (read.hasLimitedAdTracking) read.limitedAdTracking = identity->limitedAdTracking();
+    read.resettableDeviceID = identity->resettableDeviceID();
+    read.vendorID = identity->identifierForVendor();
+    read.appInstanceID = identity->appInstanceID();
+    return read;
+}
+
 void applyConsentIdentifiersToBundle(APMPBMeasurementBundle& bundle, const std::string& consentSignals,
                                      bool gateIDFAOnATTMAS, APMIdentity* identity, bool overwrite) {
+    applyConsentIdentifiersToBundle(bundle, consentSignals, gateIDFAOnATTMAS, APMConsentIdentityOf(identity), overwrite);
+}
+
+void applyConsentIdentifiersToBundle(APMPBMeasurementBundle& bundle, const std::string& consentSignals,
+                                     bool gateIDFAOnATTMAS, const APMConsentIdentity& identity, bool overwrite) {
     StorageDenial denied;
     if (consentSignals.size() < 4) {
         if (consentSignals.empty()) APMPBClearField(bundle, slot(kConsentSignals));
@@ -65,17 +84,17 @@ void applyConsentIdentifiersToBundle(APMPBMeasurementBundle& bundle, const std::
     }
 
     bool identifiersAllowed = true;
-    if (identity && identity->iOS14OrAbove()) {
-        const std::int64_t status = identity->appleConsentStatus();
+    if (identity.present && identity.iOS14OrAbove) {
+        const std::int64_t status = identity.trackingStatus;
         if (status != APMIdentity::StatusUnavailable) {
             APMPBSetInt32(bundle, slot(kTrackingAuthorizationStatus), static_cast<std::int32_t>(status));
         }
         identifiersAllowed = status == APMIdentity::StatusAuthorized || !gateIDFAOnATTMAS;
     }
 
-    const bool knowsLimitedAdTracking = identity && identity->hasLimitedAdTracking();
-    const std::optional<std::string> deviceID = identity ? identity->resettableDeviceID() : std::nullopt;
-    const std::optional<std::string> vendorID = identity ? identity->identifierForVendor() : std::nullopt;
+    const bool knowsLimitedAdTracking = identity.present && identity.hasLimitedAdTracking;
+    const std::optional<std::string>& deviceID = identity.resettableDeviceID;
+    const std::optional<std::string>& vendorID = identity.vendorID;
     const bool useDeviceID = knowsLimitedAdTracking && deviceID && identifiersAllowed && !denied.ad;
     if (useDeviceID) {
         setStringIfUnset(bundle, kResettableDeviceID, *deviceID);
@@ -88,8 +107,8 @@ void applyConsentIdentifiersToBundle(APMPBMeasurementBundle& bundle, const std::
         APMPBClearField(bundle, slot(kResettableDeviceID));
     }
 
-    if (!denied.analytics && identity) {
-        const std::optional<std::string> appInstanceID = identity->appInstanceID();
+    if (!denied.analytics && identity.present) {
+        const std::optional<std::string>& appInstanceID = identity.appInstanceID;
         if (appInstanceID && !appInstanceID->empty()) setStringIfUnset(bundle, kAppInstanceID, *appInstanceID);
     }
     if (denied.ad) APMPBClearField(bundle, slot(kResettableDeviceID));
@@ -98,21 +117,27 @@ void applyConsentIdentifiersToBundle(APMPBMeasurementBundle& bundle, const std::
             APMPBClearField(bundle, slot(tag));
         }
     }
-    if (knowsLimitedAdTracking) APMPBSetBool(bundle, slot(kLimitedAdTracking), identity->limitedAdTracking());
+    if (knowsLimitedAdTracking) APMPBSetBool(bundle, slot(kLimitedAdTracking), identity.limitedAdTracking);
 }
 
 void applyConsentFieldsToBundle(APMPBMeasurementBundle& bundle, const std::string& consentDiagnostics,
                                 bool adUserDataDenied, const std::shared_ptr<APMPBUserAttribute>& npaAttribute,
                                 const APMRemoteConfig* remoteConfig, bool overwrite) {
-    const bool isDMARegion = remoteConfig ? remoteConfig->isDMARegion() : false;
+    applyConsentFieldsToBundle(bundle, consentDiagnostics, adUserDataDenied, npaAttribute,
+                               remoteConfig ? remoteConfig->isDMARegion() : false,
+                               remoteConfig ? remoteConfig->corePlatformServices() : std::set<std::string>{},
+                               overwrite);
+}
+
+void applyConsentFieldsToBundle(APMPBMeasurementBundle& bundle, const std::string& consentDiagnostics,
+                                bool adUserDataDenied, const std::shared_ptr<APMPBUserAttribute>& npaAttribute,
+                                bool isDMARegion, const std::set<std::string>& services, bool overwrite) {
     if (overwrite || !APMPBHasField(bundle, slot(kConsentDiagnostics))) {
         APMPBSetString(bundle, slot(kConsentDiagnostics), consentDiagnostics);
     }
     if (overwrite || !APMPBHasField(bundle, slot(kDMARegion))) APMPBSetBool(bundle, slot(kDMARegion), isDMARegion);
     if (overwrite || !APMPBHasField(bundle, slot(kCorePlatformServices))) {
         // A std::set is already in ascending order.
-        const std::set<std::string> services =
-            remoteConfig ? remoteConfig->corePlatformServices() : std::set<std::string>{};
         if (adUserDataDenied || services.empty()) {
             APMPBSetString(bundle, slot(kCorePlatformServices), "-");
         } else if (!isDMARegion) {

@@ -4,7 +4,10 @@
 // comparison that keeps one upload batch to one consent state; and the
 // removal of redacted fields at upload.
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,11 +16,33 @@
 class APMIdentity;
 class APMRemoteConfig;
 
+// What the consent rules read of the identity, read at once, so that the
+// same values give the same fields again. `present` is false without an
+// identity.
+struct APMConsentIdentity {
+    bool present = false;
+    bool iOS14OrAbove = false;
+    std::int64_t trackingStatus = 0;  // read when iOS14OrAbove
+    bool hasLimitedAdTracking = false;
+    bool limitedAdTracking = false;  // read when hasLimitedAdTracking
+    std::optional<std::string> resettableDeviceID;
+    std::optional<std::string> vendorID;
+    std::optional<std::string> appInstanceID;
+    bool operator==(const APMConsentIdentity&) const = default;
+};
+APMConsentIdentity APMConsentIdentityOf(APMIdentity* identity);
+
 // Fields 52, 53, 19, 27, 21, 20, 29 and 63 from the consent signals and the
 // identity; with `overwrite` false, a stored signals field is kept and read.
 void applyConsentIdentifiersToBundle(APMPBMeasurementBundle& bundle, const std::string& consentSignals,
+                                     bool gateIDFAOnATTMAS, const APMConsentIdentity& identity, bool overwrite);
+void applyConsentIdentifiersToBundle(APMPBMeasurementBundle& bundle, const std::string& consentSignals,
                                      bool gateIDFAOnATTMAS, APMIdentity* identity, bool overwrite);
-// Fields 71, 72, 73 and the "_npa" user attribute.
+// Fields 71, 72, 73 and the "_npa" user attribute, from the remote
+// configuration's region and core platform services.
+void applyConsentFieldsToBundle(APMPBMeasurementBundle& bundle, const std::string& consentDiagnostics,
+                                bool adUserDataDenied, const std::shared_ptr<APMPBUserAttribute>& npaAttribute,
+                                bool isDMARegion, const std::set<std::string>& corePlatformServices, bool overwrite);
 void applyConsentFieldsToBundle(APMPBMeasurementBundle& bundle, const std::string& consentDiagnostics,
                                 bool adUserDataDenied, const std::shared_ptr<APMPBUserAttribute>& npaAttribute,
                                 const APMRemoteConfig* remoteConfig, bool overwrite);

@@ -60,7 +60,9 @@ class APMMonitor;
 class APMPersistedConfig;
 class APMScheduler;
 class APMTCFClient;
+struct APMKeptRawEventMetadata;
 struct APMRawEventData;
+struct APMRawEventMetadataInputs;
 struct APMUploadPlanReads;
 
 // What the file system tells of one item.
@@ -302,6 +304,11 @@ public:
     [[nodiscard]] bool writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime, bool aggregatesRowFound);
     std::shared_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
         const std::vector<APMUserAttribute>& userAttributes);
+    // What the metadata of an event written now is made of.
+    APMRawEventMetadataInputs rawEventMetadataInputs(const std::vector<APMUserAttribute>& userAttributes);
+    // The last metadata written without on-device values: encoded, with
+    // what it was made of.
+    std::shared_ptr<const APMKeptRawEventMetadata> keptRawEventMetadata_;  // worker queue
     void logFirstOpenConsentedEvent(double timestamp);
 
     // MARK: User properties (APMMeasurementUserProperties.cpp)

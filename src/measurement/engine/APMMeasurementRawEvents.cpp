@@ -2,9 +2,11 @@
 // under its fingerprint), the storage cap, the raw event row and the
 // bookkeeping that follows a write.
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
+#include <set>
 #include <span>
 
 #include "measurement/engine/APMBundleConsent.h"
@@ -97,65 +99,134 @@ std::shared_ptr<APMPBOnDeviceMeasurementValue> onDeviceMeasurementValueFromRecor
 
 }  // namespace
 
-std::shared_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWithUserAttributes(
-    const std::vector<APMUserAttribute>& userAttributes) {
+// Everything an event's metadata is made of, read once per event. Equal
+// inputs make equal metadata: the last encoded metadata is kept with the
+// inputs it was made from and written again while they stay the same.
+struct APMRawEventMetadataInputs {
+    bool hasIdentity = false;
+    std::optional<std::string> appID;
+    bool fromAppStore = false;
+    std::optional<std::string> appVersion;
+    std::optional<std::string> configAppID;
+    std::optional<std::string> installationID;
+    std::optional<std::string> sessionStitchingToken;
+    std::optional<std::int64_t> appVersionMajor;
+    std::optional<std::int64_t> appVersionMinor;
+    std::optional<std::int64_t> appVersionRelease;
+    std::string consentSignals;
+    bool gateIDFAOnATTMAS = false;
+    APMConsentIdentity consentIdentity;
+    std::string consentDiagnostics;
+    bool adUserDataDenied = false;
+    bool isDMARegion = false;
+    std::set<std::string> corePlatformServices;
+    std::string deviceModel;
+    std::string osVersion;
+    long timeZoneOffsetMinutes = 0;
+    std::string language;
+    // With the stored "_npa" added when the list has none.
+    std::vector<APMUserAttribute> userAttributes;
+    std::int32_t linkageBits = 0;
+    bool operator==(const APMRawEventMetadataInputs&) const = default;
+};
+
+struct APMKeptRawEventMetadata {
+    APMRawEventMetadataInputs inputs;
+    APMBytes encoded;
+    bool hasResettableDeviceID = false;
+};
+
+namespace {
+
+// The metadata the inputs make, without on-device measurement values.
+std::shared_ptr<APMPBMeasurementBundle> rawEventMetadataFromInputs(const APMRawEventMetadataInputs& in) {
     auto metadata = APMPBMeasurementBundle::initWithBuffer({});
     if (!metadata) return nullptr;
     APMPBMeasurementBundle& m = *metadata;
     APMPBSetString(m, slot(kPlatform), "macos");
     APMPBSetInt32(m, slot(kProtocolVersion), 1);
-    const auto identity = this->identity();
-    if (identity) {
-        if (identity->appID()) APMPBSetString(m, slot(kAppID), *identity->appID());
-        if (!identity->isFromAppStore()) APMPBSetString(m, slot(kInstallSource), "manual_install");
-        if (identity->appVersion()) APMPBSetString(m, slot(kAppVersion), *identity->appVersion());
-        if (auto fromVAZ = identity->appIDFromVAZ(); fromVAZ && !fromVAZ->empty()) {
-            APMPBSetString(m, slot(kConfigAppID), *fromVAZ);
-        }
+    if (in.hasIdentity) {
+        if (in.appID) APMPBSetString(m, slot(kAppID), *in.appID);
+        if (!in.fromAppStore) APMPBSetString(m, slot(kInstallSource), "manual_install");
+        if (in.appVersion) APMPBSetString(m, slot(kAppVersion), *in.appVersion);
+        if (in.configAppID) APMPBSetString(m, slot(kConfigAppID), *in.configAppID);
     }
     APMPBSetInt64(m, slot(kLibraryVersion), APMIdentity::varUradazaduroLibraryVersion());
-    if (identity) {
-        if (auto installation = identity->veredodaInstallationID()) APMPBSetString(m, slot(kInstallationID), *installation);
-        const bool expired = isSessionExpired();
-        auto token = identity->sessionStitchingTokenWithSessionNumber(persistedConfig_->sessionNumber(), expired,
-                                                                      hasUserPropertyUserIDOnWorkerQueue());
-        if (token && !token->empty()) APMPBSetString(m, slot(kSessionStitchingToken), *token);
-        if (auto major = identity->appVersionMajor()) APMPBSetInt32(m, slot(kAppVersionMajor), static_cast<std::int32_t>(*major));
-        if (auto minor = identity->appVersionMinor()) APMPBSetInt32(m, slot(kAppVersionMinor), static_cast<std::int32_t>(*minor));
-        if (auto release = identity->appVersionRelease()) {
-            APMPBSetInt32(m, slot(kAppVersionRelease), static_cast<std::int32_t>(*release));
+    if (in.hasIdentity) {
+        if (in.installationID) APMPBSetString(m, slot(kInstallationID), *in.installationID);
+        if (in.sessionStitchingToken) APMPBSetString(m, slot(kSessionStitchingToken), *in.sessionStitchingToken);
+        if (in.appVersionMajor) APMPBSetInt32(m, slot(kAppVersionMajor), static_cast<std::int32_t>(*in.appVersionMajor));
+        if (in.appVersionMinor) APMPBSetInt32(m, slot(kAppVersionMinor), static_cast<std::int32_t>(*in.appVersionMinor));
+        if (in.appVersionRelease) {
+            APMPBSetInt32(m, slot(kAppVersionRelease), static_cast<std::int32_t>(*in.appVersionRelease));
         }
     }
-    {
-        const auto config = configuration();
-        applyConsentIdentifiersToBundle(m, APMConsentSettingsUtil::consentSignals(), config->gateIDFAOnATTMASEnabled(),
-                                        identity.get(), true);
-        applyConsentFieldsToBundle(m, APMConsentSettingsUtil::consentDiagnostics(),
-                                   APMConsentSettingsUtil::isAdUserDataDenied(), nullptr, config.get(), true);
-    }
-    const APMEnvironmentInfo& environment = APMEnvironmentInfo::sharedInstance();
-    APMPBSetString(m, slot(kDeviceModel), environment.deviceModel());
-    APMPBSetString(m, slot(kOSVersion), environment.deviceOSVersion());
-    APMPBSetInt32(m, slot(kTimeZoneOffsetMinutes), static_cast<std::int32_t>(environment.timeZoneOffsetMinutes()));
-    APMPBSetString(m, slot(kUserDefaultLanguage), environment.userDefaultLanguage());
+    applyConsentIdentifiersToBundle(m, in.consentSignals, in.gateIDFAOnATTMAS, in.consentIdentity, true);
+    applyConsentFieldsToBundle(m, in.consentDiagnostics, in.adUserDataDenied, nullptr, in.isDMARegion,
+                               in.corePlatformServices, true);
+    APMPBSetString(m, slot(kDeviceModel), in.deviceModel);
+    APMPBSetString(m, slot(kOSVersion), in.osVersion);
+    APMPBSetInt32(m, slot(kTimeZoneOffsetMinutes), static_cast<std::int32_t>(in.timeZoneOffsetMinutes));
+    APMPBSetString(m, slot(kUserDefaultLanguage), in.language);
 
-    if (userAttributes.empty()) return metadata;
+    if (in.userAttributes.empty()) return metadata;
     APMPBArray protos;
-    bool hasNPA = false;
-    for (const APMUserAttribute& attribute : userAttributes) {
-        hasNPA = hasNPA || attribute.name() == "_npa";
+    for (const APMUserAttribute& attribute : in.userAttributes) {
         if (auto proto = protoUserAttribute(attribute)) protos.emplace_back(std::shared_ptr<NANOMessageBase>(proto));
-    }
-    if (!hasNPA) {
-        if (const auto database = this->database()) {
-            auto stored = database->userAttributeWithName("_npa");
-            if (stored.value) {
-                if (auto proto = protoUserAttribute(*stored.value)) protos.emplace_back(std::shared_ptr<NANOMessageBase>(proto));
-            }
-        }
     }
     APMPBSetArray(m, slot(kUserAttributes), protos);
     return metadata;
+}
+
+}  // namespace
+
+APMRawEventMetadataInputs APMMeasurement::rawEventMetadataInputs(const std::vector<APMUserAttribute>& userAttributes) {
+    APMRawEventMetadataInputs in;
+    const auto identity = this->identity();
+    if (identity) {
+        in.hasIdentity = true;
+        in.appID = identity->appID();
+        in.fromAppStore = identity->isFromAppStore();
+        in.appVersion = identity->appVersion();
+        if (auto fromVAZ = identity->appIDFromVAZ(); fromVAZ && !fromVAZ->empty()) in.configAppID = std::move(fromVAZ);
+        in.installationID = identity->veredodaInstallationID();
+        const bool expired = isSessionExpired();
+        auto token = identity->sessionStitchingTokenWithSessionNumber(persistedConfig_->sessionNumber(), expired,
+                                                                      hasUserPropertyUserIDOnWorkerQueue());
+        if (token && !token->empty()) in.sessionStitchingToken = std::move(token);
+        in.appVersionMajor = identity->appVersionMajor();
+        in.appVersionMinor = identity->appVersionMinor();
+        in.appVersionRelease = identity->appVersionRelease();
+    }
+    const auto config = configuration();
+    in.consentSignals = APMConsentSettingsUtil::consentSignals();
+    in.gateIDFAOnATTMAS = config->gateIDFAOnATTMASEnabled();
+    in.consentIdentity = APMConsentIdentityOf(identity.get());
+    in.consentDiagnostics = APMConsentSettingsUtil::consentDiagnostics();
+    in.adUserDataDenied = APMConsentSettingsUtil::isAdUserDataDenied();
+    in.isDMARegion = config->isDMARegion();
+    in.corePlatformServices = config->corePlatformServices();
+    const APMEnvironmentInfo& environment = APMEnvironmentInfo::sharedInstance();
+    in.deviceModel = environment.deviceModel();
+    in.osVersion = environment.deviceOSVersion();
+    in.timeZoneOffsetMinutes = environment.timeZoneOffsetMinutes();
+    in.language = environment.userDefaultLanguage();
+
+    in.userAttributes = userAttributes;
+    const bool hasNPA = std::any_of(userAttributes.begin(), userAttributes.end(),
+                                    [](const APMUserAttribute& attribute) { return attribute.name() == "_npa"; });
+    if (!userAttributes.empty() && !hasNPA) {
+        if (const auto database = this->database()) {
+            auto stored = database->userAttributeWithName("_npa");
+            if (stored.value) in.userAttributes.push_back(*stored.value);
+        }
+    }
+    return in;
+}
+
+std::shared_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWithUserAttributes(
+    const std::vector<APMUserAttribute>& userAttributes) {
+    return rawEventMetadataFromInputs(rawEventMetadataInputs(userAttributes));
 }
 
 bool APMMeasurement::writeEvent(const APMEvent& event, bool isPublicEvent, bool isRealtime) {
@@ -190,8 +261,9 @@ bool APMMeasurement::writeEvent(const APMEvent& event, bool, bool isRealtime, bo
         log->log(1, 23067, "Data loss. Cannot query user properties. Error", *attributes.error);
         return false;
     }
-    auto metadata = createRawEventMetadataWithUserAttributes(attributes.value.value_or(std::vector<APMUserAttribute>{}));
-    if (!metadata) return false;
+    APMRawEventMetadataInputs inputs =
+        rawEventMetadataInputs(attributes.value.value_or(std::vector<APMUserAttribute>{}));
+    inputs.linkageBits = seams_.metadataLinkageBits ? seams_.metadataLinkageBits() : linkageBits();
 
     auto info = APMPBOnDeviceMeasurementInfo::initWithBuffer({});
     bool hasODMValue = false;
@@ -211,17 +283,28 @@ bool APMMeasurement::writeEvent(const APMEvent& event, bool, bool isRealtime, bo
             hasODMValue = true;
         }
     }
-    if (hasODMValue) APMPBSetMessage(*metadata, slot(kOnDeviceMeasurementInfo), info.get());
-    APMPBSetInt32(*metadata, slot(kLinkageBits), seams_.metadataLinkageBits ? seams_.metadataLinkageBits() : linkageBits());
+    // Metadata with on-device values is made each time; without, it is made
+    // again only when something it is made of changed.
+    std::shared_ptr<const APMKeptRawEventMetadata> made = keptRawEventMetadata_;
+    if (hasODMValue || !made || made->inputs != inputs) {
+        auto metadata = rawEventMetadataFromInputs(inputs);
+        if (!metadata) return false;
+        if (hasODMValue) APMPBSetMessage(*metadata, slot(kOnDeviceMeasurementInfo), info.get());
+        APMPBSetInt32(*metadata, slot(kLinkageBits), inputs.linkageBits);
+        const bool hasResettableDeviceID = APMPBHasField(*metadata, slot(kResettableDeviceID));
+        made = std::make_shared<const APMKeptRawEventMetadata>(
+            APMKeptRawEventMetadata{std::move(inputs), APMEncodedMessage(*metadata), hasResettableDeviceID});
+        if (!hasODMValue) keptRawEventMetadata_ = made;
+    }
 
-    if (APMPBHasField(*metadata, slot(kResettableDeviceID))) {
+    if (made->hasResettableDeviceID) {
         if (persistedConfig_->unmatchedFirstOpenWithoutIDFA()) logFirstOpenConsentedEvent(event.timestamp());
     } else if (event.name() == "_f") {
         whenCommitted([this] { persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true); });
     }
 
-    // Encoded once: the same bytes give the stored metadata and the fingerprint.
-    const APMBytes encodedMetadata = APMEncodedMessage(*metadata);
+    // The same bytes give the stored metadata and the fingerprint.
+    const APMBytes& encodedMetadata = made->encoded;
     APMError error;
     std::int64_t fingerprint = 0;
     if (!database->insertIfNotExistsRawEventMetadata(encodedMetadata, &error, &fingerprint)) {

@@ -320,6 +320,8 @@ private:
     platform::Clock& clock_;
     std::function<APMStorageLimits()> limitsProvider_;
     std::optional<std::int64_t> lastEnsuredMetadataFingerprint_;
+    // The metadata last hashed, and its fingerprint.
+    std::pair<APMBytes, std::int64_t> lastHashedMetadata_;
     // When the temporary count of raw events was last made (the store's
     // other-connection commits plus rollbacks then); none yet.
     std::optional<std::uint64_t> rawEventsCountedAt_;

@@ -130,7 +130,11 @@ bool APMDatabase::insertIfNotExistsRawEventMetadata(const APMBytes& encodedBundl
         APMSetError(error, kAPMDatabaseErrorInvalidArgument, "Received empty raw event metadata to insert");
         return false;
     }
-    const std::int64_t fingerprint = APM64LSBMD5(encodedBundle.data(), encodedBundle.size());
+    // Events in a row mostly carry the same metadata: its hash is kept.
+    if (lastHashedMetadata_.first != encodedBundle) {
+        lastHashedMetadata_ = {encodedBundle, APM64LSBMD5(encodedBundle.data(), encodedBundle.size())};
+    }
+    const std::int64_t fingerprint = lastHashedMetadata_.second;
     if (fingerprintOut) *fingerprintOut = fingerprint;
     auto exists = existsInTable("raw_events_metadata",
                                 "SELECT EXISTS (SELECT 1 FROM raw_events_metadata WHERE metadata_fingerprint = ?)",

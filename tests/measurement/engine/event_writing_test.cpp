@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "EngineTestSupport.h"
+#include "measurement/interface/APMConsentSettingsUtil.h"
 #include "measurement/messages/MessageSlots.h"
 #include "measurement/messages/RepeatedMessages.h"
 #include "measurement/storage/APMDigest.h"
@@ -82,6 +83,29 @@ TEST_F(EventWriting, EventsShareMetadataUntilAUserPropertyChanges) {
     EXPECT_TRUE(metadataUserPropertyNames(*engine->database(), events[0].metadataFingerprint).empty());
     EXPECT_EQ(metadataUserPropertyNames(*engine->database(), events[2].metadataFingerprint),
               std::vector<std::string>{"tier"});
+}
+
+TEST_F(EventWriting, EventsShareMetadataWhileTheConsentStaysTheSame) {
+    const auto consentSignals = [&](const APMRawEventData& event) {
+        auto bytes = engine->database()->queryRawEventsMetadataWithFingerprint(event.metadataFingerprint);
+        auto bundle = APMPBMeasurementBundle::initWithBuffer(bytes.value.value_or(APMBytes{}));
+        EXPECT_TRUE(bundle);
+        return bundle ? APMPBGetString(*bundle, MeasurementBundleSlot::ConsentSignals).value_or("") : "";
+    };
+    log("a");
+    log("b");
+    APMConsentSettingsUtil::setConsentSettings(
+        APMConsentSettings{{kAPMConsentTypeAnalyticsStorage, platform::PropertyValue("denied")}});
+    log("c");
+    APMConsentSettingsUtil::resetForTesting();
+    log("d");
+    const auto events = stored();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].metadataFingerprint, events[1].metadataFingerprint);
+    EXPECT_NE(events[1].metadataFingerprint, events[2].metadataFingerprint);
+    EXPECT_EQ(events[3].metadataFingerprint, events[0].metadataFingerprint);
+    EXPECT_EQ(consentSignals(events[2]), "G1-0");
+    EXPECT_NE(consentSignals(events[0]), "G1-0");
 }
 
 TEST_F(EventWriting, OnDeviceValuesEnterTheMetadataOnlyWhileStored) {
