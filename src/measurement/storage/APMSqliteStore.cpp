@@ -177,18 +177,12 @@ void APMSqliteStore::rowChanged(void* store, int, const char*, const char* table
     self.tableWrites_.emplace_back(table, 1);
 }
 
-std::uint64_t APMSqliteStore::tableWriteGeneration(std::initializer_list<std::string_view> tables) {
+std::uint64_t APMSqliteStore::tableWriteGeneration(std::initializer_list<std::string_view> tables) const {
     std::uint64_t rows = 0;
     for (const auto& [name, count] : tableWrites_) {
         if (std::find(tables.begin(), tables.end(), name) != tables.end()) rows += count;
     }
-    return rows + unattributedWrites_ + rollbackCount_ + otherConnectionsCommits();
-}
-
-std::uint64_t APMSqliteStore::otherConnectionsCommits() {
-    // Inside a transaction the snapshot is the one noticed when it began.
-    if (!isInTransaction()) noticeOtherConnectionsCommits();
-    return otherConnectionsCommits_;
+    return rows + unattributedWrites_ + rollbackCount_ + otherConnectionsCommits_;
 }
 
 void APMSqliteStore::noticeOtherConnectionsCommits() {

@@ -81,15 +81,15 @@ public:
     // A count that moves whenever rows of `table` may have changed: through
     // this connection its own rows written, and every change SQLite does not
     // report row by row (schema changes, a table emptied at once, scripts),
-    // rollbacks and closing; and every commit of another connection to the
-    // file (another process of the application). A reader may keep what it
-    // read of the table while the count stands still. Several tables take
-    // one count (and one look for other connections' commits).
-    std::uint64_t tableWriteGeneration(std::initializer_list<std::string_view> tables);
-    std::uint64_t tableWriteGeneration(std::string_view table) { return tableWriteGeneration({table}); }
-    // The commits of other connections to the file noticed so far. They are
-    // looked for when a transaction begins, and at each call outside one.
-    std::uint64_t otherConnectionsCommits();
+    // rollbacks and closing; and the commits of other connections to the
+    // file (another process of the application), noticed as each outermost
+    // transaction begins. A reader may keep what it read of the table while
+    // the count stands still: within a transaction exactly, outside one until
+    // the next transaction begins. Several tables take one count.
+    std::uint64_t tableWriteGeneration(std::initializer_list<std::string_view> tables) const;
+    std::uint64_t tableWriteGeneration(std::string_view table) const { return tableWriteGeneration({table}); }
+    // The commits of other connections to the file noticed so far.
+    std::uint64_t otherConnectionsCommits() const { return otherConnectionsCommits_; }
     bool isInTransaction() const;
     // Runs the block's reads against one snapshot of the file (a deferred
     // transaction that is ended, never committed with changes); inside an

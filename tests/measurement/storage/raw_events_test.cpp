@@ -99,8 +99,8 @@ TEST_F(RawEvents, CapDeletesOrphanedMetadataButSparesTheOneBeingWritten) {
 
 // A second process of the application may write the same file: what this
 // connection keeps of its earlier reads (the metadata it ensured, its count
-// of raw events) must not hide those writes.
-TEST_F(RawEvents, AnotherConnectionsWritesAreSeen) {
+// of raw events) must not hide those writes from its next transaction.
+TEST_F(RawEvents, AnotherConnectionsWritesAreSeenByTheNextTransaction) {
     limitStoredEventsTo(3);
     write("a", 1);
     const std::int64_t fingerprint = write("a2", 2);
@@ -111,7 +111,10 @@ TEST_F(RawEvents, AnotherConnectionsWritesAreSeen) {
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(other->insertRawEvent("o" + std::to_string(i), 10 + i, bytesOf("x"), fingerprint, false, &error));
     }
-    write("b", 20);
+    ASSERT_TRUE(db().performTransaction([&] {
+        write("b", 20);
+        return true;
+    }));
     EXPECT_TRUE(db().queryRawEventsMetadataWithFingerprint(fingerprint).value);
     EXPECT_THAT(storedNames(), ElementsAre("o1", "o2", "b"));
 }
