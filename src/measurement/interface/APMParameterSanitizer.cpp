@@ -54,8 +54,8 @@ bool isTrimmedText(const std::string& text, std::size_t limit) {
     return APMUTF32Length(text) == limit + 3 && text.ends_with("...");
 }
 
-void enforceParameterLimit(APMParameters& parameters, bool isItem, APMDiagnosticsCounts* counts) {
-    const APMValidationLimits limits = APMCurrentValidationLimits();
+void enforceParameterLimit(APMParameters& parameters, bool isItem, const APMValidationLimits& limits,
+                           APMDiagnosticsCounts* counts) {
     const auto limit = static_cast<std::size_t>(isItem ? limits.maxItemScopedCustomParameters
                                                        : limits.maxPublicEventParams);
     const std::size_t found = APMCountPublicParameters(parameters, isItem);
@@ -131,8 +131,13 @@ std::optional<APMParameters> APMSanitizedEventParameters(const APMObjectParamete
     if (parameters.empty()) return std::nullopt;
     const APMObjectParameters input = APMUniqueObjectParameters(parameters);
     const bool customEvent = isCustomEvent(eventName);
-    const std::size_t internalValueLimit =
-        static_cast<std::size_t>(APMCurrentValidationLimits().maxInternalEventParameterValueLength);
+    // One set of limits for the whole event, read once.
+    const APMValidationLimits limits = APMCurrentValidationLimits();
+    const auto publicValueLimit = static_cast<std::size_t>(limits.maxPublicEventParameterValueLength);
+    const auto internalValueLimit = static_cast<std::size_t>(limits.maxInternalEventParameterValueLength);
+    const auto isValidValue = [&](const APMValue& value, std::size_t limit, Failure* failure) {
+        return Validator::isValidValue(&value, 0, limit, APMValidationSubject::EventParameterValue, failure);
+    };
     std::set<std::string> invalid;
     APMParameters extra;  // error parameters and the values converted from objects
 
@@ -152,7 +157,7 @@ std::optional<APMParameters> APMSanitizedEventParameters(const APMObjectParamete
         }
         const bool givenAsValue = std::holds_alternative<APMValue>(object);
         Failure failure = Failure::None;
-        bool valid = !isPublic || Validator::isValidPublicEventParameterValue(&*value, &failure);
+        bool valid = !isPublic || isValidValue(*value, publicValueLimit, &failure);
         if (valid && name == kAPMErrorNameParameter) {
             // An error name handed on from elsewhere: kept, but cut to the internal limit.
             const std::string* text = value->stringValue();
@@ -160,7 +165,7 @@ std::optional<APMParameters> APMSanitizedEventParameters(const APMObjectParamete
                 APMWriteErrorDetails(extra, APMErrorCodeNoError, *text, internalValueLimit, &*value);
             }
         } else if (valid) {
-            if (!customEvent) valid = Validator::isValidInternalEventParameterValue(&*value, &failure);
+            if (!customEvent) valid = isValidValue(*value, internalValueLimit, &failure);
             if (valid && value->isArray() && !givenAsValue) {
                 const auto* elements = std::get<platform::PropertyValue>(object).asArray();
                 auto array = APMSanitizedArrayParameter(*elements, name, eventName, extra, isItem, isPublic,
@@ -195,6 +200,6 @@ std::optional<APMParameters> APMSanitizedEventParameters(const APMObjectParamete
         }
     }
     for (const auto& [name, value] : extra) result.set(name, value);
-    enforceParameterLimit(result, isItem, counts);
+    enforceParameterLimit(result, isItem, limits, counts);
     return result;
 }
