@@ -3,7 +3,6 @@
 // engine's audience hook and 50 audiences of 5 filters each stored, against
 // the same engine without an audience evaluator. Prints the ratio of the two
 // on its last line.
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchFolder.h"
 #include "TimesReporter.h"
 
 #include "VadovaUtilities/VULMainBundle.h"
@@ -100,15 +100,6 @@ std::vector<std::shared_ptr<APMPBAudience>> definitions() {
         audiences.push_back(audience);
     }
     return audiences;
-}
-
-std::filesystem::path benchFolder() {
-    static const std::filesystem::path folder = [] {
-        auto path = std::filesystem::temp_directory_path() / ("audience-bench-" + std::to_string(getpid()));
-        std::filesystem::create_directories(path);
-        return path;
-    }();
-    return folder;
 }
 
 // The main bundle has an identifier: the queue takes only bundles with an app ID.

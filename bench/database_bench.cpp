@@ -5,7 +5,6 @@
 // with the same settings. Prints events per second and the ratio.
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchFolder.h"
 #include "TimesReporter.h"
 
 #include "measurement/storage/APMDatabase.h"
@@ -23,15 +23,6 @@ namespace {
 
 const APMBytes kMetadata(180, 0x42);
 const APMBytes kEvent(120, 0x17);
-
-std::filesystem::path benchFolder() {
-    static const std::filesystem::path folder = [] {
-        auto path = std::filesystem::temp_directory_path() / ("database-bench-" + std::to_string(getpid()));
-        std::filesystem::create_directories(path);
-        return path;
-    }();
-    return folder;
-}
 
 std::string databasePath() { return (benchFolder() / "vadova-app-measurement.sql").string(); }
 

@@ -8,7 +8,6 @@
 // ratio for each.
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchFolder.h"
 #include "TimesReporter.h"
 
 #include "measurement/engine/APMEngineWiring.h"
@@ -31,15 +31,6 @@
 #include "platform/core/UserDefaults.h"
 
 namespace {
-
-std::filesystem::path benchFolder() {
-    static const std::filesystem::path folder = [] {
-        auto path = std::filesystem::temp_directory_path() / ("event-write-bench-" + std::to_string(getpid()));
-        std::filesystem::create_directories(path);
-        return path;
-    }();
-    return folder;
-}
 
 // A fresh folder per run, so every case starts from its own files.
 std::filesystem::path runFolder(const std::string& name) {

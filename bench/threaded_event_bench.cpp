@@ -19,7 +19,6 @@
 // ratio last.
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -37,6 +36,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchFolder.h"
 #include "TimesReporter.h"
 
 #include "VeredodaAnalytics/APMAnalytics.h"
@@ -56,12 +56,6 @@ constexpr int kBatch = 2000;
 // already holds, which SQLite skips, and leave a page a real event writes.
 constexpr int kCapturedEvents = 2;
 constexpr const char* kDatabaseName = "vadova-app-measurement.sql";
-
-std::filesystem::path benchFolder() {
-    static const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("threaded-event-bench-" + std::to_string(getpid()));
-    return folder;
-}
 
 double processCPUSeconds() {
     timespec now{};
@@ -273,7 +267,6 @@ void printFigures(const TimesReporter::Times&) {
 
 int main(int argc, char** argv) {
     // Every folder the analytics use lies in the bench's own.
-    std::filesystem::create_directories(benchFolder());
     for (const char* variable : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
         setenv(variable, (benchFolder() / variable).c_str(), 1);
     }

@@ -103,9 +103,9 @@ std::shared_ptr<APMPBOnDeviceMeasurementValue> onDeviceMeasurementValueFromRecor
 // inputs make equal metadata: the last encoded metadata is kept with the
 // inputs it was made from and written again while they stay the same.
 struct APMRawEventMetadataInputs {
-    bool hasIdentity = false;
+    // Without an identity every identity value is none.
     std::optional<std::string> appID;
-    bool fromAppStore = false;
+    std::optional<bool> fromAppStore;
     std::optional<std::string> appVersion;
     std::optional<std::string> configAppID;
     std::optional<std::string> installationID;
@@ -145,21 +145,17 @@ std::shared_ptr<APMPBMeasurementBundle> rawEventMetadataFromInputs(const APMRawE
     APMPBMeasurementBundle& m = *metadata;
     APMPBSetString(m, slot(kPlatform), "macos");
     APMPBSetInt32(m, slot(kProtocolVersion), 1);
-    if (in.hasIdentity) {
-        if (in.appID) APMPBSetString(m, slot(kAppID), *in.appID);
-        if (!in.fromAppStore) APMPBSetString(m, slot(kInstallSource), "manual_install");
-        if (in.appVersion) APMPBSetString(m, slot(kAppVersion), *in.appVersion);
-        if (in.configAppID) APMPBSetString(m, slot(kConfigAppID), *in.configAppID);
-    }
+    if (in.appID) APMPBSetString(m, slot(kAppID), *in.appID);
+    if (in.fromAppStore && !*in.fromAppStore) APMPBSetString(m, slot(kInstallSource), "manual_install");
+    if (in.appVersion) APMPBSetString(m, slot(kAppVersion), *in.appVersion);
+    if (in.configAppID) APMPBSetString(m, slot(kConfigAppID), *in.configAppID);
     APMPBSetInt64(m, slot(kLibraryVersion), APMIdentity::varUradazaduroLibraryVersion());
-    if (in.hasIdentity) {
-        if (in.installationID) APMPBSetString(m, slot(kInstallationID), *in.installationID);
-        if (in.sessionStitchingToken) APMPBSetString(m, slot(kSessionStitchingToken), *in.sessionStitchingToken);
-        if (in.appVersionMajor) APMPBSetInt32(m, slot(kAppVersionMajor), static_cast<std::int32_t>(*in.appVersionMajor));
-        if (in.appVersionMinor) APMPBSetInt32(m, slot(kAppVersionMinor), static_cast<std::int32_t>(*in.appVersionMinor));
-        if (in.appVersionRelease) {
-            APMPBSetInt32(m, slot(kAppVersionRelease), static_cast<std::int32_t>(*in.appVersionRelease));
-        }
+    if (in.installationID) APMPBSetString(m, slot(kInstallationID), *in.installationID);
+    if (in.sessionStitchingToken) APMPBSetString(m, slot(kSessionStitchingToken), *in.sessionStitchingToken);
+    if (in.appVersionMajor) APMPBSetInt32(m, slot(kAppVersionMajor), static_cast<std::int32_t>(*in.appVersionMajor));
+    if (in.appVersionMinor) APMPBSetInt32(m, slot(kAppVersionMinor), static_cast<std::int32_t>(*in.appVersionMinor));
+    if (in.appVersionRelease) {
+        APMPBSetInt32(m, slot(kAppVersionRelease), static_cast<std::int32_t>(*in.appVersionRelease));
     }
     applyConsentIdentifiersToBundle(m, in.consentSignals, in.gateIDFAOnATTMAS, in.consentIdentity, true);
     applyConsentFieldsToBundle(m, in.consentDiagnostics, in.adUserDataDenied, nullptr, in.isDMARegion,
@@ -184,7 +180,6 @@ APMRawEventMetadataInputs APMMeasurement::rawEventMetadataInputs(const std::vect
     APMRawEventMetadataInputs in;
     const auto identity = this->identity();
     if (identity) {
-        in.hasIdentity = true;
         in.appID = identity->appID();
         in.fromAppStore = identity->isFromAppStore();
         in.appVersion = identity->appVersion();
