@@ -1,5 +1,6 @@
 #include "measurement/interface/APMDataTypeValidator.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -67,7 +68,24 @@ std::string elementDescription(const platform::PropertyValue& element) {
     return APMObjectClassName(element);
 }
 
+bool isASCIILetter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
 bool isNameCharacter(char32_t c) { return c == U'_' || platform::isLetter(c) || platform::isDecimalDigit(c); }
+
+// Names are nearly always ASCII, whose bytes are checked as they stand; a
+// name with any other byte is decoded and checked character by character.
+bool hasOnlyNameCharacters(std::string_view name) {
+    for (unsigned char c : name) {
+        if (c >= 0x80) return std::ranges::all_of(platform::codePoints(name), isNameCharacter);
+        if (c != '_' && !isASCIILetter(c) && !(c >= '0' && c <= '9')) return false;
+    }
+    return true;
+}
+
+bool startsWithLetter(std::string_view name) {
+    const auto first = static_cast<unsigned char>(name.front());
+    return first < 0x80 ? isASCIILetter(first) : platform::isLetter(platform::codePoints(name).front());
+}
 
 APMMonitor& monitor() { return *APMMonitor::shared(); }
 
@@ -94,31 +112,32 @@ bool APMDataTypeValidator::isValidString(APMOptionalText string, std::size_t min
                                          APMValidationSubject type, APMValidationFailure* failure) {
     report(failure, Failure::None);
     const int level = stringRuleLevel(type);
-    const std::string kind = subjectName(type);
     if (!string) {
-        monitor().log(level, 13001, kind + " is required and can't be nil");
+        monitor().log(level, 13001, subjectName(type) + " is required and can't be nil");
         return fail(failure, Failure::Missing);
     }
     if (!platform::isValidUtf8(*string)) {
-        monitor().log(level, 13000, kind + " must be of type NSString", bytesDescription(*string));
+        monitor().log(level, 13000, subjectName(type) + " must be of type NSString", bytesDescription(*string));
         return fail(failure, Failure::WrongType);
     }
     if (string->empty() && minLength >= 1) {
         // An empty value is common enough that the caller alone decides about it.
         if (type != Subject::EventParameterValue && type != Subject::UserPropertyValue) {
-            monitor().log(level, 13001, kind + " is required and can't be empty");
+            monitor().log(level, 13001, subjectName(type) + " is required and can't be empty");
         }
         return fail(failure, Failure::Missing);
     }
     const std::size_t length = APMUTF32Length(*string);
     if (length > maxLength) {
-        monitor().log(level, 13000, kind + " is too long. The maximum supported length is " + std::to_string(maxLength),
+        monitor().log(level, 13000,
+                      subjectName(type) + " is too long. The maximum supported length is " + std::to_string(maxLength),
                       *string);
         return fail(failure, Failure::TooLong);
     }
     if (length < minLength) {
         monitor().log(level, 13000,
-                      kind + " is too short. The minimum supported length is " + std::to_string(minLength), *string);
+                      subjectName(type) + " is too short. The minimum supported length is " + std::to_string(minLength),
+                      *string);
         return fail(failure, Failure::TooShort);
     }
     return true;
@@ -127,19 +146,15 @@ bool APMDataTypeValidator::isValidString(APMOptionalText string, std::size_t min
 bool APMDataTypeValidator::isValidInternalName(APMOptionalText name, std::size_t maxLength,
                                                APMValidationSubject type, APMValidationFailure* failure) {
     if (!isValidString(name, 1, maxLength, type, failure)) return false;
-    for (char32_t c : platform::codePoints(*name)) {
-        if (!isNameCharacter(c)) {
-            monitor().log(0, 13002, subjectName(type) + " must contain only letters, numbers, or underscores", *name);
-            return fail(failure, Failure::InvalidCharacter);
-        }
-    }
-    return true;
+    if (hasOnlyNameCharacters(*name)) return true;
+    monitor().log(0, 13002, subjectName(type) + " must contain only letters, numbers, or underscores", *name);
+    return fail(failure, Failure::InvalidCharacter);
 }
 
 bool APMDataTypeValidator::isValidPublicName(APMOptionalText name, std::size_t maxLength, APMValidationSubject type,
                                              APMValidationFailure* failure) {
     if (!isValidInternalName(name, maxLength, type, failure)) return false;
-    if (!platform::isLetter(platform::codePoints(*name).front())) {
+    if (!startsWithLetter(*name)) {
         monitor().log(0, 13003, subjectName(type) + " must start with a letter", *name);
         return fail(failure, Failure::InvalidCharacter);
     }
