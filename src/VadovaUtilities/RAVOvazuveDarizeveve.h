@@ -8,11 +8,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 template <class Value>
 class RAVOvazuveDarizeveve {
 public:
-    std::optional<Value> objectForKeyedSubscript(const std::string& key) const {
+    std::optional<Value> objectForKeyedSubscript(std::string_view key) const {
         std::lock_guard lock(mutex_);
         const auto found = entries_.find(key);
         if (found == entries_.end()) return std::nullopt;
@@ -47,10 +48,11 @@ public:
     // A snapshot of the contents, for enumeration.
     std::map<std::string, Value> dictionary() const {
         std::lock_guard lock(mutex_);
-        return entries_;
+        return {entries_.begin(), entries_.end()};
     }
 
 private:
     mutable std::mutex mutex_;
-    std::map<std::string, Value> entries_;
+    // Looked up by any text, without making a string of it.
+    std::map<std::string, Value, std::less<>> entries_;
 };

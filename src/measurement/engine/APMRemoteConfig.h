@@ -192,21 +192,21 @@ public:
     std::int32_t maxInternalEventParameterValueLength() const;
 
     // The generic lookups behind the accessors.
-    double timeIntervalInSecondsFromCache(const std::string& key, double defaultValue, double maxValue,
+    double timeIntervalInSecondsFromCache(std::string_view key, double defaultValue, double maxValue,
                                           double minValue) const;
-    std::int32_t intValueFromCache(const std::string& key, std::int32_t defaultValue, std::int32_t maxValue,
+    std::int32_t intValueFromCache(std::string_view key, std::int32_t defaultValue, std::int32_t maxValue,
                                    std::int32_t minValue) const;
-    std::int64_t int64ValueFromCache(const std::string& key, std::int64_t defaultValue, std::int64_t maxValue,
+    std::int64_t int64ValueFromCache(std::string_view key, std::int64_t defaultValue, std::int64_t maxValue,
                                      std::int64_t minValue) const;
-    std::int64_t int64ValueFromCache(const std::string& key, std::int64_t defaultValue) const;
-    bool boolValueFromCache(const std::string& key, bool defaultValue) const;
+    std::int64_t int64ValueFromCache(std::string_view key, std::int64_t defaultValue) const;
+    bool boolValueFromCache(std::string_view key, bool defaultValue) const;
     using Converter = std::function<APMSettingNumber(const APMSettingNumber&)>;
-    std::optional<APMSettingNumber> numberFromCache(const std::string& key, const APMSettingNumber& defaultValue,
+    std::optional<APMSettingNumber> numberFromCache(std::string_view key, const APMSettingNumber& defaultValue,
                                                     std::optional<double> maxValue, std::optional<double> minValue,
                                                     const Converter& converter) const;
     // The number of a plain decimal text, read the same in every locale.
     static std::optional<APMSettingNumber> numberFromString(const std::string& text);
-    std::optional<APMSettingValue> cacheValue(const std::optional<APMSettingValue>& value, const std::string& key) const;
+    std::optional<APMSettingValue> cacheValue(const std::optional<APMSettingValue>& value, std::string_view key) const;
     // The text a cached setting shows to rule programs (numbers in their shortest form).
     static std::string settingText(const APMSettingValue& value);
 

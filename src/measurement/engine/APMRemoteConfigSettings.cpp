@@ -81,7 +81,7 @@ std::string APMRemoteConfig::settingText(const APMSettingValue& value) {
 }
 
 std::optional<APMSettingValue> APMRemoteConfig::cacheValue(const std::optional<APMSettingValue>& value,
-                                                            const std::string& key) const {
+                                                            std::string_view key) const {
     if (!value || key.empty()) {
         APMMonitor::shared()->log(5, 29019, "Cannot cache empty configuration value");
         return std::nullopt;
@@ -91,11 +91,11 @@ std::optional<APMSettingValue> APMRemoteConfig::cacheValue(const std::optional<A
         std::lock_guard lock(mutex_);
         settings = settings_;
     }
-    settings->setObject(*value, key);
+    settings->setObject(*value, std::string(key));
     return value;
 }
 
-std::optional<APMSettingNumber> APMRemoteConfig::numberFromCache(const std::string& key,
+std::optional<APMSettingNumber> APMRemoteConfig::numberFromCache(std::string_view key,
                                                                  const APMSettingNumber& defaultValue,
                                                                  std::optional<double> maxValue,
                                                                  std::optional<double> minValue,
@@ -134,31 +134,31 @@ APMSettingNumber millisecondsToSeconds(const APMSettingNumber& number) {
 
 }  // namespace
 
-double APMRemoteConfig::timeIntervalInSecondsFromCache(const std::string& key, double defaultValue, double maxValue,
+double APMRemoteConfig::timeIntervalInSecondsFromCache(std::string_view key, double defaultValue, double maxValue,
                                                        double minValue) const {
     const auto number = numberFromCache(key, APMSettingNumber(defaultValue), maxValue, minValue, millisecondsToSeconds);
     return number ? asDouble(*number) : 0;
 }
 
-std::int32_t APMRemoteConfig::intValueFromCache(const std::string& key, std::int32_t defaultValue,
+std::int32_t APMRemoteConfig::intValueFromCache(std::string_view key, std::int32_t defaultValue,
                                                 std::int32_t maxValue, std::int32_t minValue) const {
     const auto number = numberFromCache(key, APMSettingNumber(std::int64_t{defaultValue}), maxValue, minValue, {});
     return number ? asInt32(*number) : 0;
 }
 
-std::int64_t APMRemoteConfig::int64ValueFromCache(const std::string& key, std::int64_t defaultValue,
+std::int64_t APMRemoteConfig::int64ValueFromCache(std::string_view key, std::int64_t defaultValue,
                                                   std::int64_t maxValue, std::int64_t minValue) const {
     const auto number = numberFromCache(key, APMSettingNumber(defaultValue), static_cast<double>(maxValue),
                                         static_cast<double>(minValue), {});
     return number ? asInt64(*number) : 0;
 }
 
-std::int64_t APMRemoteConfig::int64ValueFromCache(const std::string& key, std::int64_t defaultValue) const {
+std::int64_t APMRemoteConfig::int64ValueFromCache(std::string_view key, std::int64_t defaultValue) const {
     const auto number = numberFromCache(key, APMSettingNumber(defaultValue), std::nullopt, std::nullopt, {});
     return number ? asInt64(*number) : 0;
 }
 
-bool APMRemoteConfig::boolValueFromCache(const std::string& key, bool defaultValue) const {
+bool APMRemoteConfig::boolValueFromCache(std::string_view key, bool defaultValue) const {
     return intValueFromCache(key, defaultValue ? 1 : 0, 1, 0) == 1;
 }
 
