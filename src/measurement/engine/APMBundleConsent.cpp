@@ -55,14 +55,16 @@ void setStringIfUnset(APMPBMeasurementBundle& bundle, int tag, const std::string
 APMConsentIdentity APMConsentIdentityOf(APMIdentity* identity) {
     APMConsentIdentity read;
     if (!identity) return read;
+    // One refresh for all of them: values from one moment, at the cost of one.
+    APMIdentity::Identifiers identifiers = identity->refreshedIdentifiers();
     read.present = true;
     read.iOS14OrAbove = identity->iOS14OrAbove();
-    if (read.iOS14OrAbove) read.trackingStatus = identity->appleConsentStatus();
-    read.hasLimitedAdTracking = identity->hasLimitedAdTracking();
-    if (read.hasLimitedAdTracking) read.limitedAdTracking = identity->limitedAdTracking();
-    read.resettableDeviceID = identity->resettableDeviceID();
+    if (read.iOS14OrAbove) read.trackingStatus = identifiers.appleConsentStatus;
+    read.hasLimitedAdTracking = identifiers.hasLimitedAdTracking;
+    if (read.hasLimitedAdTracking) read.limitedAdTracking = identifiers.limitedAdTracking;
+    read.resettableDeviceID = std::move(identifiers.resettableDeviceID);
     read.vendorID = identity->identifierForVendor();
-    read.appInstanceID = identity->appInstanceID();
+    read.appInstanceID = std::move(identifiers.appInstanceID);
     return read;
 }
 

@@ -234,6 +234,19 @@ std::int64_t APMIdentity::appleConsentStatus() {
     return readRefreshed([this] { return appleConsentStatus_; });
 }
 
+APMIdentity::Identifiers APMIdentity::refreshedIdentifiers() {
+    const bool analyticsStorageDenied = APMConsentSettingsUtil::isAnalyticsStorageDenied();
+    return readRefreshed([&] {
+        Identifiers values;
+        if (!analyticsStorageDenied) values.appInstanceID = persistedConfig_->appInstanceID();
+        values.resettableDeviceID = resettableDeviceID_;
+        values.limitedAdTracking = limitedAdTracking_;
+        values.hasLimitedAdTracking = bridge_->hasLimitedAdTracking();
+        values.appleConsentStatus = appleConsentStatus_;
+        return values;
+    });
+}
+
 bool APMIdentity::hasAppDataConsentStatus() const { return bridge_ && bridge_->hasAppDataConsentStatus(); }
 
 bool APMIdentity::isFromAppStore() const { return APMAEU::isFAS(); }

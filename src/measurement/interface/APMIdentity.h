@@ -63,6 +63,16 @@ public:
     bool limitedAdTracking();
     bool hasLimitedAdTracking();
     std::int64_t appleConsentStatus();
+    // The five values above as one refresh leaves them, read under one lock:
+    // for a caller that needs them together, as each event's metadata does.
+    struct Identifiers {
+        std::optional<std::string> appInstanceID;  // none while analytics storage is denied
+        std::optional<std::string> resettableDeviceID;
+        bool limitedAdTracking = false;
+        bool hasLimitedAdTracking = false;
+        std::int64_t appleConsentStatus = 0;
+    };
+    Identifiers refreshedIdentifiers();
     // Whether the identity support can tell the app-data consent status at all.
     bool hasAppDataConsentStatus() const;
     bool iOS14OrAbove() const { return true; }

@@ -95,6 +95,22 @@ TEST_F(IdentityTest, AdvertisingIdentifierChangesReplaceTheAppInstanceIDOnlyAfte
     EXPECT_TRUE(identity->shouldSetLastAdvertisingIDResetUserProperty());
 }
 
+TEST_F(IdentityTest, TheIdentifiersReadTogetherAreThoseOfOneRefresh) {
+    component->setResettableDeviceID(kIdentifierA);
+    auto identity = makeIdentity();
+    component->setResettableDeviceID(kIdentifierB);
+    later();
+    const APMIdentity::Identifiers identifiers = identity->refreshedIdentifiers();
+    EXPECT_EQ(identifiers.resettableDeviceID, kIdentifierB);
+    EXPECT_EQ(identifiers.appInstanceID, config->appInstanceID());
+    EXPECT_EQ(identifiers.limitedAdTracking, identity->limitedAdTracking());
+    EXPECT_EQ(identifiers.hasLimitedAdTracking, identity->hasLimitedAdTracking());
+    EXPECT_EQ(identifiers.appleConsentStatus, identity->appleConsentStatus());
+
+    Util::setConsentSettings(settings({{"analytics_storage", "denied"}}));
+    EXPECT_EQ(identity->refreshedIdentifiers().appInstanceID, std::nullopt);
+}
+
 TEST_F(IdentityTest, AdStorageDeniedDropsTheIdentifierAndKeepsTheHash) {
     component->setResettableDeviceID(kIdentifierA);
     auto identity = makeIdentity();
