@@ -80,10 +80,6 @@ void removeDatabaseFiles(const std::string& path, std::error_code& mainFileError
     std::filesystem::remove(path, mainFileError);
 }
 
-}  // namespace
-
-namespace {
-
 // Beginning (even exclusively), committing, or opening and releasing a
 // savepoint changes no row; rolling back does.
 bool beginsOrEndsTransaction(std::string_view sql) {
