@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const Mossbridge::ParsedArguments parsed = Mossbridge::parseArguments(arguments);
     if (!parsed.options) {
-        Mossbridge::printDiagnosticLine(parsed.error + " (see --help)");
+        Mossbridge::printErrorLine(parsed.error + " (see --help)");
         return 2;
     }
     if (parsed.options->help) {

@@ -25,14 +25,14 @@ bool configureAnalytics() {
     try {
         DEDOru::configure();
         if (const auto app = DEDOru::defaultApp(); app && app->options().vadovaAppID.empty()) {
-            printDiagnosticLine(std::string("analytics is off: ") + kVRDServiceInfoFileName + ".plist has no " +
+            printErrorLine(std::string("analytics is off: ") + kVRDServiceInfoFileName + ".plist has no " +
                                 kVRDOptionsAppIDKey + " that is a non-empty string");
         }
         return true;
     } catch (const VRDException& error) {
-        printDiagnosticLine("analytics configuration failed: " + error.reason());
+        printErrorLine("analytics configuration failed: " + error.reason());
     } catch (const std::exception& error) {
-        printDiagnosticLine(std::string("analytics configuration failed: ") + error.what());
+        printErrorLine(std::string("analytics configuration failed: ") + error.what());
     }
     return false;
 }

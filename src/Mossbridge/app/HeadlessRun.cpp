@@ -68,13 +68,13 @@ std::optional<fs::path> usableResources(const HeadlessOptions& options, const fs
     const auto [folder, source] = resolveResourcesDirectory(options, executableFolder);
     std::error_code error;
     if (!fs::is_directory(folder, error)) {
-        printDiagnosticLine("no resources folder at " + folder.string() + " (" + source +
+        printErrorLine("no resources folder at " + folder.string() + " (" + source +
                             "); set MOSSBRIDGE_RESOURCES or pass --resources DIR");
         return std::nullopt;
     }
     fs::directory_iterator listing(folder, error);
     if (error) {
-        printDiagnosticLine("cannot read the resources folder " + folder.string() + " (" + source +
+        printErrorLine("cannot read the resources folder " + folder.string() + " (" + source +
                             "): " + error.message());
         return std::nullopt;
     }
@@ -83,10 +83,10 @@ std::optional<fs::path> usableResources(const HeadlessOptions& options, const fs
 
 void reportUnreadableDefaults(const platform::UserDefaults::UnreadableFile& unreadable) {
     if (unreadable.movedTo) {
-        printDiagnosticLine("the user defaults file " + unreadable.file.string() + " could not be read; moved it to " +
+        printErrorLine("the user defaults file " + unreadable.file.string() + " could not be read; moved it to " +
                             unreadable.movedTo->string() + " and starting with defaults");
     } else {
-        printDiagnosticLine("the user defaults file " + unreadable.file.string() +
+        printErrorLine("the user defaults file " + unreadable.file.string() +
                             " could not be read nor moved aside; starting with defaults, which are not saved over it");
     }
 }
@@ -105,7 +105,7 @@ void reportMissingSpriteSheets(const fs::path& folder) {
     std::string names;
     for (std::size_t i = 0; i < std::min(kNamed, missing.size()); ++i) names += (i ? ", " : "") + missing[i];
     if (missing.size() > kNamed) names += " and " + std::to_string(missing.size() - kNamed) + " more";
-    printDiagnosticLine("the resources folder " + folder.string() + " lacks " + std::to_string(missing.size()) +
+    printErrorLine("the resources folder " + folder.string() + " lacks " + std::to_string(missing.size()) +
                         " of the " + std::to_string(sheets.size()) + " sprite sheets (" + names +
                         "): pets drawn from them show only their badges");
 }
@@ -118,15 +118,15 @@ bool seedAssignments(const fs::path& scenario, platform::UserDefaults& defaults)
     if (!fs::exists(seed, error) || defaults.object(AssignmentStore::defaultsKey)) return true;
     const auto text = readText(seed);
     if (!text) {
-        printDiagnosticLine("cannot read " + seed.string());
+        printErrorLine("cannot read " + seed.string());
         return false;
     }
     if (const auto decoded = decodeAssignments(*text); !decoded) {
-        printDiagnosticLine(seed.string() + ": " + decoded.error());
+        printErrorLine(seed.string() + ": " + decoded.error());
         return false;
     }
     if (!defaults.set(AssignmentStore::defaultsKey, platform::PropertyData(text->begin(), text->end()))) {
-        printDiagnosticLine("could not store the assignments of " + seed.string());
+        printErrorLine("could not store the assignments of " + seed.string());
     }
     return true;
 }
@@ -142,7 +142,7 @@ public:
         std::error_code error;
         fs::create_directories(folder_, error);
         if (error) {
-            printDiagnosticLine("cannot create the snapshot folder " + folder_.string() + ": " + error.message());
+            printErrorLine("cannot create the snapshot folder " + folder_.string() + ": " + error.message());
             return false;
         }
         for (const auto& entry : fs::directory_iterator(folder_, error)) {
@@ -159,7 +159,7 @@ public:
         // picture later, by when most have moved on: not kept in between.
         platform::CairoCanvas::clearPictureCache();
         if (!written) {
-            printDiagnosticLine("could not write " + path(count_).string());
+            printErrorLine("could not write " + path(count_).string());
             return;
         }
         std::error_code ignored;
@@ -250,7 +250,7 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
     const fs::path scenarioPath = options.scenario.value_or(*resources / "scenarios" / "desk.json");
     const platform::ScenarioLoad load = platform::loadScenarioFile(scenarioPath);
     if (!load.scenario) {
-        printDiagnosticLine("scenario " + scenarioPath.string() + ": " + load.error);
+        printErrorLine("scenario " + scenarioPath.string() + ": " + load.error);
         return 2;
     }
     const platform::Scenario& scenario = *load.scenario;
@@ -285,14 +285,14 @@ int runHeadless(const HeadlessOptions& options, const fs::path& executableFolder
         const fs::path database = platform::cachesDirectory() / "headless" / scenarioPath.stem() / "db";
         const double start = dispatcher.clock().now();
         if (const auto error = buildNotificationDatabase(fixture, database, start)) {
-            printDiagnosticLine("notification fixture " + *error);
+            printErrorLine("notification fixture " + *error);
             return 2;
         }
         // Records delivered during the run reach the database when their time comes.
         for (const double at : notificationArrivalTimes(fixture)) {
             dispatcher.mainQueue()->after(at, [fixture, database, start, at] {
                 if (const auto error = buildNotificationDatabase(fixture, database, start, at)) {
-                    printDiagnosticLine("notification fixture " + *error);
+                    printErrorLine("notification fixture " + *error);
                 }
             });
         }

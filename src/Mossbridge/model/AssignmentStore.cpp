@@ -76,7 +76,7 @@ void AssignmentStore::store(const char* key, UnreadableValue& unreadable, const 
         const std::string backupKey = std::string(key) + ".unreadable";
         (void)defaults_->set(backupKey, *unreadable.original);
         unreadable.original.reset();
-        printDiagnosticLine("stored " + std::string(key) + " could not be read; kept a copy under " + backupKey);
+        printErrorLine("stored " + std::string(key) + " could not be read; kept a copy under " + backupKey);
     }
     (void)defaults_->set(key, platform::PropertyData(json.begin(), json.end()));
 }
@@ -86,7 +86,7 @@ void AssignmentStore::saveAssignments() {
     pendingAssignmentsSaveTask_.reset();
     const auto encoded = encodeAssignments(assignments);
     if (encoded) store(defaultsKey, unreadableAssignments_, encoded.value());
-    else printDiagnosticLine("not saving " + std::string(defaultsKey) + ": " + encoded.error());
+    else printErrorLine("not saving " + std::string(defaultsKey) + ": " + encoded.error());
     notifyAssignmentsObservers();
 }
 
@@ -108,7 +108,7 @@ void AssignmentStore::savePreferences() {
     pendingPreferencesSaveTask_.reset();
     const auto encoded = encodePreferences(preferences);
     if (!encoded) {
-        printDiagnosticLine("not saving " + std::string(preferencesKey) + ": " + encoded.error());
+        printErrorLine("not saving " + std::string(preferencesKey) + ": " + encoded.error());
         return;
     }
     store(preferencesKey, unreadablePreferences_, encoded.value());

@@ -22,12 +22,22 @@
 
 namespace Mossbridge::testing {
 
+// What `body` printed: the features' diagnostics (standard output), or the
+// run's errors and warnings (standard error).
 template <typename Body>
 std::string captured(Body body) {
     ::testing::internal::CaptureStdout();
     body();
     std::fflush(stdout);
     return ::testing::internal::GetCapturedStdout();
+}
+
+template <typename Body>
+std::string capturedErrors(Body body) {
+    ::testing::internal::CaptureStderr();
+    body();
+    std::fflush(stderr);
+    return ::testing::internal::GetCapturedStderr();
 }
 
 inline int occurrences(const std::string& text, const std::string& part) {

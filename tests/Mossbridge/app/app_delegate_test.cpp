@@ -45,7 +45,7 @@ protected:
             make();
             return coordinator;
         });
-        return captured([&] { delegate->applicationDidFinishLaunching(application); });
+        return capturedErrors([&] { delegate->applicationDidFinishLaunching(application); });
     }
 
     AnalyticsRecorder analytics;

@@ -63,9 +63,14 @@ protected:
         return options;
     }
 
-    int run(const HeadlessOptions& options, std::string& output) {
+    // Runs the application; `errors` gets what it wrote to standard error,
+    // `diagnostics` (when given) what it wrote to standard output.
+    int run(const HeadlessOptions& options, std::string& errors, std::string* diagnostics = nullptr) {
         int status = -1;
-        output = captured([&] { status = runHeadless(options, testpaths::binaryDir() / "bin"); });
+        std::string out;
+        errors = capturedErrors(
+            [&] { out = captured([&] { status = runHeadless(options, testpaths::binaryDir() / "bin"); }); });
+        if (diagnostics) *diagnostics = out;
         return status;
     }
 };
@@ -73,8 +78,8 @@ protected:
 TEST_F(HeadlessRun, TheShippedScenarioLogsItsStartAndPassesAndPicturesThePetsAtTheirStoredFrames) {
     setenv("MOSSBRIDGE_PERF_LOGS", "1", 1);
     const HeadlessOptions options = shippedScenario();
-    std::string output;
-    ASSERT_EQ(run(options, output), 0) << output;
+    std::string errors, output;
+    ASSERT_EQ(run(options, errors, &output), 0) << errors;
     EXPECT_NE(output.find("MossbridgePerf 0.000s app.start\n"), std::string::npos) << output;
     EXPECT_GE(occurrences(output, " refresh.total "), 2) << output;
     // The scenario's badges, read through the launch services tool's text.
@@ -153,7 +158,9 @@ TEST_F(HeadlessRun, BadInputStopsWithOneLineAndAnError) {
     HeadlessOptions options = shippedScenario();
     options.scenario = scenario;
     std::string output;
-    EXPECT_EQ(run(options, output), 2);
+    std::string diagnostics;
+    EXPECT_EQ(run(options, output, &diagnostics), 2);
+    EXPECT_EQ(diagnostics, "");
     EXPECT_EQ(occurrences(output, "\n"), 1) << output;
     EXPECT_NE(output.find("Mossbridge: scenario " + scenario.string() + ": applications[0].pid"), std::string::npos)
         << output;

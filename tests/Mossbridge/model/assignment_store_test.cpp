@@ -23,10 +23,10 @@ std::string storedAssignment(const std::string& petKind, const std::string& fram
 }
 
 std::string captured(const std::function<void()>& body) {
-    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
     body();
-    std::fflush(stdout);
-    return ::testing::internal::GetCapturedStdout();
+    std::fflush(stderr);
+    return ::testing::internal::GetCapturedStderr();
 }
 
 TEST_F(AssignmentStoreTest, EmptyDefaultsLoadEmptyWithDefaultPreferencesAndWriteNothing) {
