@@ -4,7 +4,9 @@
 // assignment requires its id, bundle identifier, application name, pet kind
 // and frame, and takes defaults for the rest (a missing category is inferred).
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,11 +65,34 @@ struct AppAssignment {
 CodingResult<std::string> encodeAssignment(const AppAssignment& assignment);
 CodingResult<std::string> encodeAssignments(const std::vector<AppAssignment>& assignments);
 
+// A stored record that was not taken as it stood.
+struct AssignmentRecordProblem {
+    // The pet as far as its record could be read: 'app "Slack" ("com.tinyspeck.slackmacgap"), kind "Robot V1"',
+    // with "unknown" for a name that could not be read.
+    std::string pet;
+    // The path of the bad value and what was wrong with it ("[2].frame.width: ...").
+    std::string problem;
+    // Where the pet is in the decoded list when it was kept without its stored frame; none when it was left out.
+    std::optional<std::size_t> unplacedIndex;
+};
+
+// The stored list, read record by record.
+struct DecodedAssignmentList {
+    // The records that could be read, in stored order. A pet whose frame is not storable is kept with an empty
+    // frame, for the owner of the list to place.
+    std::vector<AppAssignment> assignments;
+    // One per record not taken as it stood, in stored order.
+    std::vector<AssignmentRecordProblem> problems;
+};
+
 // Members that are not part of the format are ignored. A required member that
 // is absent or null, a member of the wrong type, an unknown pet kind or
 // category, an invalid id, a frame that is not storable or a non-integral
-// count fails the object; in a list, one failing element fails the whole list.
+// count fails the object.
 CodingResult<AppAssignment> decodeAssignment(const std::string& json);
-CodingResult<std::vector<AppAssignment>> decodeAssignments(const std::string& json);
+// Fails only when the text is not JSON or not an array. Otherwise each element
+// is read on its own: one that fails as above is left out, except for a frame
+// that is not storable, which costs the pet only its frame.
+CodingResult<DecodedAssignmentList> decodeAssignments(const std::string& json);
 
 }  // namespace Mossbridge

@@ -46,8 +46,8 @@ std::shared_ptr<AssignmentStore> AssignmentStore::create(std::shared_ptr<platfor
                                                          MainScreenVisibleFrame mainScreenVisibleFrame) {
     std::shared_ptr<AssignmentStore> store(
         new AssignmentStore(std::move(defaults), std::move(mainQueue), std::move(mainScreenVisibleFrame)));
-    store->loadAssignments();
     store->loadPreferences();
+    store->loadAssignments();
     return store;
 }
 
@@ -58,9 +58,20 @@ AssignmentStore::AssignmentStore(std::shared_ptr<platform::UserDefaults> default
       mainScreenVisibleFrame_(std::move(mainScreenVisibleFrame)) {}
 
 void AssignmentStore::loadAssignments() {
-    auto loaded = readKey<std::vector<AppAssignment>>(*defaults_, defaultsKey, unreadableAssignments_.original,
-                                                      decodeAssignments);
-    assignments = loaded ? std::move(*loaded) : std::vector<AppAssignment>{};
+    auto loaded = readKey<DecodedAssignmentList>(*defaults_, defaultsKey, unreadableAssignments_.original,
+                                                 decodeAssignments);
+    assignments = loaded ? std::move(loaded->assignments) : std::vector<AppAssignment>{};
+    if (!loaded || loaded->problems.empty()) return;
+    for (const AssignmentRecordProblem& record : loaded->problems) {
+        if (record.unplacedIndex) {
+            assignments[*record.unplacedIndex].frame = newPetFrame(*record.unplacedIndex);
+            printErrorLine("stored pet of " + record.pet + ", placed as a new pet: " + record.problem);
+        } else {
+            printErrorLine("stored pet of " + record.pet + ", left out: " + record.problem);
+        }
+    }
+    // The next write would lose what was left out or refused: the stored list goes aside first.
+    unreadableAssignments_.original = defaults_->object(defaultsKey);
 }
 
 void AssignmentStore::loadPreferences() {

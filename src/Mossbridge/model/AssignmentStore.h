@@ -5,12 +5,16 @@
 // "Mossbridge.assignments.v1" and "Mossbridge.preferences.v1". Most changes
 // are written at once; size changes go through a 0.18 s debounce on the main
 // queue. Stored data that cannot be read loads as empty (or as defaults) and
-// is copied to "<key>.unreadable" before it is first written over. A value
-// that would not read back (a non-finite number, a frame no screen can show)
-// is never written: the stored value stays as it was. Operations taking an id
-// act on the first assignment with it and do nothing when there is none.
+// is copied to "<key>.unreadable" before it is first written over. The list is
+// read record by record: a record that cannot be read is left out and a pet
+// whose frame no screen can show is placed as a new pet, each with a line on
+// standard error; the stored list is then copied aside in the same way. A
+// value that would not read back (a non-finite number, a frame no screen can
+// show) is never written: the stored value stays as it was. Operations taking
+// an id act on the first assignment with it and do nothing when there is none.
 // Main thread only.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -44,7 +48,8 @@ public:
     // The visible frame of the main screen, none when there is no screen.
     using MainScreenVisibleFrame = std::function<std::optional<platform::Rect>()>;
 
-    // Loads the assignments, then the preferences.
+    // Loads the preferences, then the assignments (a stored pet placed anew
+    // takes the stored pet size).
     static std::shared_ptr<AssignmentStore> create(std::shared_ptr<platform::UserDefaults> defaults,
                                                    platform::QueueRef mainQueue,
                                                    MainScreenVisibleFrame mainScreenVisibleFrame);
@@ -104,6 +109,9 @@ private:
                     MainScreenVisibleFrame mainScreenVisibleFrame);
 
     AppAssignment* find(const platform::Uuid& id);
+    // Where a new pet goes when `n` pets come before it: side by side from (160, 180), one pet width apart, at
+    // the current pet size.
+    CodableRect newPetFrame(std::size_t n) const;
     // Writes `json` under `key`, first copying an unreadable original aside.
     void store(const char* key, UnreadableValue& unreadable, const std::string& json);
     void schedule(platform::WorkItemRef& pending, void (AssignmentStore::*save)());

@@ -28,6 +28,12 @@ AppAssignment* AssignmentStore::find(const platform::Uuid& id) {
     return found == assignments.end() ? nullptr : &*found;
 }
 
+CodableRect AssignmentStore::newPetFrame(std::size_t n) const {
+    const double s = preferences.petSizeScale;
+    return CodableRect(kAutoAttachOriginX + static_cast<double>(n) * kBasePetWidth * s, kAutoAttachOriginY,
+                       kBasePetWidth * s, kBasePetHeight * s);
+}
+
 PetKind AssignmentStore::nextAutoAttachPetKind() const {
     const auto kinds = allPetKinds();
     if (kinds.empty()) return PetKind::foxcat;
@@ -40,16 +46,13 @@ void AssignmentStore::autoAttachRunningApps(const std::vector<RunningApp>& apps)
             return a.bundleIdentifier == app.bundleIdentifier;
         });
         if (assigned) continue;
-        const double n = static_cast<double>(assignments.size());
-        const double s = preferences.petSizeScale;
         AppAssignment assignment;
         assignment.id = platform::Uuid::random();
         assignment.bundleIdentifier = app.bundleIdentifier;
         assignment.appName = app.name;
         assignment.petKind = nextAutoAttachPetKind();
         assignment.category = inferCategory(app.bundleIdentifier, app.name);
-        assignment.frame = CodableRect(kAutoAttachOriginX + n * kBasePetWidth * s, kAutoAttachOriginY,
-                                       kBasePetWidth * s, kBasePetHeight * s);
+        assignment.frame = newPetFrame(assignments.size());
         assignments.push_back(assignment);
         saveAssignments();
         logPetAdded(assignment, "auto_attach");

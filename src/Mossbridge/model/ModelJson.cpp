@@ -165,22 +165,26 @@ json assignmentJson(const AppAssignment& a, const std::string& path) {
                 {"lastSeenRunning", a.lastSeenRunning}};
 }
 
-// A frame that is not finite (a hand-edited 1e400) could never be written
-// back, so it would block every later save of the list: it does not decode.
-CodableRect readFrame(const json& value, const std::string& path) {
+// The four numbers of a stored frame, whatever their range.
+CodableRect readFrameNumbers(const json& value, const std::string& path) {
     const ObjectReader frame(value, path);
-    const auto finite = [&](const char* key) {
-        const double number = frame.number(key);
-        if (!std::isfinite(number)) fail(frame.path(key), "number is not finite");
-        return number;
-    };
-    const CodableRect rect(finite("x"), finite("y"), finite("width"), finite("height"));
-    requireShowableSides(rect, path);
-    return rect;
+    return CodableRect(frame.number("x"), frame.number("y"), frame.number("width"), frame.number("height"));
 }
 
-// Members in the order of the format: a failure names the first bad one.
-AppAssignment readAssignment(const json& value, const std::string& path) {
+// A frame that is not finite (a hand-edited 1e400) could never be written
+// back, so it would block every later save of the list: it is refused, like
+// a side no screen can show.
+void requireStorableFrame(const CodableRect& frame, const std::string& path) {
+    for (const auto& [key, number] : {std::pair{"x", frame.x}, std::pair{"y", frame.y}}) {
+        if (!std::isfinite(number)) fail(memberPath(path, key), "number is not finite");
+    }
+    requireShowableSides(frame, path);
+}
+
+// Members in the order of the format: a failure names the first bad one. The
+// frame is read as four numbers; whether a screen can show it is left to the
+// caller.
+AppAssignment readAssignmentMembers(const json& value, const std::string& path) {
     const ObjectReader object(value, path);
     AppAssignment a;
 
@@ -203,11 +207,45 @@ AppAssignment readAssignment(const json& value, const std::string& path) {
         a.category = inferCategory(a.bundleIdentifier, a.appName);
     }
 
-    a.frame = readFrame(object.required("frame"), object.path("frame"));
+    a.frame = readFrameNumbers(object.required("frame"), object.path("frame"));
     object.readIfStored("launchCount", a.launchCount, readInteger);
     object.readIfStored("focusClicks", a.focusClicks, readInteger);
     object.readIfStored("lastSeenRunning", a.lastSeenRunning, readBool);
     return a;
+}
+
+// A member of a record that may not be an object, as quoted JSON text (so a
+// line naming it stays one line), or "unknown".
+std::string quotedMember(const json& record, const char* key) {
+    if (!record.is_object()) return "unknown";
+    const auto found = record.find(key);
+    if (found == record.end() || !found->is_string()) return "unknown";
+    return dump(*found);
+}
+
+// The pet a record stands for, as far as it can be read.
+std::string describePet(const json& record) {
+    return "app " + quotedMember(record, "appName") + " (" + quotedMember(record, "bundleIdentifier") + "), kind " +
+           quotedMember(record, "petKind");
+}
+
+// One record of the list, read on its own: a record that cannot be read is
+// left out, and a pet whose frame no screen can show is kept without it.
+void readListRecord(const json& record, const std::string& path, DecodedAssignmentList& list) {
+    AppAssignment a;
+    try {
+        a = readAssignmentMembers(record, path);
+    } catch (const CodingFailure& failure) {
+        list.problems.push_back({describePet(record), failure.message, std::nullopt});
+        return;
+    }
+    try {
+        requireStorableFrame(a.frame, memberPath(path, "frame"));
+    } catch (const CodingFailure& failure) {
+        list.problems.push_back({describePet(record), failure.message, list.assignments.size()});
+        a.frame = CodableRect{};
+    }
+    list.assignments.push_back(std::move(a));
 }
 
 // --- preferences ---
@@ -242,19 +280,23 @@ CodingResult<std::string> encodeAssignments(const std::vector<AppAssignment>& as
 }
 
 CodingResult<AppAssignment> decodeAssignment(const std::string& text) {
-    return capture<AppAssignment>([&] { return readAssignment(parse(text), ""); });
+    return capture<AppAssignment>([&] {
+        AppAssignment a = readAssignmentMembers(parse(text), "");
+        requireStorableFrame(a.frame, "frame");
+        return a;
+    });
 }
 
-CodingResult<std::vector<AppAssignment>> decodeAssignments(const std::string& text) {
-    return capture<std::vector<AppAssignment>>([&] {
-        const json list = parse(text);
-        if (!list.is_array()) fail("top level", "expected an array");
-        std::vector<AppAssignment> assignments;
-        assignments.reserve(list.size());
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            assignments.push_back(readAssignment(list[i], "[" + std::to_string(i) + "]"));
+CodingResult<DecodedAssignmentList> decodeAssignments(const std::string& text) {
+    return capture<DecodedAssignmentList>([&] {
+        const json records = parse(text);
+        if (!records.is_array()) fail("top level", "expected an array");
+        DecodedAssignmentList list;
+        list.assignments.reserve(records.size());
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            readListRecord(records[i], "[" + std::to_string(i) + "]", list);
         }
-        return assignments;
+        return list;
     });
 }
 

@@ -144,17 +144,13 @@ TEST(AssignmentDecoding, AFrameNoScreenCanShowFailsAndIsNeverWritten) {
     EXPECT_EQ(decoded(edges).frame, CodableRect(160, 180.5, 1, 16384));
 }
 
-TEST(AssignmentListDecoding, OneBadElementFailsTheWholeList) {
-    auto bad = stored();
-    bad["petKind"] = "Dragon";
-    const auto result = decodeAssignments(json::array({stored(), bad, stored()}).dump());
-    ASSERT_FALSE(result.ok());
-    EXPECT_NE(result.error().find("[1].petKind"), std::string::npos) << result.error();
-
-    for (const char* text : {"", "{}", "null", "[", "[null]", "[1e400]", "garbage"}) {
+TEST(AssignmentListDecoding, OnlyTextThatIsNotAJsonArrayFailsTheWholeList) {
+    for (const char* text : {"", "{}", "null", "[", "garbage"}) {
         EXPECT_FALSE(decodeAssignments(text).ok()) << text;
     }
-    EXPECT_TRUE(decodeAssignments("[]").ok());
+    for (const char* text : {"[]", "[null]", "[1e400]"}) {
+        EXPECT_TRUE(decodeAssignments(text).ok()) << text;
+    }
 }
 
 TEST(AssignmentEncoding, WritesAllNineMembersAndRoundTrips) {
@@ -183,7 +179,7 @@ TEST(AssignmentEncoding, WritesAllNineMembersAndRoundTrips) {
     ASSERT_TRUE(list.ok());
     const auto back = decodeAssignments(list.value());
     ASSERT_TRUE(back.ok()) << back.error();
-    EXPECT_EQ(back.value(), (std::vector<AppAssignment>{a, extreme}));
+    EXPECT_EQ(back.value().assignments, (std::vector<AppAssignment>{a, extreme}));
 }
 
 TEST(AssignmentEncoding, NonFiniteFrameFailsInsteadOfWritingUnreadableData) {

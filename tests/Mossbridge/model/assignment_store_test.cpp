@@ -15,13 +15,6 @@ namespace {
 
 using AssignmentStoreTest = StoreFixture;
 
-// The stored list of one assignment of app "b" with the given pet kind and
-// frame (its JSON members).
-std::string storedAssignment(const std::string& petKind, const std::string& frame) {
-    return R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","bundleIdentifier":"b","appName":"A","petKind":")" +
-           petKind + R"(","frame":{)" + frame + "}}]";
-}
-
 std::string captured(const std::function<void()>& body) {
     ::testing::internal::CaptureStderr();
     body();
@@ -50,55 +43,75 @@ TEST_F(AssignmentStoreTest, SavedAssignmentsAndPreferencesLoadBackIntoANewStore)
     EXPECT_FALSE(reloaded->preferences.displayBadges);
 }
 
-TEST_F(AssignmentStoreTest, AnElementWithAnUnknownPetKindLoadsAsAnEmptyListAndIsKeptAside) {
-    const std::string stored = storedAssignment("Robot V9", R"("x":0,"y":0,"width":92,"height":104)");
+// A stored record of the app `bundle` named "App <bundle>", with `members` after its names.
+std::string record(const std::string& bundle, const std::string& members) {
+    return R"({"id":")" + platform::Uuid::random().string() + R"(","bundleIdentifier":")" + bundle +
+           R"(","appName":"App )" + bundle + R"(",)" + members + "}";
+}
+
+std::string withFrame(const std::string& frame) { return R"("petKind":"Robot V1","frame":{)" + frame + "}"; }
+
+TEST_F(AssignmentStoreTest, EachBadStoredRecordIsNamedAndLeftOutOrPlacedAnewWhileTheOthersLoad) {
+    const std::string goodFrame = withFrame(R"("x":10,"y":20,"width":92,"height":104)");
+    const struct {
+        std::string record;
+        const char* keptApp;  // none when the record is left out
+        std::string line;
+    } bad[] = {
+        {record("w", withFrame(R"("x":0,"y":0,"width":1e300,"height":104)")), "w",
+         R"(of app "App w" ("w"), kind "Robot V1", placed as a new pet: )"
+         "[1].frame.width: a side must be from 1 to 16384 points"},
+        {record("h", withFrame(R"("x":0,"y":0,"width":92,"height":1e9)")), "h",
+         R"(of app "App h" ("h"), kind "Robot V1", placed as a new pet: )"
+         "[2].frame.height: a side must be from 1 to 16384 points"},
+        {record("n", withFrame(R"("x":0,"y":0,"width":-1,"height":104)")), "n",
+         R"(of app "App n" ("n"), kind "Robot V1", placed as a new pet: )"
+         "[3].frame.width: a side must be from 1 to 16384 points"},
+        {record("x", withFrame(R"("x":1e400,"y":0,"width":92,"height":104)")), "x",
+         R"(of app "App x" ("x"), kind "Robot V1", placed as a new pet: [4].frame.x: number is not finite)"},
+        {record("k", R"("petKind":"Dragon","frame":{"x":0,"y":0,"width":92,"height":104})"), nullptr,
+         R"(of app "App k" ("k"), kind "Dragon", left out: [5].petKind: unknown pet kind)"},
+        {R"("a pet")", nullptr, "of app unknown (unknown), kind unknown, left out: [6]: expected an object"},
+        {R"({"bundleIdentifier":"m","appName":"App m","petKind":"Robot V1"})", nullptr,
+         R"(of app "App m" ("m"), kind "Robot V1", left out: [7].id: required value is missing or null)"},
+        {record("t", withFrame(R"("x":0,"y":0,"width":"92","height":104)")), nullptr,
+         R"(of app "App t" ("t"), kind "Robot V1", left out: [8].frame.width: expected a number)"},
+    };
+    // A pet without its stored frame sits where a new pet at its place in the list would, at the stored size.
+    storeText(AssignmentStore::preferencesKey, R"({"petSizeScale":0.5})");
+    std::vector<std::pair<std::string, platform::Rect>> expected{{"first", {10, 20, 92, 104}}};
+    std::string stored = "[" + record("first", goodFrame);
+    std::string expectedLines;
+    for (const auto& row : bad) {
+        stored += "," + row.record;
+        expectedLines += "Mossbridge: stored pet " + row.line + "\n";
+        if (row.keptApp) expected.emplace_back(row.keptApp, platform::Rect(160 + 46.0 * expected.size(), 180, 46, 52));
+    }
+    stored += "," + record("last", goodFrame) + "]";
+    expected.emplace_back("last", platform::Rect(10, 20, 92, 104));
     storeText(AssignmentStore::defaultsKey, stored);
-    const auto store = makeStore();
-    EXPECT_TRUE(store->assignments.empty());
-    // Loading alone neither prints nor writes anything.
+
+    std::shared_ptr<AssignmentStore> store;
+    EXPECT_EQ(captured([&] { store = makeStore(); }), expectedLines);
+    std::vector<std::pair<std::string, platform::Rect>> loaded;
+    for (const AppAssignment& a : store->assignments) loaded.emplace_back(a.bundleIdentifier, a.frame.rect());
+    EXPECT_EQ(loaded, expected);
+    // Loading alone writes nothing; the first save keeps the original aside, once.
     EXPECT_EQ(storedText(AssignmentStore::defaultsKey), stored);
     EXPECT_FALSE(defaults->object("Mossbridge.assignments.v1.unreadable"));
-
-    store->assignments.push_back(makeAssignment("com.example.new"));
-    const std::string output = captured([&] { store->saveAssignments(); });
-    EXPECT_EQ(output,
+    EXPECT_EQ(captured([&] { store->saveAssignments(); }),
               "Mossbridge: stored Mossbridge.assignments.v1 could not be read; kept a copy under "
               "Mossbridge.assignments.v1.unreadable\n");
     EXPECT_EQ(storedText("Mossbridge.assignments.v1.unreadable"), stored);
-    ASSERT_TRUE(storedText(AssignmentStore::defaultsKey));
-    EXPECT_NE(storedText(AssignmentStore::defaultsKey)->find("com.example.new"), std::string::npos);
-
-    // Only the first write over the unreadable data copies it.
     EXPECT_EQ(captured([&] { store->saveAssignments(); }), "");
+    std::shared_ptr<AssignmentStore> reloaded;
+    EXPECT_EQ(captured([&] { reloaded = makeStore(); }), "");
+    EXPECT_EQ(reloaded->assignments, store->assignments);
 }
 
-TEST_F(AssignmentStoreTest, AHandEditedFrameBeyondDoubleRangeNeverBlocksLaterSaves) {
-    const std::string stored = storedAssignment("Robot V1", R"("x":1e400,"y":0,"width":92,"height":104)");
-    storeText(AssignmentStore::defaultsKey, stored);
+TEST_F(AssignmentStoreTest, AFrameNoScreenCanShowNeverReachesTheStore) {
     const auto store = makeStore();
-    EXPECT_TRUE(store->assignments.empty());
-
-    store->assignments.push_back(makeAssignment("com.example.new"));
-    const std::string output = captured([&] { store->saveAssignments(); });
-    EXPECT_NE(output.find("kept a copy under Mossbridge.assignments.v1.unreadable"), std::string::npos) << output;
-    EXPECT_EQ(storedText("Mossbridge.assignments.v1.unreadable"), stored);
-    EXPECT_EQ(makeStore()->assignments, store->assignments);
-}
-
-TEST_F(AssignmentStoreTest, AStoredFrameNoScreenCanShowIsKeptAsideAndThePetStartsAtItsDefaultPlace) {
-    const std::string stored = storedAssignment("Robot V1", R"("x":80,"y":200,"width":1e300,"height":104)");
-    storeText(AssignmentStore::defaultsKey, stored);
-    const auto store = makeStore();
-    EXPECT_TRUE(store->assignments.empty());
-
-    const std::string output = captured([&] { store->autoAttachRunningApps({RunningApp{"b", "A", 42, nullptr}}); });
-    EXPECT_NE(output.find("kept a copy under Mossbridge.assignments.v1.unreadable"), std::string::npos) << output;
-    EXPECT_EQ(storedText("Mossbridge.assignments.v1.unreadable"), stored);
-    ASSERT_EQ(store->assignments.size(), 1u);
-    EXPECT_EQ(store->assignments[0].frame, CodableRect(160, 180, 92, 104));
-    EXPECT_EQ(makeStore()->assignments, store->assignments);
-
-    // Nor does a move or resize to such a size reach the store.
+    store->assignments.push_back(makeAssignment("com.example.one", {160, 180, 92, 104}));
     store->updateFrame(store->assignments[0].id, {0, 0, 92, 1e300});
     store->updateFrame(store->assignments[0].id, {0, 0, 0.5, 104});
     EXPECT_EQ(store->assignments[0].frame, CodableRect(160, 180, 92, 104));
