@@ -67,7 +67,7 @@ CodingResult<std::string> encodeAssignments(const std::vector<AppAssignment>& as
 
 // A stored record that was not taken as it stood.
 struct AssignmentRecordProblem {
-    // The pet as far as its record could be read: 'app "Slack" ("com.tinyspeck.slackmacgap"), kind "Robot V1"',
+    // The pet as far as its record could be read: 'app "Chat" ("com.example.chat"), kind "Robot V1"',
     // with "unknown" for a name that could not be read.
     std::string pet;
     // The path of the bad value and what was wrong with it ("[2].frame.width: ...").
