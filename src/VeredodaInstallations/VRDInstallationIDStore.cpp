@@ -1,9 +1,9 @@
 #include "VeredodaInstallations/VRDInstallationIDStore.h"
 
-#include <fstream>
 #include <system_error>
 
 #include "VeredodaInstallations/VRDInstallations.h"
+#include "platform/core/AtomicFile.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/XdgPaths.h"
 
@@ -23,7 +23,9 @@ VULError storageError(const std::string& message) {
 
 }  // namespace
 
-VRDInstallationIDStore::VRDInstallationIDStore(std::filesystem::path file) : file_(std::move(file)) {}
+VRDInstallationIDStore::VRDInstallationIDStore(std::filesystem::path file) : file_(std::move(file)) {
+    platform::removeStaleTemporaryFiles(file_);
+}
 
 std::filesystem::path VRDInstallationIDStore::defaultFile() {
     return platform::applicationSupportDirectory() / "VeredodaInstallations" / "installations.plist";
@@ -45,27 +47,8 @@ std::optional<VULError> VRDInstallationIDStore::setInstallationID(const std::str
     const std::optional<platform::PropertyData> encoded =
         platform::serializePropertyList(platform::PropertyValue(std::move(entries)), platform::PropertyListFormat::Xml);
     if (!encoded) return storageError("cannot encode the installation IDs");
-    const platform::PropertyData& bytes = *encoded;
-
-    std::error_code error;
-    std::filesystem::create_directories(file_.parent_path(), error);
-    if (error) return storageError("cannot create " + file_.parent_path().string() + ": " + error.message());
-
-    const std::filesystem::path temporary = file_.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::filesystem::remove(temporary, error);
-            return storageError("cannot write " + temporary.string());
-        }
-    }
-    std::filesystem::rename(temporary, file_, error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        return storageError("cannot replace " + file_.string() + ": " + error.message());
+    if (const std::error_code error = platform::replaceFileAtomically(file_, *encoded)) {
+        return storageError("cannot write " + file_.string() + ": " + error.message());
     }
     return std::nullopt;
 }

@@ -1,9 +1,11 @@
 #pragma once
 // Where installation IDs persist: one property-list file holding a
 // dictionary from an app's key to its installation ID. Writes replace the
-// file atomically (temporary file, then rename). A file that cannot be read
-// or parsed reads as holding no IDs. Not thread-safe: the installations
-// service uses it from its own queue only.
+// file atomically and durably, as the user defaults do
+// (platform::replaceFileAtomically); opening the store removes temporary
+// files a killed write left. A file that cannot be read or parsed reads as
+// holding no IDs. Not thread-safe: the installations service uses it from its
+// own queue only.
 
 #include <filesystem>
 #include <optional>

@@ -1,6 +1,6 @@
 // The facade's entries that refuse or hand over to the engine, over the
-// engine the bridge makes: an opened URL, the user-property queries, and
-// user data while collection is off.
+// engine the bridge makes: an opened URL or continued user activity, the
+// user-property queries, and user data while collection is off.
 
 #include "AnalyticsTestSupport.h"
 
@@ -19,7 +19,7 @@ protected:
     platform::QueueRef answers = dispatcher.makeSerialQueue("answers");
 };
 
-TEST_F(FacadeThroughEngine, AnOpenedURLIsCountedAndReachesTheEngineBeforeTheListener) {
+TEST_F(FacadeThroughEngine, AnOpenedURLOrUserActivityIsCountedAndReachesTheEngineBeforeTheListener) {
     std::vector<std::string> order;
     auto& seams = APMAnalyticsEngineBridge::engineSeams();
     const auto engineEntry = seams.handleNonFirstOpenEventURL;
@@ -29,13 +29,34 @@ TEST_F(FacadeThroughEngine, AnOpenedURLIsCountedAndReachesTheEngineBeforeTheList
         engineEntry(url, timestamp, referrer);
     };
     APMAnalytics::setOpenURLListener([&](const std::string& url) { order.push_back("listener " + url); });
-    RADOdodavazi::handleOpenURL("mossbridge://open?utm_source=news&utm_medium=email&utm_campaign=spring");
-    dispatcher.drain();
+    const std::string opened = "mossbridge://open?utm_source=news&utm_medium=email&utm_campaign=spring";
+    const std::string browsed = "https://mossbridge.example/open?utm_source=news&utm_medium=email&utm_campaign=summer";
+    const struct {
+        const char* signal;
+        std::function<void()> hand;
+        std::vector<std::string> order;  // only an opened URL is the listener's
+        const char* campaign;
+    } cases[] = {
+        {"handle_open_url", [&] { RADOdodavazi::handleOpenURL(opened); }, {"engine", "listener " + opened}, "spring"},
+        {"handle_user_activity",
+         [&] {
+             RADOdodavazi::handleUserActivity(platform::UserActivity{platform::kUserActivityTypeBrowsingWeb, browsed, {}});
+         },
+         {"engine"},
+         "summer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.signal);
+        order.clear();
+        c.hand();
+        dispatcher.drain();
 
-    EXPECT_EQ(order, (std::vector<std::string>{
-                         "engine", "listener mossbridge://open?utm_source=news&utm_medium=email&utm_campaign=spring"}));
-    EXPECT_EQ(signalCount("handle_open_url", "manual"), 1);
-    EXPECT_TRUE(lastStored("_cmp"));
+        EXPECT_EQ(order, c.order);
+        EXPECT_EQ(signalCount(c.signal, "manual"), 1);
+        const auto campaign = lastStored("_cmp");
+        ASSERT_TRUE(campaign);
+        EXPECT_EQ(*engine_test::param(campaign, "campaign")->stringValue(), c.campaign);
+    }
 }
 
 TEST_F(FacadeThroughEngine, UserPropertyQueriesRefuseWhatTheyCannotAnswer) {

@@ -85,8 +85,9 @@ struct APMETaskManagerEnvironment {
     platform::Dispatcher* dispatcher = nullptr;  // required
     // Default: the measurement file path of the experiment database.
     std::string databasePath;
-    // Default: APMEDefaultExperimentFetchBaseURL(). No URL: every fetch fails
-    // as an unanswered request would.
+    // Default: APMEDefaultExperimentFetchBaseURL(). No URL (none, or one the
+    // endpoint rule refuses): a fetch only logs 820028; it sends nothing,
+    // records no failure or back-off and arms no later fetch.
     std::optional<std::string> fetchBaseURL;
     bool readFetchBaseURLFromOptions = true;
     // Default: one watching the experiment host.

@@ -104,8 +104,11 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     const APMObjectParameters screen = currentScreenParameters();
     const auto F0 = static_cast<std::int64_t>(T0 * 1000);
     // "_fot" marks the first open as reported, so it commits together with
-    // the "_f" event or not at all: a kill or a failed write in between
-    // would otherwise lose the first open for good.
+    // the first open's events ("_f", then the session start and "_e") or not
+    // at all: the next start finds "_fot" and reports none of them again, so
+    // a kill in between would lose the rest for good. What records the
+    // outcome outside the database (the deferred collection, the load time,
+    // the first-open time, the session's number) follows the commit.
     const bool reported = performCommittedTransaction(*database, [&] {
         const std::optional<std::size_t> firstOpensBefore = storedFirstOpenEventCount(*database);
         if (!firstOpensBefore) return false;
@@ -135,21 +138,22 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
         if (!firstOpen) return false;
         (void)firstOpen->addScreenParameters(screen);
         handleInternalEventOnWorkerQueue(std::move(*firstOpen));
-        return storedFirstOpenEventCount(*database) > firstOpensBefore;
+        if (storedFirstOpenEventCount(*database) <= firstOpensBefore) return false;
+        if (APMIsAppActive()) reportSessionStartOnWorkerQueue(T0, false);
+        if (!config->redundantEngagementRemovalEnabled()) {
+            APMParameters engagement{{"_et", APMValue(1)}};
+            if (efficient) engagement.set("_fr", APMValue(1));
+            if (std::optional<APMEvent> event =
+                    APMEvent::initWithOrigin("auto", false, "_e", T0, 0, APMObjectParametersFrom(engagement))) {
+                (void)event->addScreenParameters(screen);
+                handleInternalEventOnWorkerQueue(std::move(*event));
+            }
+        }
+        return true;
     });
     if (!reported) return;
     facade_->removeDeferredAnalyticsCollection();
     persistedConfig_->setLoadTimestampValue(std::nullopt);
-    if (APMIsAppActive()) reportSessionStartOnWorkerQueue(T0, false);
-    if (!config->redundantEngagementRemovalEnabled()) {
-        APMParameters engagement{{"_et", APMValue(1)}};
-        if (efficient) engagement.set("_fr", APMValue(1));
-        if (std::optional<APMEvent> event =
-                APMEvent::initWithOrigin("auto", false, "_e", T0, 0, APMObjectParametersFrom(engagement))) {
-            (void)event->addScreenParameters(screen);
-            handleInternalEventOnWorkerQueue(std::move(*event));
-        }
-    }
     persistedConfig_->setFirstOpenTimestampMilliseconds(F0);
     reportStoredCampaignEventOnWorkerQueue(F0 - 1);
 }
@@ -184,11 +188,15 @@ void APMMeasurement::reportSessionStartOnWorkerQueue(double timestamp, bool appI
     (void)scheduler_->checkOnBackgroundThread("reportSessionStartOnWorkerQueue");
     const auto reporter = sessionReporter();
     if (!reporter || !reporter->shouldStartNewSession()) return;
-    reporter->updatePropertiesForNewSessionStart();
+    // The new session's number and activity time are stored when its "_s"
+    // event commits: inside the first open's transaction, a rollback or a
+    // kill leaves the session to start again with it.
+    const std::int64_t sessionNumber = persistedConfig_->sessionNumber() + 1;
+    whenCommitted([reporter] { reporter->updatePropertiesForNewSessionStart(); });
     setUserAttributeOnWorkerQueue(reporter->sessionIDPropertyWithTimestamp(timestamp));
-    setUserAttributeOnWorkerQueue(reporter->sessionNumberProperty());
+    setUserAttributeOnWorkerQueue(reporter->sessionNumberProperty(sessionNumber));
     const bool inBackground = appInBackground && configuration()->appInBackgroundParameterEnabled();
-    if (std::optional<APMEvent> event = APMSessionStartEvent(persistedConfig_->sessionNumber(), inBackground, timestamp)) {
+    if (std::optional<APMEvent> event = APMSessionStartEvent(sessionNumber, inBackground, timestamp)) {
         handleInternalEventOnWorkerQueue(std::move(*event));
     }
 }

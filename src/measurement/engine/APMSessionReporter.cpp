@@ -190,8 +190,8 @@ APMUserAttribute APMSessionReporter::sessionIDPropertyWithTimestamp(double times
     return APMUserAttribute("auto", "_sid", APMValue(apm_saturatingInt64(timestamp)), timestamp);
 }
 
-APMUserAttribute APMSessionReporter::sessionNumberProperty() const {
-    return APMUserAttribute("auto", "_sno", APMValue(persistedConfig_->sessionNumber()), currentClockTime());
+APMUserAttribute APMSessionReporter::sessionNumberProperty(std::int64_t sessionNumber) const {
+    return APMUserAttribute("auto", "_sno", APMValue(sessionNumber), currentClockTime());
 }
 
 void APMSessionReporter::updatePropertiesForNewSessionStart() {

@@ -98,7 +98,8 @@ public:
     bool extendSession();
 
     APMUserAttribute sessionIDPropertyWithTimestamp(double timestamp) const;
-    APMUserAttribute sessionNumberProperty() const;
+    // "_sno" = `sessionNumber`, set now.
+    APMUserAttribute sessionNumberProperty(std::int64_t sessionNumber) const;
     // Session number + 1, activity now.
     void updatePropertiesForNewSessionStart();
     // Sets "_sid" then "_sno" (origin "auto"); none removes.

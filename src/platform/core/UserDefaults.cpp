@@ -1,7 +1,5 @@
 #include "platform/core/UserDefaults.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/core/AtomicFile.h"
 #include "platform/core/XdgPaths.h"
 
 namespace platform {
@@ -25,56 +24,6 @@ void requireFileName(const std::string& domain) {
         domain.find('\0') != std::string::npos) {
         throw std::invalid_argument("UserDefaults: invalid domain name \"" + domain + "\"");
     }
-}
-
-[[nodiscard]] bool writeAll(int fd, const PropertyData& bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-void syncDirectory(const std::filesystem::path& directory) {
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;  // the rename itself has happened; durability is best effort here
-    ::fsync(fd);
-    ::close(fd);
-}
-
-// Temporary files of `target` are named this and six random characters.
-std::string temporaryFilePrefix(const std::filesystem::path& target) {
-    return (target.parent_path() / ("." + target.filename().string() + ".")).string();
-}
-
-// Writes `bytes` to a fresh temporary file beside `target`, flushes it to disk
-// and renames it over `target`, so readers see either the old file or the new
-// one, never a partial write.
-bool replaceFileAtomically(const std::filesystem::path& target, const PropertyData& bytes) {
-    const std::filesystem::path directory = target.parent_path();
-    std::error_code error;
-    std::filesystem::create_directories(directory, error);
-    if (error) return false;
-
-    std::string pattern = temporaryFilePrefix(target) + "XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    // Held until the file is renamed or removed: a temporary file nobody
-    // holds was left by a write that never finished.
-    ::flock(fd, LOCK_EX);
-    const bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(name.data(), target.c_str()) != 0) {
-        ::unlink(name.data());
-        return false;
-    }
-    syncDirectory(directory);
-    return true;
 }
 
 std::optional<PropertyData> encodeDomain(const PropertyDictionary& values) {
@@ -126,7 +75,7 @@ std::shared_ptr<UserDefaults> sharedInstance(const std::string& domain) {
 UserDefaults::UserDefaults(std::string domain, std::filesystem::path directory)
     : domain_(std::move(domain)), directory_(std::move(directory)) {
     requireFileName(domain_);
-    removeStaleTemporaryFiles();
+    removeStaleTemporaryFiles(filePath());
     load();
 }
 
@@ -140,20 +89,6 @@ void UserDefaults::load() {
         return;
     }
     unreadableFile_ = UnreadableFile{file, moveAside(file)};
-}
-
-void UserDefaults::removeStaleTemporaryFiles() const {
-    const std::string prefix = temporaryFilePrefix(filePath());
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(directory_, error)) {
-        const std::string name = entry.path().string();
-        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
-        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0) continue;
-        // A write in progress holds its file locked.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(name.c_str());
-        ::close(fd);
-    }
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::standard() { return sharedInstance(kStandardDomain); }
@@ -226,7 +161,7 @@ bool UserDefaults::set(const std::string& key, PropertyValue value) {
         }
         return false;
     }
-    return mayWrite() && replaceFileAtomically(filePath(), *bytes);
+    return mayWrite() && !replaceFileAtomically(filePath(), *bytes);
 }
 
 bool UserDefaults::remove(const std::string& key) {
@@ -237,7 +172,7 @@ bool UserDefaults::remove(const std::string& key) {
 
 bool UserDefaults::persistLocked() const {
     auto bytes = encodeDomain(values_);
-    return bytes && mayWrite() && replaceFileAtomically(filePath(), *bytes);
+    return bytes && mayWrite() && !replaceFileAtomically(filePath(), *bytes);
 }
 
 }  // namespace platform

@@ -70,7 +70,6 @@ private:
     // False while an unreadable file that could not be moved aside is where
     // this domain writes: it is never written over.
     bool mayWrite() const { return !unreadableFile_ || unreadableFile_->movedTo; }
-    void removeStaleTemporaryFiles() const;
 
     std::string domain_;
     std::filesystem::path directory_;

@@ -252,7 +252,9 @@ TEST_F(ExperimentFetch, WithoutAServiceURLNothingIsAskedOrRetried) {
         fetchBaseURL = base;
         auto taskManager = start();
         dispatcher.advance(7 * 86400);
-        EXPECT_EQ(monitor.linesWithCode(820028).size(), 1u);
+        EXPECT_EQ(monitor.linesWithCode(820028),
+                  std::vector<std::string>{
+                      "[VeredodaAnalytics] WARNING I-ACS820028 No experiment service URL. Experiments are not fetched"});
         EXPECT_TRUE(monitor.linesWithCode(820002).empty());
         EXPECT_EQ(stored(kAPMExperimentFetchFailureTimestampKey), 0);
         EXPECT_EQ(scheduled(*taskManager), -1);
