@@ -1,9 +1,5 @@
 #include "EngineTestSupport.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -243,48 +239,6 @@ const APMValue* param(const std::optional<APMEvent>& event, const std::string& n
 }
 
 // MARK: - Uploads
-
-RawServer::RawServer(std::string reply, bool answer) : reply_(std::move(reply)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), length), 0);
-    EXPECT_EQ(::listen(listener_, 8), 0);
-    EXPECT_EQ(::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    port_ = ntohs(address.sin_port);
-    if (answer) thread_ = std::thread([this] { serve(); });
-}
-
-RawServer::~RawServer() {
-    ::shutdown(listener_, SHUT_RDWR);
-    ::close(listener_);
-    if (thread_.joinable()) thread_.join();
-}
-
-void RawServer::serve() {
-    for (;;) {
-        const int connection = ::accept(listener_, nullptr, nullptr);
-        if (connection < 0) return;
-        std::string request;
-        char buffer[4096];
-        std::size_t wanted = std::string::npos;
-        while (wanted == std::string::npos || request.size() < wanted) {
-            const ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
-            if (got <= 0) break;
-            request.append(buffer, static_cast<std::size_t>(got));
-            const auto end = request.find("\r\n\r\n");
-            if (wanted == std::string::npos && end != std::string::npos) {
-                const auto field = request.find("Content-Length: ");
-                const std::size_t body = field == std::string::npos ? 0 : std::stoul(request.substr(field + 16));
-                wanted = end + 4 + body;
-            }
-        }
-        (void)::send(connection, reply_.data(), reply_.size(), MSG_NOSIGNAL);
-        ::close(connection);
-    }
-}
 
 std::vector<std::int32_t> queuedRetryCounts(APMDatabase& database) {
     std::vector<std::int32_t> counts;

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "VadovaUtilities/LoopbackServer.h"
+#include "VadovaUtilities/RawServer.h"
 #include "VadovaUtilities/VULMainBundle.h"
 #include "VadovaUtilities/VULNetwork.h"
 #include "VadovaUtilities/VULReachability.h"
@@ -193,25 +194,6 @@ class FixedReachability final : public VULReachability {
 public:
     bool isReachable() const override { return true; }
     void setChangeHandler(std::function<void()>) override {}
-};
-
-// A server on 127.0.0.1 that misbehaves at the byte level: it reads each
-// request whole, writes `reply` as given (a cut-off or malformed answer) and
-// closes the connection. With `answer` false it listens without ever
-// accepting, so a request waits until the client's time-out.
-class RawServer {
-public:
-    explicit RawServer(std::string reply, bool answer = true);
-    ~RawServer();
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
-private:
-    void serve();
-
-    std::string reply_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::thread thread_;
 };
 
 // The queued rows' retry counts (field 39, 0 when absent), oldest first.
