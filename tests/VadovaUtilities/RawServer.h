@@ -6,9 +6,11 @@
 // nothing), then closes the connection, resets it, or keeps it for the next
 // request. Made with `accepting` false it listens without ever accepting, so
 // a request waits until the client's time-out. Each connection has a thread.
+// Also: an address of this machine that is not loopback, to redirect to.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -138,3 +140,21 @@ private:
     std::vector<std::thread> connectionThreads_;
     std::vector<std::string> requests_;
 };
+
+// An IPv4 address of this machine outside loopback, or an unroutable one.
+inline std::string nonLoopbackAddress() {
+    std::string found = "192.0.2.1";
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return found;
+    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr, text, sizeof text);
+        if (!std::string(text).starts_with("127.")) {
+            found = text;
+            break;
+        }
+    }
+    ::freeifaddrs(list);
+    return found;
+}

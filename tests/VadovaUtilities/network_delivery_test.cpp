@@ -1,7 +1,6 @@
 // Where a request goes and how often: redirects held to the service-URL rule,
 // answers' bodies over the cap, and one copy of a POST per attempt.
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
 
 #include "CompletionRecorder.h"
 #include "LoopbackServer.h"
@@ -10,24 +9,6 @@
 #include "VadovaUtilities/VULNetwork.h"
 
 namespace {
-
-// An IPv4 address of this machine outside loopback, or an unroutable one.
-std::string nonLoopbackAddress() {
-    std::string found = "192.0.2.1";
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return found;
-    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
-        char text[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr, text, sizeof text);
-        if (!std::string(text).starts_with("127.")) {
-            found = text;
-            break;
-        }
-    }
-    ::freeifaddrs(list);
-    return found;
-}
 
 class NetworkDelivery : public ::testing::Test {
 protected:

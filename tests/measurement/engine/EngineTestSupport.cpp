@@ -6,6 +6,7 @@
 #include <iterator>
 #include <span>
 
+#include "VadovaUtilities/VULGzip.h"
 #include "measurement/audiences/APMExperimentManager.h"
 #include "measurement/engine/APMEngineSubsystems.h"
 #include "measurement/messages/MessageSlots.h"
@@ -257,6 +258,26 @@ std::vector<std::shared_ptr<APMPBMeasurementBundle>> bundlesOf(const ReceivedReq
     EXPECT_TRUE(batch) << "the body is not a MeasurementBatch";
     if (!batch) return {};
     return APMPBGetMessages<APMPBMeasurementBundle>(*batch, 0);
+}
+
+ReceivedRequest receivedRequestOf(const std::string& raw) {
+    ReceivedRequest request;
+    const std::size_t headersEnd = raw.find("\r\n\r\n");
+    std::size_t lineStart = raw.find("\r\n") + 2;
+    request.method = raw.substr(0, raw.find(' '));
+    while (lineStart < headersEnd) {
+        const std::size_t lineEnd = raw.find("\r\n", lineStart);
+        const std::string line = raw.substr(lineStart, lineEnd - lineStart);
+        const std::size_t colon = line.find(':');
+        request.headers.emplace(line.substr(0, colon), line.substr(line.find_first_not_of(' ', colon + 1)));
+        lineStart = lineEnd + 2;
+    }
+    const VULData body(raw.begin() + static_cast<std::ptrdiff_t>(headersEnd + 4), raw.end());
+    const VULData inflated = request.header("Content-Encoding") == "gzip"
+                                 ? vul_dataByInflatingGzippedData(body).data.value_or(VULData{})
+                                 : body;
+    request.body.assign(inflated.begin(), inflated.end());
+    return request;
 }
 
 std::vector<std::shared_ptr<APMPBEvent>> eventsOf(const APMPBMeasurementBundle& bundle) {

@@ -202,6 +202,8 @@ std::vector<std::int32_t> queuedRetryCounts(APMDatabase& database);
 // a test failure) when the request was not a gzip-compressed MeasurementBatch.
 // The server's own zlib has already inflated the body.
 std::vector<std::shared_ptr<APMPBMeasurementBundle>> bundlesOf(const ReceivedRequest& request);
+// A request as a RawServer kept it, its gzip body inflated as a server would.
+ReceivedRequest receivedRequestOf(const std::string& raw);
 std::vector<std::shared_ptr<APMPBEvent>> eventsOf(const APMPBMeasurementBundle& bundle);
 std::vector<std::string> eventNamesOf(const APMPBMeasurementBundle& bundle);
 inline std::vector<std::string> eventNames(const APMPBMeasurementBundle& bundle) { return eventNamesOf(bundle); }
