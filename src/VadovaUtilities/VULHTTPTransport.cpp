@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -34,6 +35,7 @@ struct Transfer {
     std::string method;
     std::string URL;  // of the current leg
     int redirects = 0;
+    std::chrono::steady_clock::time_point deadline;  // of the whole request, redirects included
     VULData requestBody;
     bool keepsBody = true;
     std::size_t bodyBytes = 0;  // of the current answer, kept or not
@@ -179,6 +181,7 @@ VULHTTPResponse responseOf(Transfer& transfer) {
     // Compressed answers arrive decoded, as the platform's URL loading does.
     ok = ok && curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK;
     const long timeoutMilliseconds = std::max(1L, std::lround(request.timeoutSeconds * 1000));
+    transfer.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
     ok = ok && curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMilliseconds) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.errorBuffer) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeaderLine) == CURLE_OK;
@@ -291,7 +294,16 @@ struct VULHTTPTransport::Impl {
         transfer->bodyBytes = 0;
         transfer->stoppedAtCap = false;
         transfer->errorBuffer[0] = '\0';
-        if (curl_easy_setopt(transfer->easy, CURLOPT_URL, transfer->URL.c_str()) != CURLE_OK) {
+        // The request's time-out covers all its legs.
+        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   transfer->deadline - std::chrono::steady_clock::now()).count();
+        if (remaining <= 0) {
+            finish(std::move(transfer),
+                   VULHTTPOutcome{std::nullopt, std::nullopt, urlError(VULURLErrorTimedOut, "timed out")});
+            return;
+        }
+        if (curl_easy_setopt(transfer->easy, CURLOPT_URL, transfer->URL.c_str()) != CURLE_OK ||
+            curl_easy_setopt(transfer->easy, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining)) != CURLE_OK) {
             finish(std::move(transfer), VULHTTPOutcome{std::nullopt, std::nullopt,
                                                        urlError(VULURLErrorBadURL, "the redirect cannot be followed")});
             return;

@@ -96,7 +96,7 @@ std::string VULServiceURL::text() const {
 
 bool VULIsAcceptableRedirect(const std::string& fromURL, const std::string& toURL) {
     const auto target = VULParseServiceURL(toURL);
-    return target && !(fromURL.starts_with("https://") && target->scheme != "https");
+    return target && (target->scheme == "https" || fromURL.starts_with("http://"));
 }
 
 std::optional<VULServiceURL> VULParseServiceURL(const std::string& url) {

@@ -73,6 +73,8 @@ TEST_F(NetworkDelivery, RedirectsAreFollowedOnlyToURLsTheServiceRuleAccepts) {
             EXPECT_EQ(target.connections(), connections);
         }
     }
+    origin.answer(307, "", {{"Location", origin.url("/a")}});
+    EXPECT_EQ(send("GET", origin.url("/a")).error.value_or(VULError{}).code, VULURLErrorHTTPTooManyRedirects);
 }
 
 TEST_F(NetworkDelivery, ABodyOverTheCapFailsOnlyARequestThatUsesIt) {
