@@ -100,7 +100,9 @@ TEST(ServiceURLTest, RedirectsGoOnlyWhereTheRuleAcceptsAndNeverFromTLSToPlainHTT
         {"http://127.0.0.1:1/a", "http://user@127.0.0.1:1/b", false},
         {"http://127.0.0.1:1/a", "ftp://127.0.0.1:1/b", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(VULIsAcceptableRedirect(c.from, c.to), c.followed) << c.from << " -> " << c.to;
+    for (const auto& c : cases) {
+        EXPECT_EQ(VULIsAcceptableRedirect(c.from, c.to), c.followed) << c.from << " -> " << c.to;
+    }
 }
 
 }  // namespace
