@@ -25,6 +25,10 @@ struct VULHTTPResponse {
     std::optional<std::string> valueForHTTPHeaderField(const std::string& name) const;
 };
 
+// Whether the caller reads the answer's body. An unused body is not kept:
+// reading stops at the size cap and the status alone decides.
+enum class VULResponseBody { Used, Unused };
+
 inline constexpr const char* kVULURLErrorDomain = "NSURLErrorDomain";
 
 enum VULURLError : long {
@@ -37,5 +41,8 @@ enum VULURLError : long {
     VULURLErrorCannotConnectToHost = -1004,
     VULURLErrorNetworkConnectionLost = -1005,
     VULURLErrorHTTPTooManyRedirects = -1007,
+    // A redirect the transport does not follow (the platform's code for a
+    // load its transport security refuses).
+    VULURLErrorRedirectRefused = -1022,
     VULURLErrorSecureConnectionFailed = -1200,
 };

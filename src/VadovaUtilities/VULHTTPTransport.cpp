@@ -3,30 +3,43 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "VadovaUtilities/VULServiceURL.h"
+
 namespace {
 
 constexpr int kPollMilliseconds = 1000;
-// A response body larger than this ends the transfer with an error: no
-// answer the analytics services give comes near it (the configuration fetch
-// itself refuses more than 2 MiB), and a server must not be able to fill
-// the process's memory.
+// A response body larger than this ends the transfer: no answer the
+// analytics services give comes near it (the configuration fetch itself
+// refuses more than 2 MiB), and a server must not be able to fill the
+// process's memory or keep a request busy with an endless body.
 constexpr std::size_t kMaxResponseBodyBytes = 4u << 20;
+constexpr int kMaxRedirects = 10;
 
 void initialiseCurlOnce() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// One request, through all its redirects. Owned by the transport's thread
+// once started.
 struct Transfer {
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
+    std::string method;
+    std::string URL;  // of the current leg
+    int redirects = 0;
+    std::chrono::steady_clock::time_point deadline;  // of the whole request, redirects included
     VULData requestBody;
+    bool keepsBody = true;
+    std::size_t bodyBytes = 0;  // of the current answer, kept or not
+    bool stoppedAtCap = false;
     VULData responseBody;
     std::vector<std::pair<std::string, std::string>> responseHeaders;
     char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -62,8 +75,12 @@ std::size_t onHeaderLine(char* buffer, std::size_t size, std::size_t count, void
 std::size_t onBodyBytes(char* buffer, std::size_t size, std::size_t count, void* context) {
     auto* transfer = static_cast<Transfer*>(context);
     const std::size_t length = size * count;
-    if (transfer->responseBody.size() + length > kMaxResponseBodyBytes) return 0;  // curl fails the transfer
-    transfer->responseBody.insert(transfer->responseBody.end(), buffer, buffer + length);
+    if (transfer->bodyBytes + length > kMaxResponseBodyBytes) {
+        transfer->stoppedAtCap = true;
+        return 0;  // curl ends the transfer
+    }
+    transfer->bodyBytes += length;
+    if (transfer->keepsBody) transfer->responseBody.insert(transfer->responseBody.end(), buffer, buffer + length);
     return length;
 }
 
@@ -94,6 +111,47 @@ VULError errorForCurlResult(CURLcode result, const char* detail) {
     }
 }
 
+// Whether the transfer ended with an answer the caller gets: complete, or
+// cut at the cap when its body is not used.
+bool isAnswered(const Transfer& transfer, CURLcode result) {
+    return result == CURLE_OK || (result == CURLE_WRITE_ERROR && transfer.stoppedAtCap && !transfer.keepsBody);
+}
+
+struct Redirect {
+    long status = 0;
+    std::string target;  // absolute, as curl resolved the Location field
+};
+
+std::optional<Redirect> redirectOf(const Transfer& transfer) {
+    Redirect redirect;
+    char* target = nullptr;
+    curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &redirect.status);
+    const long status = redirect.status;
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return std::nullopt;
+    if (curl_easy_getinfo(transfer.easy, CURLINFO_REDIRECT_URL, &target) != CURLE_OK || target == nullptr) {
+        return std::nullopt;
+    }
+    redirect.target = target;
+    return redirect;
+}
+
+// Why the redirect is not followed, or nothing when it is. A POST changed
+// into a GET (what 301, 302 and 303 ask of it) would leave its body behind
+// and still be answered as if it had arrived.
+std::optional<VULError> refusalOf(const Transfer& transfer, const Redirect& redirect) {
+    if (transfer.redirects >= kMaxRedirects) {
+        return urlError(VULURLErrorHTTPTooManyRedirects, "more than " + std::to_string(kMaxRedirects) + " redirects");
+    }
+    // The target is not quoted: it may carry credentials.
+    if (!VULIsAcceptableRedirect(transfer.URL, redirect.target)) {
+        return urlError(VULURLErrorRedirectRefused, "a redirect to a URL the service-URL rule refuses");
+    }
+    if (transfer.method == "POST" && redirect.status != 307 && redirect.status != 308) {
+        return urlError(VULURLErrorRedirectRefused, "a redirect that would send the POST on without its body");
+    }
+    return std::nullopt;
+}
+
 VULHTTPResponse responseOf(Transfer& transfer) {
     VULHTTPResponse response;
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &response.statusCode);
@@ -116,13 +174,14 @@ VULHTTPResponse responseOf(Transfer& transfer) {
     CURL* easy = transfer.easy;
     bool ok = curl_easy_setopt(easy, CURLOPT_URL, request.URL.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L) == CURLE_OK;
+    // Redirects are followed by the transport itself, which checks each
+    // target before curl could connect to it.
+    ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
     // Compressed answers arrive decoded, as the platform's URL loading does.
     ok = ok && curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK;
     const long timeoutMilliseconds = std::max(1L, std::lround(request.timeoutSeconds * 1000));
+    transfer.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
     ok = ok && curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMilliseconds) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.errorBuffer) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeaderLine) == CURLE_OK;
@@ -130,6 +189,11 @@ VULHTTPResponse responseOf(Transfer& transfer) {
     ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBodyBytes) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
     if (request.method == "POST") {
+        // curl sends a request again when the kept connection it went out on
+        // proves dead; a server may have handled the first copy. On a
+        // connection of its own, never kept, a POST goes out once.
+        ok = ok && curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L) == CURLE_OK;
         ok = ok && curl_easy_setopt(easy, CURLOPT_POST, 1L) == CURLE_OK;
         ok = ok && curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                                     static_cast<curl_off_t>(transfer.requestBody.size())) == CURLE_OK;
@@ -205,14 +269,46 @@ struct VULHTTPTransport::Impl {
             active.erase(found);
             curl_multi_remove_handle(multi, transfer->easy);
             VULHTTPOutcome outcome;
-            if (result == CURLE_OK) {
-                outcome.response = responseOf(*transfer);
-                outcome.body = std::move(transfer->responseBody);
-            } else {
+            if (!isAnswered(*transfer, result)) {
                 outcome.error = errorForCurlResult(result, transfer->errorBuffer);
+            } else if (const auto redirect = redirectOf(*transfer)) {
+                outcome.error = refusalOf(*transfer, *redirect);
+                if (!outcome.error) {
+                    follow(std::move(transfer), redirect->target);
+                    continue;
+                }
+            } else {
+                outcome.response = responseOf(*transfer);
+                if (transfer->keepsBody) outcome.body = std::move(transfer->responseBody);
             }
             finish(std::move(transfer), std::move(outcome));
         }
+    }
+
+    // Sends the request again, to `target`, with what it has kept.
+    void follow(std::unique_ptr<Transfer> transfer, const std::string& target) {
+        ++transfer->redirects;
+        transfer->URL = target;
+        transfer->responseHeaders.clear();
+        transfer->responseBody.clear();
+        transfer->bodyBytes = 0;
+        transfer->stoppedAtCap = false;
+        transfer->errorBuffer[0] = '\0';
+        // The request's time-out covers all its legs.
+        const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   transfer->deadline - std::chrono::steady_clock::now()).count();
+        if (remaining <= 0) {
+            finish(std::move(transfer),
+                   VULHTTPOutcome{std::nullopt, std::nullopt, urlError(VULURLErrorTimedOut, "timed out")});
+            return;
+        }
+        if (curl_easy_setopt(transfer->easy, CURLOPT_URL, transfer->URL.c_str()) != CURLE_OK ||
+            curl_easy_setopt(transfer->easy, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining)) != CURLE_OK) {
+            finish(std::move(transfer), VULHTTPOutcome{std::nullopt, std::nullopt,
+                                                       urlError(VULURLErrorBadURL, "the redirect cannot be followed")});
+            return;
+        }
+        begin(std::move(transfer));
     }
 
     void cancelEverything() {
@@ -266,6 +362,9 @@ bool VULHTTPTransport::start(VULHTTPRequest request, Completion completion) {
     auto transfer = std::make_unique<Transfer>();
     transfer->easy = curl_easy_init();
     if (transfer->easy == nullptr) return false;
+    transfer->method = request.method;
+    transfer->URL = request.URL;
+    transfer->keepsBody = request.responseBody == VULResponseBody::Used;
     transfer->requestBody = std::move(request.body);
     if (!configure(*transfer, request)) return false;
     transfer->completion = std::move(completion);

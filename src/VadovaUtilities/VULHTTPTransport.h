@@ -1,9 +1,18 @@
 #pragma once
 // Sends HTTP requests through libcurl on one background thread of its own.
-// Every started request finishes exactly once: with a response and its body,
-// or with an error of kVULURLErrorDomain (VULURLErrorCancelled for requests
-// still running when the transport is destroyed). A response body over
-// 4 MiB ends the request with an error instead. Used by VULNetwork.
+// Every started request finishes exactly once: with a response and its body
+// (none when the request does not use it), or with an error of
+// kVULURLErrorDomain (VULURLErrorCancelled for requests still running when
+// the transport is destroyed). Used by VULNetwork.
+//
+// - Size: a body the request uses ends the request with an error once it
+//   passes 4 MiB; reading an unused body stops there and the response stands.
+// - Redirects: at most 10 are followed, each only to a URL that
+//   VULIsAcceptableRedirect allows, and a POST only where its body goes along
+//   (307, 308). Any other redirect ends the request with
+//   VULURLErrorRedirectRefused before anything reaches its target.
+// - A POST goes out once: each has a connection of its own, never reused,
+//   so libcurl never sends it again on finding a kept connection dead.
 
 #include <functional>
 #include <memory>
@@ -21,6 +30,7 @@ struct VULHTTPRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     VULData body;
     double timeoutSeconds = 60;
+    VULResponseBody responseBody = VULResponseBody::Used;
 };
 
 struct VULHTTPOutcome {

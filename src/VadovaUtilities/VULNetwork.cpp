@@ -147,7 +147,8 @@ bool VULNetwork::hasUploadInProgress() const {
 std::optional<std::string> VULNetwork::postURL(const std::string& URL, const VULHTTPHeaders& headers,
                                                const VULData& payload, platform::QueueRef queue,
                                                bool usingBackgroundSession,
-                                               VULNetworkCompletionHandler completionHandler) {
+                                               VULNetworkCompletionHandler completionHandler,
+                                               VULResponseBody responseBody) {
     (void)usingBackgroundSession;
     VULDataResult compressed = compressor_(payload);
     if (!compressed.data) {
@@ -166,7 +167,8 @@ std::optional<std::string> VULNetwork::postURL(const std::string& URL, const VUL
     allHeaders["Content-Type"] = "application/x-www-form-urlencoded";
     allHeaders["Content-Encoding"] = "gzip";
     // Content-Length is written by the transport from the compressed body.
-    return send("POST", URL, allHeaders, std::move(*compressed.data), queue, std::move(completionHandler));
+    return send("POST", URL, allHeaders, std::move(*compressed.data), responseBody, queue,
+                std::move(completionHandler));
 }
 
 std::optional<std::string> VULNetwork::postURL(const std::string& URL, const VULData& payload,
@@ -180,12 +182,12 @@ std::optional<std::string> VULNetwork::getURL(const std::string& URL, const VULH
                                               platform::QueueRef queue, bool usingBackgroundSession,
                                               VULNetworkCompletionHandler completionHandler) {
     (void)usingBackgroundSession;
-    return send("GET", URL, headers, VULData{}, queue, std::move(completionHandler));
+    return send("GET", URL, headers, VULData{}, VULResponseBody::Used, queue, std::move(completionHandler));
 }
 
 std::optional<std::string> VULNetwork::send(const std::string& method, const std::string& URL,
                                             const VULHTTPHeaders& headers, VULData body,
-                                            const platform::QueueRef& queue,
+                                            VULResponseBody responseBody, const platform::QueueRef& queue,
                                             VULNetworkCompletionHandler completionHandler) {
     if (!hasHTTPScheme(URL)) {
         state_->log(VULNetworkLogLevel::Error, VULNetworkMessageCodeInvalidURL, "Invalid URL", URL);
@@ -199,6 +201,7 @@ std::optional<std::string> VULNetwork::send(const std::string& method, const std
     request.URL = URL;
     request.headers.assign(headers.begin(), headers.end());
     request.body = std::move(body);
+    request.responseBody = responseBody;
 
     std::string sessionID;
     {

@@ -10,7 +10,9 @@
 // the request's session identifier. Transport failures (time-out, refused
 // connection, ...) come with kVULURLErrorDomain errors and no response. A
 // network object destroyed with requests in flight completes them with
-// VULURLErrorCancelled. Every method may be called from any thread.
+// VULURLErrorCancelled. Redirects, the cap on answers' bodies and the
+// one-copy POST are the transport's (VULHTTPTransport.h). Every method may be
+// called from any thread.
 
 #include <functional>
 #include <map>
@@ -104,10 +106,13 @@ public:
     // True while any request of this object is in flight.
     bool hasUploadInProgress() const;
 
-    // `usingBackgroundSession` is accepted and ignored (foreground only).
+    // `usingBackgroundSession` is accepted and ignored (foreground only). A
+    // caller that leaves the answer's body unused says so: the completion then
+    // gets no body, and a body over the cap does not fail the request.
     std::optional<std::string> postURL(const std::string& URL, const VULHTTPHeaders& headers, const VULData& payload,
                                        platform::QueueRef queue, bool usingBackgroundSession,
-                                       VULNetworkCompletionHandler completionHandler);
+                                       VULNetworkCompletionHandler completionHandler,
+                                       VULResponseBody responseBody = VULResponseBody::Used);
     std::optional<std::string> postURL(const std::string& URL, const VULData& payload, platform::QueueRef queue,
                                        bool usingBackgroundSession, VULNetworkCompletionHandler completionHandler);
     std::optional<std::string> getURL(const std::string& URL, const VULHTTPHeaders& headers, platform::QueueRef queue,
@@ -117,8 +122,8 @@ public:
 
 private:
     std::optional<std::string> send(const std::string& method, const std::string& URL,
-                                    const VULHTTPHeaders& headers, VULData body, const platform::QueueRef& queue,
-                                    VULNetworkCompletionHandler completionHandler);
+                                    const VULHTTPHeaders& headers, VULData body, VULResponseBody responseBody,
+                                    const platform::QueueRef& queue, VULNetworkCompletionHandler completionHandler);
 
     std::shared_ptr<State> state_;
     std::shared_ptr<VULReachability> reachability_;

@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -59,6 +60,15 @@ public:
         status_ = status;
         body_ = std::move(body);
         headers_ = std::move(headers);
+        streamedBytes_ = 0;
+    }
+
+    // Answers with a body of `bytes` bytes, written a piece at a time and
+    // never held whole, for as long as the client reads.
+    void answerWithBodyOfSize(int status, std::size_t bytes) {
+        answer(status, "");
+        std::lock_guard lock(mutex_);
+        streamedBytes_ = bytes;
     }
 
     // Handlers wait until release() (or 10 s) before answering.
@@ -88,7 +98,15 @@ private:
         released_.wait_for(lock, std::chrono::seconds(10), [this] { return !holding_; });
         response.status = status_;
         for (const auto& [name, value] : headers_) response.set_header(name, value);
-        response.set_content(body_, "application/octet-stream");
+        if (streamedBytes_ == 0) {
+            response.set_content(body_, "application/octet-stream");
+            return;
+        }
+        response.set_content_provider(streamedBytes_, "application/octet-stream",
+                                      [](std::size_t, std::size_t length, httplib::DataSink& sink) {
+                                          static const std::string piece(64 * 1024, 'x');
+                                          return sink.write(piece.data(), std::min(length, piece.size()));
+                                      });
     }
 
     httplib::Server server_;
@@ -99,6 +117,7 @@ private:
     bool holding_ = false;
     int status_ = 200;
     std::string body_;
+    std::size_t streamedBytes_ = 0;
     std::map<std::string, std::string> headers_;
     std::vector<ReceivedRequest> received_;
 };

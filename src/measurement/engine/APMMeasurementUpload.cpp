@@ -224,7 +224,9 @@ void APMMeasurement::uploadData() {
             if (!self) return;
             self->isNetworkRequestPending_ = false;
             self->networkUploadCompletionHandlerWithResponse(response, error);
-        });
+        },
+        // The status alone says whether the batch arrived.
+        VULResponseBody::Unused);
     if (!session || session->empty()) {
         log->log(2, 23040, "Unable to create network session.");
         uploadingBundleIDs_.clear();

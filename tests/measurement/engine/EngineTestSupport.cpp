@@ -1,15 +1,12 @@
 #include "EngineTestSupport.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <span>
 
+#include "VadovaUtilities/VULGzip.h"
 #include "measurement/audiences/APMExperimentManager.h"
 #include "measurement/engine/APMEngineSubsystems.h"
 #include "measurement/messages/MessageSlots.h"
@@ -244,48 +241,6 @@ const APMValue* param(const std::optional<APMEvent>& event, const std::string& n
 
 // MARK: - Uploads
 
-RawServer::RawServer(std::string reply, bool answer) : reply_(std::move(reply)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), length), 0);
-    EXPECT_EQ(::listen(listener_, 8), 0);
-    EXPECT_EQ(::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    port_ = ntohs(address.sin_port);
-    if (answer) thread_ = std::thread([this] { serve(); });
-}
-
-RawServer::~RawServer() {
-    ::shutdown(listener_, SHUT_RDWR);
-    ::close(listener_);
-    if (thread_.joinable()) thread_.join();
-}
-
-void RawServer::serve() {
-    for (;;) {
-        const int connection = ::accept(listener_, nullptr, nullptr);
-        if (connection < 0) return;
-        std::string request;
-        char buffer[4096];
-        std::size_t wanted = std::string::npos;
-        while (wanted == std::string::npos || request.size() < wanted) {
-            const ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
-            if (got <= 0) break;
-            request.append(buffer, static_cast<std::size_t>(got));
-            const auto end = request.find("\r\n\r\n");
-            if (wanted == std::string::npos && end != std::string::npos) {
-                const auto field = request.find("Content-Length: ");
-                const std::size_t body = field == std::string::npos ? 0 : std::stoul(request.substr(field + 16));
-                wanted = end + 4 + body;
-            }
-        }
-        (void)::send(connection, reply_.data(), reply_.size(), MSG_NOSIGNAL);
-        ::close(connection);
-    }
-}
-
 std::vector<std::int32_t> queuedRetryCounts(APMDatabase& database) {
     std::vector<std::int32_t> counts;
     auto rows = database.queryBundlesWithCountLimit(1000, 1 << 30);
@@ -303,6 +258,26 @@ std::vector<std::shared_ptr<APMPBMeasurementBundle>> bundlesOf(const ReceivedReq
     EXPECT_TRUE(batch) << "the body is not a MeasurementBatch";
     if (!batch) return {};
     return APMPBGetMessages<APMPBMeasurementBundle>(*batch, 0);
+}
+
+ReceivedRequest receivedRequestOf(const std::string& raw) {
+    ReceivedRequest request;
+    const std::size_t headersEnd = raw.find("\r\n\r\n");
+    std::size_t lineStart = raw.find("\r\n") + 2;
+    request.method = raw.substr(0, raw.find(' '));
+    while (lineStart < headersEnd) {
+        const std::size_t lineEnd = raw.find("\r\n", lineStart);
+        const std::string line = raw.substr(lineStart, lineEnd - lineStart);
+        const std::size_t colon = line.find(':');
+        request.headers.emplace(line.substr(0, colon), line.substr(line.find_first_not_of(' ', colon + 1)));
+        lineStart = lineEnd + 2;
+    }
+    const VULData body(raw.begin() + static_cast<std::ptrdiff_t>(headersEnd + 4), raw.end());
+    const VULData inflated = request.header("Content-Encoding") == "gzip"
+                                 ? vul_dataByInflatingGzippedData(body).data.value_or(VULData{})
+                                 : body;
+    request.body.assign(inflated.begin(), inflated.end());
+    return request;
 }
 
 std::vector<std::shared_ptr<APMPBEvent>> eventsOf(const APMPBMeasurementBundle& bundle) {

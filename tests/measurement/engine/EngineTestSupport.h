@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "VadovaUtilities/LoopbackServer.h"
+#include "VadovaUtilities/RawServer.h"
 #include "VadovaUtilities/VULMainBundle.h"
 #include "VadovaUtilities/VULNetwork.h"
 #include "VadovaUtilities/VULReachability.h"
@@ -195,31 +196,14 @@ public:
     void setChangeHandler(std::function<void()>) override {}
 };
 
-// A server on 127.0.0.1 that misbehaves at the byte level: it reads each
-// request whole, writes `reply` as given (a cut-off or malformed answer) and
-// closes the connection. With `answer` false it listens without ever
-// accepting, so a request waits until the client's time-out.
-class RawServer {
-public:
-    explicit RawServer(std::string reply, bool answer = true);
-    ~RawServer();
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
-private:
-    void serve();
-
-    std::string reply_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-};
-
 // The queued rows' retry counts (field 39, 0 when absent), oldest first.
 std::vector<std::int32_t> queuedRetryCounts(APMDatabase& database);
 // The bundles of a posted batch, decoded by the message layer; empty (with
 // a test failure) when the request was not a gzip-compressed MeasurementBatch.
 // The server's own zlib has already inflated the body.
 std::vector<std::shared_ptr<APMPBMeasurementBundle>> bundlesOf(const ReceivedRequest& request);
+// A request as a RawServer kept it, its gzip body inflated as a server would.
+ReceivedRequest receivedRequestOf(const std::string& raw);
 std::vector<std::shared_ptr<APMPBEvent>> eventsOf(const APMPBMeasurementBundle& bundle);
 std::vector<std::string> eventNamesOf(const APMPBMeasurementBundle& bundle);
 inline std::vector<std::string> eventNames(const APMPBMeasurementBundle& bundle) { return eventNamesOf(bundle); }

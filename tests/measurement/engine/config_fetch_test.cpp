@@ -114,6 +114,28 @@ TEST_F(ConfigFetch, ARefusedConnectionCountsAsAFailure) {
     EXPECT_EQ(monitor.linesWithCode(23128).size(), 1u);
 }
 
+// The fetch uses the answer's body: over the transport's cap it is a failure.
+// A redirect off this machine's loopback is not followed, and fails too.
+TEST_F(ConfigFetch, AnAnswerOverTheCapAndARefusedRedirectCountAsFailures) {
+    RawServer elsewhere({{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"}}, INADDR_ANY);
+    const std::function<void()> answers[] = {
+        [&] { server.answerWithBodyOfSize(200, 50u << 20); },
+        [&] {
+            server.answer(302, "", {{"Location", "http://" + nonLoopbackAddress() + ":" +
+                                                     std::to_string(elsewhere.port()) + "/config"}});
+        },
+    };
+    for (const auto& answer : answers) {
+        monitor.clear();
+        persisted->setLastFailedUploadTimestamp(0);
+        answer();
+        fetch();
+        EXPECT_EQ(persisted->lastFailedUploadTimestamp(), now());
+        EXPECT_EQ(monitor.linesWithCode(23128).size(), 1u);
+    }
+    EXPECT_EQ(elsewhere.connections(), 0u);
+}
+
 TEST_F(ConfigFetch, BecomingActiveRefreshesOnlyAWeekOldConfigurationWithTheInternalBlocklistOn) {
     server.answer(200, encoded(*makeConfig(kAppID, {{"measurement.upload.blacklist_internal", "1"}})));
     fetch();

@@ -146,18 +146,57 @@ TEST_F(UploadEndToEnd, AutomaticEventsTravelWithTheLoggedOnes) {
 
 INSTANTIATE_TEST_SUITE_P(OkAndNoContent, UploadEndToEndSuccess, ::testing::Values(200, 204));
 
-enum class Fault { TimesOut, ClosedMidResponse, GarbageGzipBody, BodyOverTheCap, ServerDown };
+// The answer's body is not the upload's: a success with a body far over the
+// cap deletes the batch, and it is never sent again.
+TEST_F(UploadEndToEnd, ASuccessWithAHugeBodyDeletesTheBatchOnce) {
+    uploadServer.answerWithBodyOfSize(200, 50u << 20);
+    startAgainst(uploadServer.url(""));
+    advanceTo(kFirstUpload, 1);
+    EXPECT_TRUE(retryCounts().empty());
+    EXPECT_EQ(persisted->lastSuccessfulUploadTimestamp(), kFirstUpload);
+    EXPECT_EQ(timer(), std::nullopt);
+    advanceTo(kFirstUpload + kBackoffPeriod, 1);
+}
+
+// Delivery is at least once: a batch whose answer was lost goes again, with
+// the fields that let the server drop the copy (checked by protoc's names).
+TEST_F(UploadEndToEnd, ABatchSentAgainCarriesTheSameInstanceIDAndSequenceIndex) {
+    RawServer server({{"", RawServer::Then::Reset}, {"HTTP/1.1 204 No Content\r\n\r\n"}});
+    startAgainst(server.url(""));
+    for (const auto& [time, posts] : {std::pair{kFirstUpload, 1u}, std::pair{kRetryAfterTransportFailure, 2u}}) {
+        dispatcher.advance(time - now());
+        ASSERT_TRUE(runUntil([&] { return server.requests().size() == posts && !engine->isNetworkRequestPending(); }));
+    }
+    EXPECT_TRUE(retryCounts().empty());
+    std::vector<std::string> copies;
+    for (const auto& raw : server.requests()) {
+        const auto text = protocDecodedBody(receivedRequestOf(raw).body, folder.path());
+        ASSERT_TRUE(text);
+        std::string fields;
+        for (const std::string name : {"app_instance_id", "bundle_sequence_index"}) {
+            const auto start = text->find("\n  " + name + ": ");
+            ASSERT_NE(start, std::string::npos) << name << " in " << *text;
+            fields += text->substr(start, text->find('\n', start + 1) - start);
+        }
+        copies.push_back(fields);
+    }
+    EXPECT_EQ(copies[0], copies[1]);
+}
+
+enum class Fault { TimesOut, ClosedMidResponse, GarbageGzipBody, RefusedRedirect, ServerDown };
 
 class UploadWireFault : public UploadEndToEnd, public ::testing::WithParamInterface<Fault> {};
 
 std::string faultName(const ::testing::TestParamInfo<Fault>& info) {
-    static const char* const names[] = {"TimesOut", "ClosedMidResponse", "GarbageGzipBody", "BodyOverTheCap",
+    static const char* const names[] = {"TimesOut", "ClosedMidResponse", "GarbageGzipBody", "RefusedRedirect",
                                         "ServerDown"};
     return names[static_cast<int>(info.param)];
 }
 
 // Every fault leaves the batch queued, counted once, with the retry planned.
 TEST_P(UploadWireFault, LosesNothing) {
+    // Where a refused redirect points: this machine, but not its loopback.
+    RawServer elsewhere({{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}}, INADDR_ANY);
     std::unique_ptr<RawServer> raw;
     std::string base = uploadServer.url("");
     switch (GetParam()) {
@@ -172,7 +211,10 @@ TEST_P(UploadWireFault, LosesNothing) {
             "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 12\r\n\r\n" +
             std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\xff", 12));
         break;
-    case Fault::BodyOverTheCap: uploadServer.answer(200, std::string((4u << 20) + 1, 'x')); break;
+    case Fault::RefusedRedirect:
+        uploadServer.answer(307, "", {{"Location", "http://" + nonLoopbackAddress() + ":" +
+                                                       std::to_string(elsewhere.port()) + "/elsewhere"}});
+        break;
     case Fault::ServerDown: base = "http://127.0.0.1:" + std::to_string(closedLoopbackPort()); break;
     }
     if (raw) base = raw->url("");
@@ -190,7 +232,8 @@ TEST_P(UploadWireFault, LosesNothing) {
         std::this_thread::yield();
     }
     dispatcher.drain();
-    EXPECT_EQ(uploadServer.received().size(), GetParam() == Fault::BodyOverTheCap ? 1u : 0u);
+    EXPECT_EQ(uploadServer.received().size(), GetParam() == Fault::RefusedRedirect ? 1u : 0u);
+    EXPECT_EQ(elsewhere.connections(), 0u);
     EXPECT_EQ(retryCounts(), std::vector<std::int32_t>{1});
     EXPECT_EQ(persisted->lastFailedUploadTimestamp(), kFirstUpload);
     EXPECT_EQ(persisted->lastBackoffTimestamp(), 0);
@@ -199,7 +242,7 @@ TEST_P(UploadWireFault, LosesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, UploadWireFault,
                          ::testing::Values(Fault::TimesOut, Fault::ClosedMidResponse, Fault::GarbageGzipBody,
-                                           Fault::BodyOverTheCap, Fault::ServerDown),
+                                           Fault::RefusedRedirect, Fault::ServerDown),
                          faultName);
 
 }  // namespace

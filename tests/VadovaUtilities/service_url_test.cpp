@@ -1,10 +1,10 @@
-// The one rule for service base URLs: TLS to a named host, plain HTTP only
-// to this machine, and nothing a resolver or a URL parser could read as
-// another host.
+// The one rule for service URLs and the redirects to follow: TLS to a named
+// host, plain HTTP only to this machine, and nothing a resolver or a URL
+// parser could read as another host.
 
 #include <gtest/gtest.h>
 
-#include "measurement/interface/APMServiceURL.h"
+#include "VadovaUtilities/VULServiceURL.h"
 
 namespace {
 
@@ -74,16 +74,35 @@ TEST(ServiceURLTest, AcceptsTLSAnywhereAndPlainHTTPOnlyToLoopback) {
         {"https://upload.example:99999999999", false},
         {"http://[::1]:0", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(APMParseServiceURL(c.url).has_value(), c.accepted) << c.url;
+    for (const auto& c : cases) EXPECT_EQ(VULParseServiceURL(c.url).has_value(), c.accepted) << c.url;
 }
 
 TEST(ServiceURLTest, PartsRebuildTheURL) {
-    const auto parsed = APMParseServiceURL("http://[::1]:8080/base?x=1");
+    const auto parsed = VULParseServiceURL("http://[::1]:8080/base?x=1");
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->host, "[::1]");
     EXPECT_EQ(parsed->port, "8080");
     EXPECT_EQ(parsed->rest, "/base?x=1");
     EXPECT_EQ(parsed->text(), "http://[::1]:8080/base?x=1");
+}
+
+TEST(ServiceURLTest, RedirectsGoOnlyWhereTheRuleAcceptsAndNeverFromTLSToPlainHTTP) {
+    struct Case {
+        const char* from;
+        const char* to;
+        bool followed;
+    } cases[] = {
+        {"http://127.0.0.1:1/a", "http://localhost:2/b", true},
+        {"http://127.0.0.1:1/a", "https://upload.example/b", true},
+        {"https://upload.example/a", "https://other.example/b", true},
+        {"https://upload.example/a", "http://127.0.0.1:1/b", false},
+        {"http://127.0.0.1:1/a", "http://192.0.2.2:1/b", false},
+        {"http://127.0.0.1:1/a", "http://user@127.0.0.1:1/b", false},
+        {"http://127.0.0.1:1/a", "ftp://127.0.0.1:1/b", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(VULIsAcceptableRedirect(c.from, c.to), c.followed) << c.from << " -> " << c.to;
+    }
 }
 
 }  // namespace
