@@ -12,6 +12,7 @@ bool Application::performKeyEquivalent(const std::string& key) {
     return menu && menu->performKeyEquivalent(key);
 }
 
+// Each delivery holds the delegate it started with: a callback may replace it.
 bool Application::openURL(const std::string& url) {
     const auto delegate = delegate_;
     return ApplicationDelegateProxy::shared().deliverOpenURL(delegate.get(), url);

@@ -6,7 +6,8 @@
 // system tells the application from outside (an opened URL, a continued
 // user activity, background URL-session events) reaches its delegate
 // through the process's ApplicationDelegateProxy; nothing on Linux sends
-// these, so only tests call the entries below. Main thread only.
+// these, so only tests call openURL, continueUserActivity and
+// handleEventsForBackgroundURLSession. Main thread only.
 
 #include <functional>
 #include <memory>
