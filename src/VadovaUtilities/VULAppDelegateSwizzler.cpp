@@ -1,6 +1,6 @@
 #include "VadovaUtilities/VULAppDelegateSwizzler.h"
 
-#include <cstdio>
+#include <utility>
 
 #include "VadovaUtilities/VULMainBundle.h"
 
@@ -12,11 +12,9 @@ bool VULAppDelegateSwizzler::isAppDelegateProxyEnabled() {
     return true;
 }
 
-void VULAppDelegateSwizzler::proxyOriginalDelegate() {}
+void VULAppDelegateSwizzler::proxyOriginalDelegate() { platform::ApplicationDelegateProxy::shared().install(); }
 
-std::string VULAppDelegateSwizzler::registerAppDelegateInterceptor(
-    const std::shared_ptr<VULAppDelegateInterceptor>& interceptor) {
-    char identifier[2 + 2 * sizeof(void*) + 1];
-    std::snprintf(identifier, sizeof identifier, "%p", static_cast<const void*>(interceptor.get()));
-    return identifier;
+platform::ApplicationDelegateProxy::Token VULAppDelegateSwizzler::registerAppDelegateInterceptor(
+    std::shared_ptr<platform::ApplicationDelegateCallbacks> interceptor) {
+    return platform::ApplicationDelegateProxy::shared().registerInterceptor(std::move(interceptor));
 }

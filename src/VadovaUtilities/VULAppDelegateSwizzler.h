@@ -1,26 +1,25 @@
 #pragma once
-// The application-delegate proxy switch. Linux applications have no
-// delegate object to wrap, so the proxy itself does nothing: interceptors are
-// accepted and receive no callbacks. The switch still follows the
-// application's Info.plist key "VeredodaAppDelegateProxyEnabled": a Boolean
-// or number decides; absent or of another kind, the proxy counts as enabled.
+// The application-delegate proxy. The application (platform::Application)
+// hands the system's callbacks to its delegate (platform::ApplicationDelegate)
+// through the process's platform::ApplicationDelegateProxy; installing the
+// proxy lets registered interceptors see each callback before the delegate.
+// The switch follows the application's Info.plist key
+// "VeredodaAppDelegateProxyEnabled": a Boolean or number decides; absent or
+// of another kind, the proxy counts as enabled. Thread-safe.
 
 #include <memory>
-#include <string>
 
-// Base of objects that want the application delegate's callbacks.
-class VULAppDelegateInterceptor {
-public:
-    virtual ~VULAppDelegateInterceptor() = default;
-};
+#include "platform/core/ApplicationDelegateProxy.h"
 
 inline constexpr const char* kVULAppDelegateProxyEnabledPlistKey = "VeredodaAppDelegateProxyEnabled";
 
 class VULAppDelegateSwizzler {
 public:
     static bool isAppDelegateProxyEnabled();
-    // Installs the proxy around the application delegate: nothing to do here.
+    // Installs the proxy around the application delegate; again, nothing more.
     static void proxyOriginalDelegate();
-    // Accepts an interceptor; answers its identifier (its address in hex).
-    static std::string registerAppDelegateInterceptor(const std::shared_ptr<VULAppDelegateInterceptor>& interceptor);
+    // Adds an interceptor of the delegate's callbacks, kept for the process;
+    // answers its token.
+    static platform::ApplicationDelegateProxy::Token registerAppDelegateInterceptor(
+        std::shared_ptr<platform::ApplicationDelegateCallbacks> interceptor);
 };

@@ -4,6 +4,7 @@
 
 #include "VadovaUtilities/VULAppDelegateSwizzler.h"
 #include "VeredodaAnalytics/APMAnalyticsState.h"
+#include "VeredodaAnalytics/APMAppDelegateInterceptor.h"
 #include "VeredodaCore/VRDClassRegistry.h"
 #include "measurement/interface/APMConsentSettingsStore.h"
 #include "measurement/interface/APMConsentSettingsUtil.h"
@@ -337,6 +338,8 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
                 [] { setProspectiveConsentSettings(); }});
         if (!VULAppDelegateSwizzler::isAppDelegateProxyEnabled()) {
             APMMonitor::shared()->log(6, 25036, "App Delegate Proxy is disabled");
+        } else if (!deactivated) {
+            strong->dispatcher.mainQueue()->async([] { createAppDelegateProxy(); });
         }
         strong->enabled = APMAnalyticsEngineBridge::wasEnabledDuringInitialization();
         maybeEnableTagManager();
@@ -358,6 +361,12 @@ void APMAnalytics::observeNotificationsForAnalyticsConfiguration(
     facade->configurationObserver = facade->center.addObserver(
         std::string(kRADOdodavaziConfigurationSetEnabledNotification), configuration.get(), nullptr,
         [](const platform::Notification& notification) { handleSetEnabled(notification); });
+}
+
+void APMAnalytics::createAppDelegateProxy() {
+    if (state()->appDelegateProxyCreated.exchange(true)) return;
+    VULAppDelegateSwizzler::proxyOriginalDelegate();
+    VULAppDelegateSwizzler::registerAppDelegateInterceptor(APMAppDelegateInterceptor::sharedInstance());
 }
 
 void APMAnalytics::maybeEnableTagManager() {

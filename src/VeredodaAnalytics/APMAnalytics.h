@@ -143,6 +143,9 @@ public:
     static void observeNotificationsForAnalyticsConfiguration(
         const std::shared_ptr<RADOdodavaziConfiguration>& configuration);
     static void handleSetEnabled(const platform::Notification& notification);
+    // Once per process (main queue): installs the application-delegate proxy
+    // and registers APMAppDelegateInterceptor's shared instance with it.
+    static void createAppDelegateProxy();
     // Calls initializeSharedInstance of the class "VTMManager" when one is
     // registered; 25016 when the registered class does not answer it.
     static void maybeEnableTagManager();

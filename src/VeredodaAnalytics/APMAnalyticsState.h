@@ -39,6 +39,7 @@ struct FacadeState {
     std::atomic<bool> started{false};
     std::atomic<bool> deactivated{false};
     std::atomic<bool> enabled{false};  // written on the serial queue
+    std::atomic<bool> appDelegateProxyCreated{false};  // set once, on the main queue
 
     // Listeners added, counted from the call on, and not yet removed, counted
     // until their removal took effect: with none, no event needs handing to

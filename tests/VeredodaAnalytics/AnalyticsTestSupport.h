@@ -14,6 +14,7 @@
 #include "VadovaUtilities/VULMainBundle.h"
 #include "VeredodaAnalytics/APMAnalytics.h"
 #include "VeredodaAnalytics/APMAnalyticsEngineBridge.h"
+#include "VeredodaAnalytics/APMAppDelegateInterceptor.h"
 #include "VeredodaAnalytics/RADOdodavazi.h"
 #include "VeredodaCore/DEDOru.h"
 #include "VeredodaCore/VRDClassRegistry.h"
@@ -21,6 +22,7 @@
 #include "measurement/interface/APMConsentSettingsUtil.h"
 #include "measurement/interface/APMErrorEventLogging.h"
 #include "measurement/interface/APMIdentifiers.h"
+#include "platform/core/ApplicationDelegateProxy.h"
 
 namespace analytics_test {
 
@@ -36,6 +38,7 @@ protected:
         : engine_test::EngineFixture(logging) {
         APMConsentSettingsUtil::resetForTesting();
         VRDClassRegistry::shared().resetForTesting();
+        platform::ApplicationDelegateProxy::resetSharedForTesting();
         RADOdodavazi::registerClass();
         makeFacade();
         markFirstOpenDone();
@@ -48,6 +51,8 @@ protected:
         VRDClassRegistry::shared().resetForTesting();
         APMConsentSettingsUtil::resetForTesting();
         APMIdentifiers::resetForTesting();
+        platform::ApplicationDelegateProxy::resetSharedForTesting();
+        APMAppDelegateInterceptor::resetSharedInstanceForTesting();
         APMSetInternalEventLogger(nullptr);
         VULMainBundle::setResourcesDirectory(std::nullopt);
     }

@@ -12,6 +12,24 @@ bool Application::performKeyEquivalent(const std::string& key) {
     return menu && menu->performKeyEquivalent(key);
 }
 
+// Each delivery holds the delegate it started with: a callback may replace it.
+bool Application::openURL(const std::string& url) {
+    const auto delegate = delegate_;
+    return ApplicationDelegateProxy::shared().deliverOpenURL(delegate.get(), url);
+}
+
+bool Application::continueUserActivity(const UserActivity& activity) {
+    const auto delegate = delegate_;
+    return ApplicationDelegateProxy::shared().deliverContinueUserActivity(delegate.get(), activity);
+}
+
+void Application::handleEventsForBackgroundURLSession(const std::string& identifier,
+                                                      std::function<void()> completionHandler) {
+    const auto delegate = delegate_;
+    ApplicationDelegateProxy::shared().deliverHandleEventsForBackgroundURLSession(delegate.get(), identifier,
+                                                                                  std::move(completionHandler));
+}
+
 void Application::activate(bool ignoringOtherApps) {
     (void)ignoringOtherApps;  // there is no other application to ignore on this desktop
     active_ = true;

@@ -2,13 +2,19 @@
 // The application object of the in-memory desktop: its delegate, its
 // activation policy, its main menu (shown on the menu bar), activation and
 // termination, and the event loop, which the process supplies (a real run
-// loop, or a virtual clock stepped by a test or a timed run). Main thread
-// only.
+// loop, or a virtual clock stepped by a test or a timed run). What the
+// system tells the application from outside (an opened URL, a continued
+// user activity, background URL-session events) reaches its delegate
+// through the process's ApplicationDelegateProxy; nothing on Linux sends
+// these, so only tests call openURL, continueUserActivity and
+// handleEventsForBackgroundURLSession. Main thread only.
 
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "platform/core/ApplicationDelegateProxy.h"
+#include "platform/core/UserActivity.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/drawing/Menu.h"
 #include "platform/drawing/MenuBar.h"
@@ -17,7 +23,7 @@ namespace platform {
 
 class Application;
 
-class ApplicationDelegate {
+class ApplicationDelegate : public ApplicationDelegateCallbacks {
 public:
     virtual ~ApplicationDelegate() = default;
     virtual void applicationDidFinishLaunching(Application& application) = 0;
@@ -44,6 +50,11 @@ public:
     // A key pressed with the command modifier: the main menu's item with that
     // key equivalent runs; answers whether one ran.
     bool performKeyEquivalent(const std::string& key);
+
+    // The system's callbacks, delivered to the delegate through the proxy.
+    bool openURL(const std::string& url);
+    bool continueUserActivity(const UserActivity& activity);
+    void handleEventsForBackgroundURLSession(const std::string& identifier, std::function<void()> completionHandler);
 
     void activate(bool ignoringOtherApps);
     bool isActive() const { return active_; }
