@@ -3,17 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <system_error>
 #include <thread>
-#include <utility>
 
 namespace platform {
 namespace {
@@ -23,10 +19,6 @@ namespace {
 // was killed, and looks again for this long.
 constexpr auto kHolderWait = std::chrono::milliseconds(250);
 constexpr auto kHolderRetry = std::chrono::milliseconds(5);
-
-// The files (device and inode) whose lock this process holds, guarded by heldMutex.
-std::mutex heldMutex;
-std::set<std::pair<dev_t, ino_t>> heldFiles;
 
 std::string systemError(const std::string& what, int error) { return what + ": " + std::strerror(error); }
 
@@ -82,31 +74,15 @@ InstanceLockAttempt lockInstance(const std::filesystem::path& file) {
         attempt.error = systemError("cannot open " + file.string(), errno);
         return attempt;
     }
-    struct stat status {};
-    if (fstat(fd, &status) != 0) {
-        attempt.error = systemError("cannot read " + file.string(), errno);
-        close(fd);
-        return attempt;
-    }
-    // Checked and taken under one guard: this process's own second descriptor
-    // would find its first one's lock in the way.
-    std::unique_lock<std::mutex> guard(heldMutex);
-    if (heldFiles.count({status.st_dev, status.st_ino})) {
-        close(fd);
-        attempt.outcome = InstanceLockAttempt::Outcome::Acquired;
-        return attempt;
-    }
     int locked;
     do locked = flock(fd, LOCK_EX | LOCK_NB);
     while (locked != 0 && errno == EINTR);
     if (locked == 0) {
         writeHolder(fd);
-        heldFiles.insert({status.st_dev, status.st_ino});
         attempt.outcome = InstanceLockAttempt::Outcome::Acquired;
         return attempt;  // the descriptor stays open, and the lock held, until the process ends
     }
     const int error = errno;
-    guard.unlock();
     if (error == EWOULDBLOCK) {
         attempt.outcome = InstanceLockAttempt::Outcome::HeldElsewhere;
         attempt.holder = awaitHolder(fd);

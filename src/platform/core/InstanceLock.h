@@ -19,7 +19,7 @@ namespace platform {
 
 struct InstanceLockAttempt {
     enum class Outcome {
-        Acquired,       // this process holds the lock now (or already did)
+        Acquired,       // this process holds the lock now
         HeldElsewhere,  // another process holds it
         Failed,         // the file could not be created, opened or locked
     };
@@ -31,8 +31,8 @@ struct InstanceLockAttempt {
 };
 
 // Creates `file` and its folder when missing, then takes the lock without
-// waiting. Safe to call from several threads; a second call for a file this
-// process already holds answers Acquired.
+// waiting. Once per file in a process: a second call finds the first one's
+// lock in the way, as another process would.
 [[nodiscard]] InstanceLockAttempt lockInstance(const std::filesystem::path& file);
 
 }  // namespace platform
