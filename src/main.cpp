@@ -10,7 +10,22 @@
 #include <vector>
 
 #include "Mossbridge/app/HeadlessRun.h"
+#include "Mossbridge/app/SingleInstance.h"
+#include "Mossbridge/app/TerminationSignals.h"
 #include "Mossbridge/model/DiagnosticLine.h"
+
+namespace {
+
+// SIGINT and SIGTERM are blocked before any of the program's code runs: the
+// initializers of the libraries and of static objects come before main, and
+// a signal in their time, or in main's before the run waits for it, would
+// otherwise end the process by its default action instead of the orderly end.
+// An executable's pre-initializers run before every other initializer.
+void blockTerminationSignalsFirst(int, char**, char**) { Mossbridge::blockTerminationSignals(); }
+[[gnu::section(".preinit_array"), gnu::used]] void (*const blockSignalsAtStart)(int, char**, char**) =
+    blockTerminationSignalsFirst;
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Pixel buffers of a few hundred kilobytes and more (screen pictures,
@@ -28,6 +43,7 @@ int main(int argc, char** argv) {
         std::fputs(Mossbridge::usageText().c_str(), stdout);
         return 0;
     }
+    if (!Mossbridge::claimUserFolders()) return 0;
     std::error_code error;
     std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) executable = std::filesystem::absolute(argv[0], error);

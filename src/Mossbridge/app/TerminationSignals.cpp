@@ -3,11 +3,25 @@
 #include <pthread.h>
 
 namespace Mossbridge {
+namespace {
 
-TerminationSignals::TerminationSignals(std::function<void()> onSignal) : onSignal_(std::move(onSignal)) {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
+sigset_t terminationSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+
+}  // namespace
+
+void blockTerminationSignals() {
+    const sigset_t signals = terminationSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+TerminationSignals::TerminationSignals(std::function<void()> onSignal)
+    : onSignal_(std::move(onSignal)), signals_(terminationSignals()) {
     pthread_sigmask(SIG_BLOCK, &signals_, &previousMask_);
     watcher_ = std::thread([this] {
         for (;;) {

@@ -1,10 +1,12 @@
 #pragma once
 // SIGINT and SIGTERM as a request to quit, so that a signal ends the run
-// through the same way out as the quit item. While an instance lives, both
-// signals are blocked in the thread that made it (and in the threads it
-// starts later, which inherit the mask), and a watcher thread of its own
-// waits for them. Make it before the process starts other threads; a thread
-// started earlier keeps the default action of ending the process.
+// through the same way out as the quit item. The executable blocks both
+// before any of its code runs (blockTerminationSignals), so every thread
+// inherits the mask and a signal that comes before anyone waits for it stays
+// pending, never taking the default action of ending the process. While an
+// instance of TerminationSignals lives, a watcher thread of its own takes
+// them, the pending ones first; after it, they stay blocked and pending, and
+// the process ends with its own status.
 
 #include <atomic>
 #include <csignal>
@@ -12,6 +14,9 @@
 #include <thread>
 
 namespace Mossbridge {
+
+// Blocks SIGINT and SIGTERM in the calling thread and the threads it starts.
+void blockTerminationSignals();
 
 class TerminationSignals {
 public:

@@ -9,15 +9,21 @@ namespace platform::scenario {
 namespace {
 
 // Every picture of the screen is drawn at its size times its scale: a screen
-// without area cannot be drawn at all, and a scale beyond the densest displays
-// makes each picture cost gigabytes.
+// without area cannot be drawn at all, and a side or a scale beyond the
+// largest displays makes each picture cost gigabytes and seconds.
 constexpr double kSmallestBackingScale = 1;
 constexpr double kLargestBackingScale = 4;
+constexpr double kLargestSide = 16384;
+
+void checkSide(double side, const std::string& path) {
+    if (!(side > 0)) fail(path, "must be positive");
+    if (side > kLargestSide) fail(path, "out of range (up to 16384)");
+}
 
 Rect readArea(const Json& value, const std::string& path) {
     const Rect rect = readRect(value, path);
-    if (!(rect.size.width > 0)) fail(childPath(path, "width"), "must be positive");
-    if (!(rect.size.height > 0)) fail(childPath(path, "height"), "must be positive");
+    checkSide(rect.size.width, childPath(path, "width"));
+    checkSide(rect.size.height, childPath(path, "height"));
     return rect;
 }
 

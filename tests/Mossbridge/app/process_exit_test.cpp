@@ -2,6 +2,7 @@
 // out through the one shutdown, without a crash. These tests start real
 // processes and wait for them, each for at most a few seconds.
 
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ChildProcess.h"
 #include "TestPaths.h"
 #include "platform/core/Process.h"
 #include "platform/core/XdgPaths.h"
@@ -89,6 +91,43 @@ TEST(ProcessExit, SigtermEndsTheRunWithStatusZeroAndTheLastPicture) {
         newest = std::max(newest, std::stoi(entry.path().stem().string().substr(7)));
     }
     EXPECT_TRUE(platform::Bitmap::loadPng(picture(newest))) << picture(newest);
+}
+
+// SIGINT and SIGTERM at any moment of a run take the orderly end. The moments
+// count from when the libraries' initializers start (StartNotice.c says when):
+// the dynamic loader's milliseconds before are beyond any program's reach.
+TEST(ProcessExit, SignalsInTheFirstMillisecondsEndTheRunWithStatusZero) {
+    const fs::path folder = platform::temporaryDirectory() / "early-signals";
+    const std::vector<std::string> arguments = {"--scenario", emptyScenario().string(), "--seconds", "30",
+                                                "--snapshot-interval", "0"};
+    constexpr int kChildNotice = 10;
+    const std::vector<std::string> environment = Mossbridge::testing::environmentUnder(
+        folder / "home", {"LD_PRELOAD=" MOSSBRIDGE_START_NOTICE,
+                          "MOSSBRIDGE_START_NOTICE_FD=" + std::to_string(kChildNotice),
+                          // The notice is loaded before the sanitizer's library; that is all it does.
+                          "ASAN_OPTIONS=verify_asan_link_order=0"});
+    int run = 0;
+    for (const int milliseconds : {0, 3, 8, 15, 25}) {
+        for (int repeat = 0; repeat < 4; ++repeat, ++run) {
+            const int signal = run % 2 ? SIGINT : SIGTERM;
+            int notice[2];
+            ASSERT_EQ(pipe2(notice, O_CLOEXEC), 0);
+            Mossbridge::testing::ChildProcess child(arguments, environment, folder / "errors.txt", notice[1],
+                                                    kChildNotice);
+            close(notice[1]);
+            ASSERT_TRUE(child.started());
+            pollfd started{notice[0], POLLIN, 0};
+            char byte = 0;
+            const bool noticed = poll(&started, 1, 20000) == 1 && read(notice[0], &byte, 1) == 1;
+            close(notice[0]);
+            ASSERT_TRUE(noticed) << Mossbridge::testing::describeStatus(child.waitFor(0)) << "\n" << child.errors();
+            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+            ASSERT_EQ(kill(child.pid(), signal), 0);
+            const auto status = child.waitFor(20);
+            EXPECT_EQ(Mossbridge::testing::describeStatus(status), "exit 0")
+                << strsignal(signal) << " at " << milliseconds << " ms\n" << child.errors();
+        }
+    }
 }
 
 }  // namespace

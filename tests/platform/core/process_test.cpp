@@ -108,6 +108,20 @@ TEST(ProcessOutput, ChildInheritsOnlyItsStandardDescriptors) {
     EXPECT_EQ(result.standardOutput, "0\n1\n2\n");
 }
 
+// The application blocks SIGINT and SIGTERM for its whole life; the tools it
+// starts must still end on them.
+TEST(ProcessOutput, ChildStartsWithNoSignalBlocked) {
+    sigset_t termination, previous;
+    sigemptyset(&termination);
+    sigaddset(&termination, SIGINT);
+    sigaddset(&termination, SIGTERM);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &termination, &previous), 0);
+    const auto result = platform::runProcess(shell("exec grep SigBlk /proc/self/status"));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ASSERT_EQ(result.outcome, ProcessOutcome::Exited);
+    EXPECT_EQ(result.standardOutput, "SigBlk:\t0000000000000000\n");
+}
+
 TEST(ProcessInput, FeedsStandardInputWhileReadingOutput) {
     // Larger than a pipe buffer in each direction: writing all input before
     // reading any output would stall.

@@ -1,0 +1,38 @@
+#pragma once
+// One running process per lock file: an exclusive flock held until the
+// process ends, however it ends (the kernel drops it at exit, SIGKILL
+// included), so a file left behind by a killed process never stands in the
+// way. The holder writes its process ID into the file, in place (the lock
+// belongs to the file's inode), so a process that finds the file locked can
+// name the one that holds it; that process leaves the file as it was.
+//
+// The descriptor is opened close-on-exec and never closed: children do not
+// inherit the lock, and nothing can give it up early.
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+struct InstanceLockAttempt {
+    enum class Outcome {
+        Acquired,       // this process holds the lock now
+        HeldElsewhere,  // another process holds it
+        Failed,         // the file could not be created, opened or locked
+    };
+    Outcome outcome = Outcome::Failed;
+    // HeldElsewhere: the holder's process ID, when it had written it and it
+    // names a living process.
+    std::optional<pid_t> holder;
+    std::string error;  // Failed: what went wrong
+};
+
+// Creates `file` and its folder when missing, then takes the lock without
+// waiting. Once per file in a process: a second call finds the first one's
+// lock in the way, as another process would.
+[[nodiscard]] InstanceLockAttempt lockInstance(const std::filesystem::path& file);
+
+}  // namespace platform
