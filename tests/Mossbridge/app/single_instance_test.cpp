@@ -5,9 +5,11 @@
 
 #include <sys/file.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <memory>
+#include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -58,8 +60,6 @@ HomeState stateOf(const fs::path& home) {
     return state;
 }
 
-// Four pairs at a time, one per processor or so: the bound of two seconds is
-// for a launch that has a processor to run on.
 // The paths that appeared, vanished or changed from `before` to `after`.
 std::string changes(const HomeState& before, const HomeState& after) {
     std::string changed;
@@ -75,7 +75,10 @@ std::string changes(const HomeState& before, const HomeState& after) {
 
 TEST(SingleInstance, OfTwoLaunchesTogetherOnOneHomeOneRunsAndTheOtherNamesItAndEnds) {
     const fs::path folder = freshFolder("launch-pairs");
-    constexpr int kPairs = 20, kPairsAtATime = 4;
+    // Half as many pairs at a time as there are processors (at most four):
+    // the bound of two seconds is for a launch that has a processor to run on.
+    constexpr int kPairs = 20;
+    const int kPairsAtATime = static_cast<int>(std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u));
     struct Pair {
         fs::path home;
         std::unique_ptr<ChildProcess> first, second;
