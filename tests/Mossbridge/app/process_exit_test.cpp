@@ -4,7 +4,6 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <fcntl.h>
@@ -21,13 +20,9 @@
 #include "platform/core/XdgPaths.h"
 #include "platform/drawing/Bitmap.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string mossbridge() { return (testpaths::binaryDir() / "bin" / "mossbridge").string(); }
 
 fs::path emptyScenario() {
     const fs::path scenario = platform::temporaryDirectory() / "empty.json";
@@ -40,7 +35,7 @@ fs::path emptyScenario() {
 // in most runs, in exit handlers racing their queues.
 TEST(ProcessExit, FiftyQuickQuitsInARowEndWithStatusZero) {
     platform::ProcessRequest request;
-    request.executablePath = mossbridge();
+    request.executablePath = Mossbridge::testing::mossbridgePath();
     request.arguments = {"--scenario", emptyScenario().string(), "--seconds", "0.25", "--virtual-time",
                          "--snapshot-interval", "0"};
     request.timeoutSeconds = 30;
@@ -56,17 +51,12 @@ TEST(ProcessExit, FiftyQuickQuitsInARowEndWithStatusZero) {
 TEST(ProcessExit, SigtermEndsTheRunWithStatusZeroAndTheLastPicture) {
     const fs::path screens = platform::temporaryDirectory() / "sigterm-screens";
     fs::remove_all(screens);
-    const std::vector<std::string> arguments = {mossbridge(), "--scenario", emptyScenario().string(), "--seconds",
-                                                "60", "--snapshots", screens.string(), "--snapshot-interval", "0.05"};
-    std::vector<char*> argv;
-    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const fs::path folder = screens.parent_path();
+    Mossbridge::testing::ChildProcess child({"--scenario", emptyScenario().string(), "--seconds", "60", "--snapshots",
+                                             screens.string(), "--snapshot-interval", "0.05"},
+                                            Mossbridge::testing::environmentUnder(folder / "sigterm-home"),
+                                            folder / "sigterm-errors.txt");
+    ASSERT_TRUE(child.started());
 
     // The first periodic picture says the run is under way.
     const auto picture = [&](int number) {
@@ -79,11 +69,8 @@ TEST(ProcessExit, SigtermEndsTheRunWithStatusZeroAndTheLastPicture) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_TRUE(fs::exists(picture(1)));
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(kill(child.pid(), SIGTERM), 0);
+    ASSERT_EQ(Mossbridge::testing::describeStatus(child.waitFor(20)), "exit 0") << child.errors();
 
     // The newest picture, the one taken on the way out, is whole.
     int newest = 0;
