@@ -1,5 +1,6 @@
 #include "Mossbridge/app/SingleInstance.h"
 
+#include <filesystem>
 #include <string>
 
 #include "Mossbridge/model/DiagnosticLine.h"
@@ -8,10 +9,8 @@
 
 namespace Mossbridge {
 
-std::filesystem::path instanceLockFile() { return platform::applicationSupportDirectory() / "instance.lock"; }
-
 bool claimUserFolders() {
-    const std::filesystem::path file = instanceLockFile();
+    const std::filesystem::path file = platform::applicationSupportDirectory() / "instance.lock";
     const platform::InstanceLockAttempt attempt = platform::lockInstance(file);
     switch (attempt.outcome) {
     case platform::InstanceLockAttempt::Outcome::Acquired:

@@ -2,14 +2,9 @@
 // One running application per set of user folders: two processes on the same
 // defaults, data and caches would rebuild each other's files and upload the
 // same queued events twice. The first launch holds a lock in the data folder
-// for its whole life; a later one leaves every file as it was.
-
-#include <filesystem>
+// ("instance.lock") for its whole life; a later one leaves every file as it was.
 
 namespace Mossbridge {
-
-// The lock file: "instance.lock" in the data folder.
-std::filesystem::path instanceLockFile();
 
 // Takes the lock before any file of the user is read or written. False, after
 // one line naming the running instance, when another process holds it: the
