@@ -54,7 +54,7 @@ run: build
 	$(BUILD)/bin/mossbridge --snapshots $(BUILD)/screens $(ARGS)
 
 clean:
-	rm -rf build build-san build-tsan
+	rm -rf build build-san build-tsan build-fuzz
 
 # `make fuzz`: the libFuzzer targets, built with clang into build-fuzz and run
 # for FUZZ_SECONDS each, starting from their committed corpora (new inputs go

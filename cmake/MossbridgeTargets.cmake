@@ -56,8 +56,14 @@ function(mossbridge_tests)
     MOSSBRIDGE_CONFIGURED_BINARY_DIR="${CMAKE_BINARY_DIR}")
   set(home ${CMAKE_BINARY_DIR}/test-home/${name})
   file(MAKE_DIRECTORY ${home}/tmp)
+  # A CTest name is the gtest name, nothing more: CMake would otherwise append
+  # the printed parameter of a named case ("  # GetParam() = ..."), the raw
+  # bytes of a row, which change on every build when the row holds pointers.
+  # An unnamed case would then be only its index, so every value-parameterised
+  # suite names its cases from the rows' own data.
   gtest_discover_tests(${name}
     TEST_PREFIX "${library}."
+    NO_PRETTY_VALUES
     DISCOVERY_MODE PRE_TEST
     PROPERTIES
       ENVIRONMENT "HOME=${home};XDG_DATA_HOME=${home}/data;XDG_CONFIG_HOME=${home}/config;XDG_CACHE_HOME=${home}/cache;TMPDIR=${home}/tmp;MOSSBRIDGE_SOURCE_DIR=${PROJECT_SOURCE_DIR};MOSSBRIDGE_BINARY_DIR=${CMAKE_BINARY_DIR}"

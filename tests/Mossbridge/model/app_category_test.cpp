@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestNames.h"
+
 namespace Mossbridge {
 namespace {
 
@@ -55,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
         // the joining blank lets a two-word needle span bundle and name
         InferenceCase{"org.example.system", "settings", AppCategory::system},
         // lower-casing is Unicode-aware: the Kelvin sign folds to "k"
-        InferenceCase{"org.example.x", "S\u212Aetch", AppCategory::design}));
+        InferenceCase{"org.example.x", "S\u212Aetch", AppCategory::design}),
+    [](const auto& info) { return testnames::fromText(std::string(info.param.bundle) + " " + info.param.name); });
 
 TEST(AppCategoryRawValue, ExactCaseSensitiveMatch) {
     ASSERT_EQ(allAppCategories.size(), 9u);

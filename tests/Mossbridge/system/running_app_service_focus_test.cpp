@@ -116,7 +116,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FocusCase{true, true, "I asked macOS to activate it like the Dock."},
                       FocusCase{true, false, "I couldn't raise the top window for this app."},
                       FocusCase{false, true, "I opened it, but need Accessibility to raise the top window."},
-                      FocusCase{false, false, "I need Accessibility access to bring this forward."}));
+                      FocusCase{false, false, "I need Accessibility access to bring this forward."}),
+    [](const auto& info) {
+        return std::string(info.param.trusted ? "Trusted" : "Untrusted") +
+               (info.param.hasBundleURL ? "_WithBundleURL" : "_WithoutBundleURL");
+    });
 
 TEST_F(RunningAppServiceFocusTest, ANewerFocusRequestReplacesAPendingRetryAndAGoneAppIsNotRetried) {
     install(8, "org.example.empty", "Empty");

@@ -144,7 +144,8 @@ TEST_F(UploadEndToEnd, AutomaticEventsTravelWithTheLoggedOnes) {
     EXPECT_TRUE(retryCounts().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(OkAndNoContent, UploadEndToEndSuccess, ::testing::Values(200, 204));
+INSTANTIATE_TEST_SUITE_P(OkAndNoContent, UploadEndToEndSuccess, ::testing::Values(200, 204),
+                         [](const auto& info) { return std::to_string(info.param); });
 
 // The answer's body is not the upload's: a success with a body far over the
 // cap deletes the batch, and it is never sent again.

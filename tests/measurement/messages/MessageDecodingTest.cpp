@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "MessageTestSupport.h"
+#include "TestNames.h"
 #include "WireWriter.h"
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "measurement/messages/APMPBMessages.h"
@@ -152,7 +153,8 @@ INSTANTIATE_TEST_SUITE_P(
                           WireWriter().message(79, WireWriter().varint(1, 3)).bytes()},
         WrongWireTypeCase{"string inside a repeated element", &kMeasurementBatch,
                           WireWriter().message(1, WireWriter().message(2, WireWriter().varint(2, 3))).bytes()},
-        WrongWireTypeCase{"group wire type", &kEvent, WireWriter().key(2, 3).bytes()}));
+        WrongWireTypeCase{"group wire type", &kEvent, WireWriter().key(2, 3).bytes()}),
+    [](const auto& info) { return testnames::fromText(info.param.kind); });
 
 TEST(MessageDecoding, WrongWireTypeNamesTheMessageAndNanopbText) {
     OwnedRecord event(kEvent);
