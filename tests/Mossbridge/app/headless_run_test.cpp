@@ -186,12 +186,15 @@ TEST_F(HeadlessRun, EachBadInputIsNamedInOneLine) {
     };
     const std::string normalFrame = R"({"x": 0, "y": 0, "width": 800, "height": 600})";
     const std::size_t sheets = spriteSheetNames().size();
+    const fs::path pictures = folder / "pictures";
+    const std::vector<std::string> onePicture = {"--snapshot-interval", "1", "--snapshots", pictures.string()};
     const struct {
         const char* name;
         std::string scenario;  // empty: the shipped one
         std::vector<std::string> arguments;
         int status;
-        std::string line;
+        std::string line;  // empty: a run that goes on, whatever it says
+        std::pair<int, int> picture = {};  // the size of the one picture taken, if any
     } cases[] = {
         {"negative screen", screen(R"({"x": 0, "y": 0, "width": -5, "height": 0})", "1"), {}, 2,
          "screens[0].frame.width: must be positive"},
@@ -207,6 +210,10 @@ TEST_F(HeadlessRun, EachBadInputIsNamedInOneLine) {
          {}, 2, "screens[0].visibleFrame.width: out of range (up to 16384)"},
         {"huge scale", screen(normalFrame, "1e9"), {}, 2, "screens[0].backingScaleFactor: out of range (1 to 4)"},
         {"small scale", screen(normalFrame, "0.5"), {}, 2, "screens[0].backingScaleFactor: out of range (1 to 4)"},
+        {"too many pixels", screen(R"({"x": 0, "y": 0, "width": 8192, "height": 300})", "4"), onePicture, 2,
+         "screens[0].frame.width: out of range (up to 16384 pixels at backingScaleFactor 4)"},
+        {"most pixels", screen(R"({"x": 0, "y": 0, "width": 4096, "height": 300})", "4"), onePicture, 0, "",
+         {16384, 1200}},
         {"huge pid", R"({"applications": [{"pid": 1e30}]})", {}, 2, "applications[0].pid: out of range"},
         {"fractional pid", R"({"applications": [{"pid": 2.5}]})", {}, 2, "applications[0].pid: expected an integer"},
         {"folder as scenario", "", {"--scenario", folder.string()}, 2, folder.string() + ": is a folder"},
@@ -218,6 +225,7 @@ TEST_F(HeadlessRun, EachBadInputIsNamedInOneLine) {
              std::to_string(sheets) + " sprite sheets ("},
     };
     for (const auto& c : cases) {
+        fs::remove_all(pictures);
         std::vector<std::string> arguments = {"--seconds", "0.25", "--virtual-time", "--snapshot-interval", "0",
                                               "--resources", (testpaths::binaryDir() / "resources").string()};
         if (!c.scenario.empty()) {
@@ -230,7 +238,11 @@ TEST_F(HeadlessRun, EachBadInputIsNamedInOneLine) {
         int status = 2;
         if (parsed.options) status = run(*parsed.options, output);
         EXPECT_EQ(status, c.status) << c.name << ": " << output;
-        EXPECT_EQ(occurrences(output, c.line), 1) << c.name << ": " << output;
+        if (!c.line.empty()) {
+            EXPECT_EQ(occurrences(output, c.line), 1) << c.name << ": " << output;
+        }
+        const auto picture = platform::Bitmap::loadPng(pictures / "screen-0001.png");
+        EXPECT_EQ(picture ? std::pair(picture->width(), picture->height()) : std::pair(0, 0), c.picture) << c.name;
         if (c.status == 2) {
             EXPECT_LE(occurrences(output, "\n"), 1) << c.name << ": " << output;
         }
