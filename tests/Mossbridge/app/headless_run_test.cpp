@@ -171,6 +171,27 @@ TEST_F(HeadlessRun, BadInputStopsWithOneLineAndAnError) {
                           " (from --resources); set MOSSBRIDGE_RESOURCES or pass --resources DIR\n");
 }
 
+// A run starts by removing the pictures of an earlier one, by the names it
+// gives them, and leaves every other file in the folder.
+TEST_F(HeadlessRun, OnlyThePicturesOfAnEarlierRunAreRemoved) {
+    HeadlessOptions options = shippedScenario();
+    options.seconds = 0.25;
+    options.snapshots = platform::temporaryDirectory() / "shared-pictures";
+    const struct {
+        const char* name;
+        bool ours;
+    } files[] = {
+        {"screen-0002.png", true},      {"screen-10000.png", true},  {"screen-1.png", false},
+        {"screen-123.png", false},      {"screen-abcd.png", false},  {"screen-.png", false},
+        {"screen-0001.png.bak", false}, {"screen-00x1.png", false},  {"notes-0001.png", false},
+    };
+    fs::create_directories(*options.snapshots);
+    for (const auto& file : files) std::ofstream(*options.snapshots / file.name) << "earlier";
+    std::string errors;
+    ASSERT_EQ(run(options, errors), 0) << errors;
+    for (const auto& file : files) EXPECT_EQ(fs::exists(*options.snapshots / file.name), !file.ours) << file.name;
+}
+
 // Each bad input names what is wrong in one line. The sprite sheets are the
 // one input a run can do without: it goes on after its line.
 TEST_F(HeadlessRun, EachBadInputIsNamedInOneLine) {
