@@ -49,7 +49,6 @@ public:
     // holding most of it, as a desktop keeps a title bar within reach
     // (below the menu bar); the bottom may run off the screen. Turning it on
     // holds the current frame to it too.
-    bool keepsTopOnScreen() const { return keepsTopOnScreen_; }
     void setKeepsTopOnScreen(bool keeps);
 
     // Of the screen that holds most of the panel, else the main screen's,
