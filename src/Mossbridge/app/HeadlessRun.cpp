@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <system_error>
 
 #include "Mossbridge/app/AppDelegate.h"
@@ -131,13 +132,32 @@ bool seedAssignments(const fs::path& scenario, platform::UserDefaults& defaults)
     return true;
 }
 
+// The pictures' names: "screen-" and the number, four digits at least.
+constexpr std::string_view kSnapshotPrefix = "screen-";
+constexpr std::string_view kSnapshotSuffix = ".png";
+constexpr std::size_t kSnapshotDigits = 4;
+
+std::string snapshotName(int index) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%0*d", int(kSnapshotDigits), index);
+    return std::string(kSnapshotPrefix) + digits + std::string(kSnapshotSuffix);
+}
+
+bool isSnapshotName(std::string_view name) {
+    if (!name.starts_with(kSnapshotPrefix) || !name.ends_with(kSnapshotSuffix)) return false;
+    const std::string_view number =
+        name.substr(kSnapshotPrefix.size(), name.size() - kSnapshotPrefix.size() - kSnapshotSuffix.size());
+    return number.size() >= kSnapshotDigits &&
+           std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // Screen pictures every `interval` seconds, numbered, the newest kept.
 class ScreenSnapshots {
 public:
     ScreenSnapshots(platform::WindowServer& server, fs::path folder) : server_(server), folder_(std::move(folder)) {}
 
     // Creates the folder and removes the pictures of an earlier run, so the
-    // highest number is always the newest picture.
+    // highest number is always the newest picture; any other file is left.
     bool prepare() {
         std::error_code error;
         fs::create_directories(folder_, error);
@@ -146,8 +166,7 @@ public:
             return false;
         }
         for (const auto& entry : fs::directory_iterator(folder_, error)) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind("screen-", 0) == 0 && entry.path().extension() == ".png") fs::remove(entry.path(), error);
+            if (isSnapshotName(entry.path().filename().string())) fs::remove(entry.path(), error);
         }
         return true;
     }
@@ -167,11 +186,7 @@ public:
     }
 
 private:
-    fs::path path(int index) const {
-        char name[32];
-        std::snprintf(name, sizeof name, "screen-%04d.png", index);
-        return folder_ / name;
-    }
+    fs::path path(int index) const { return folder_ / snapshotName(index); }
 
     platform::WindowServer& server_;
     fs::path folder_;

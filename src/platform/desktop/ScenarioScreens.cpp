@@ -2,7 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
+
 #include "platform/desktop/ScenarioSections.h"
+#include "platform/drawing/CairoCanvas.h"
 
 namespace platform::scenario {
 
@@ -10,14 +13,25 @@ namespace {
 
 // Every picture of the screen is drawn at its size times its scale: a screen
 // without area cannot be drawn at all, and a side or a scale beyond the
-// largest displays makes each picture cost gigabytes and seconds.
+// largest displays makes each picture cost gigabytes and seconds. A canvas
+// cuts what is larger than its largest side, so a screen is held to it in
+// pixels, its picture whole.
 constexpr double kSmallestBackingScale = 1;
 constexpr double kLargestBackingScale = 4;
-constexpr double kLargestSide = 16384;
+constexpr int kLargestPixelSide = CairoCanvas::largestPixelSide;
+constexpr double kLargestSide = kLargestPixelSide / kSmallestBackingScale;
 
 void checkSide(double side, const std::string& path) {
     if (!(side > 0)) fail(path, "must be positive");
-    if (side > kLargestSide) fail(path, "out of range (up to 16384)");
+    if (side > kLargestSide) fail(path, "out of range (up to " + std::to_string(kLargestPixelSide) + ")");
+}
+
+void checkPixels(double side, double scale, const std::string& path) {
+    if (CairoCanvas::pixelsFor(side, scale) <= kLargestPixelSide) return;
+    char limit[96];
+    std::snprintf(limit, sizeof limit, "out of range (up to %d pixels at backingScaleFactor %g)", kLargestPixelSide,
+                  scale);
+    fail(path, limit);
 }
 
 Rect readArea(const Json& value, const std::string& path) {
@@ -48,6 +62,9 @@ void readScreens(const Json& section, const std::string& path, Scenario& scenari
             const double scale = screen.backingScaleFactor;
             if (!(scale >= kSmallestBackingScale && scale <= kLargestBackingScale)) fail(scalePath, "out of range (1 to 4)");
         }
+        const std::string framePath = childPath(at, "frame");
+        checkPixels(screen.frame.size.width, screen.backingScaleFactor, childPath(framePath, "width"));
+        checkPixels(screen.frame.size.height, screen.backingScaleFactor, childPath(framePath, "height"));
         scenario.screens.push_back(screen);
     }
 }

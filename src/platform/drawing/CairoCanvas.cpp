@@ -16,13 +16,10 @@ namespace platform {
 
 namespace {
 
-// Larger surfaces are refused rather than allocated.
-constexpr int maximumPixelSide = 16384;
-
 int pixelSide(double points, double scale) {
-    const double pixels = std::ceil(points * scale);
+    const double pixels = CairoCanvas::pixelsFor(points, scale);
     if (!(pixels > 0)) return 0;
-    return static_cast<int>(std::min(pixels, double(maximumPixelSide)));
+    return static_cast<int>(std::min(pixels, double(CairoCanvas::largestPixelSide)));
 }
 
 bool finite(Point p) { return std::isfinite(p.x) && std::isfinite(p.y); }
@@ -438,8 +435,8 @@ void CairoCanvas::drawPicture(const PictureKey& key, const Rect& extent, const s
     const double ya = m.yy * extent.minY() + m.y0, yb = m.yy * extent.maxY() + m.y0;
     const double left = std::floor(std::min(xa, xb)), top = std::floor(std::min(ya, yb));
     const double width = std::ceil(std::max(xa, xb) - left), height = std::ceil(std::max(ya, yb) - top);
-    if (!(width >= 1 && height >= 1 && width <= maximumPixelSide && height <= maximumPixelSide) ||
-        std::abs(left) > 4.0 * maximumPixelSide || std::abs(top) > 4.0 * maximumPixelSide) {
+    if (!(width >= 1 && height >= 1 && width <= largestPixelSide && height <= largestPixelSide) ||
+        std::abs(left) > 4.0 * largestPixelSide || std::abs(top) > 4.0 * largestPixelSide) {
         draw(*this);
         return;
     }

@@ -8,6 +8,7 @@
 // first), and painted pixel for pixel when drawn again; an image keeps only
 // the part of the picture that is not fully transparent.
 
+#include <cmath>
 #include <memory>
 
 #include "platform/drawing/Canvas.h"
@@ -16,6 +17,13 @@ namespace platform {
 
 class CairoCanvas final : public Canvas {
 public:
+    // No side of a canvas is larger, in pixels: a canvas asked for more is
+    // cut to this and loses the rest of its drawing, so whatever must be
+    // pictured whole is bounded by it first.
+    static constexpr int largestPixelSide = 16384;
+    // The pixels a side of `points` takes at `scale` (uncut).
+    static double pixelsFor(double points, double scale) { return std::ceil(points * scale); }
+
     CairoCanvas(Size size, double scale);
     ~CairoCanvas() override;
     CairoCanvas(const CairoCanvas&) = delete;

@@ -21,12 +21,24 @@ Panel::~Panel() {
 }
 
 void Panel::setFrame(const Rect& frame, bool display) {
-    frame_ = frame;
+    frame_ = constrained(frame);
     if (contentView_) {
-        contentView_->setFrame({0, 0, frame.width(), frame.height()});
+        contentView_->setFrame({0, 0, frame_.width(), frame_.height()});
         if (display) contentView_->setNeedsDisplay(true);
     }
     if (onFrameChange) onFrameChange();
+}
+
+void Panel::setKeepsTopOnScreen(bool keeps) {
+    keepsTopOnScreen_ = keeps;
+    if (constrained(frame_) != frame_) setFrame(frame_, true);
+}
+
+Rect Panel::constrained(const Rect& frame) const {
+    if (!keepsTopOnScreen_) return frame;
+    const auto screen = server_->screenContaining(frame);
+    if (!screen || frame.maxY() <= screen->visibleFrame.maxY()) return frame;
+    return Rect(frame.minX(), screen->visibleFrame.maxY() - frame.height(), frame.width(), frame.height());
 }
 
 void Panel::setContentView(std::shared_ptr<View> view) {

@@ -28,6 +28,8 @@ public:
     Rect frame() const { return frame_; }
     // Moves or resizes the panel; the content view follows. `display` asks
     // for the content to be redrawn at once (it is marked for display).
+    // A panel that keeps its top on screen is first moved down as far as
+    // needed.
     void setFrame(const Rect& frame, bool display);
     // Called after every frame change.
     std::function<void()> onFrameChange;
@@ -42,6 +44,12 @@ public:
 
     double alphaValue = 1;
     int level = 0;
+
+    // Whether the panel's top stays inside the visible frame of the screen
+    // holding most of it, as a desktop keeps a title bar within reach
+    // (below the menu bar); the bottom may run off the screen. Turning it on
+    // holds the current frame to it too.
+    void setKeepsTopOnScreen(bool keeps);
 
     // Of the screen that holds most of the panel, else the main screen's,
     // else 1.
@@ -62,10 +70,12 @@ public:
 private:
     Panel(WindowServer& server, const Rect& frame);
     void trackPointer(const PointerEvent& event);
+    Rect constrained(const Rect& frame) const;
 
     WindowServer* server_;
     Rect frame_;
     bool visible_ = false;
+    bool keepsTopOnScreen_ = false;
     std::shared_ptr<View> contentView_;
     std::weak_ptr<View> pressedView_;
     std::vector<std::weak_ptr<View>> viewsUnderPointer_;

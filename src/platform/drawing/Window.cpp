@@ -71,6 +71,7 @@ Window::Window(WindowServer& server, Size contentSize, unsigned styleMask) : sty
     panel_->level = normalLevel;
     frameView_ = std::make_shared<WindowFrameView>(Rect(0, 0, frame.width(), frame.height()), *this);
     panel_->setContentView(frameView_);
+    panel_->setKeepsTopOnScreen(styleMask & WindowStyleMask::titled);
 }
 
 Window::~Window() {

@@ -2,6 +2,9 @@
 // A titled application window on the in-memory desktop: a title bar with
 // the title and a close button above a content view, built on a Panel.
 // `contentRect` is the size of the content; the panel adds the title bar.
+// Wherever a titled window's frame is set, its title bar stays inside the
+// visible frame of its screen, and a window taller than that runs off the
+// bottom instead.
 // The window is key while it was last made key and is on screen. Closing it
 // (the close button, or close()) tells the delegate first, then takes the
 // window off the screen. Main thread only.
@@ -43,7 +46,8 @@ public:
     Rect frame() const { return panel_->frame(); }
 
     // Centres the window on the main screen's visible frame, a little above
-    // the middle.
+    // the middle; one taller than the visible frame starts at its top if
+    // titled, else at its bottom.
     void center();
     void orderFrontRegardless();
     void makeKeyAndOrderFront();

@@ -171,6 +171,27 @@ TEST_F(HeadlessRun, BadInputStopsWithOneLineAndAnError) {
                           " (from --resources); set MOSSBRIDGE_RESOURCES or pass --resources DIR\n");
 }
 
+// A run starts by removing the pictures of an earlier one, by the names it
+// gives them, and leaves every other file in the folder.
+TEST_F(HeadlessRun, OnlyThePicturesOfAnEarlierRunAreRemoved) {
+    HeadlessOptions options = shippedScenario();
+    options.seconds = 0.25;
+    options.snapshots = platform::temporaryDirectory() / "shared-pictures";
+    const struct {
+        const char* name;
+        bool ours;
+    } files[] = {
+        {"screen-0002.png", true},      {"screen-10000.png", true},  {"screen-1.png", false},
+        {"screen-123.png", false},      {"screen-abcd.png", false},  {"screen-.png", false},
+        {"screen-0001.png.bak", false}, {"screen-00x1.png", false},  {"notes-0001.png", false},
+    };
+    fs::create_directories(*options.snapshots);
+    for (const auto& file : files) std::ofstream(*options.snapshots / file.name) << "earlier";
+    std::string errors;
+    ASSERT_EQ(run(options, errors), 0) << errors;
+    for (const auto& file : files) EXPECT_EQ(fs::exists(*options.snapshots / file.name), !file.ours) << file.name;
+}
+
 // Each bad input names what is wrong in one line. The sprite sheets are the
 // one input a run can do without: it goes on after its line.
 TEST_F(HeadlessRun, EachBadInputIsNamedInOneLine) {
@@ -186,12 +207,15 @@ TEST_F(HeadlessRun, EachBadInputIsNamedInOneLine) {
     };
     const std::string normalFrame = R"({"x": 0, "y": 0, "width": 800, "height": 600})";
     const std::size_t sheets = spriteSheetNames().size();
+    const fs::path pictures = folder / "pictures";
+    const std::vector<std::string> onePicture = {"--snapshot-interval", "1", "--snapshots", pictures.string()};
     const struct {
         const char* name;
         std::string scenario;  // empty: the shipped one
         std::vector<std::string> arguments;
         int status;
-        std::string line;
+        std::string line;  // empty: a run that goes on, whatever it says
+        std::pair<int, int> picture = {};  // the size of the one picture taken, if any
     } cases[] = {
         {"negative screen", screen(R"({"x": 0, "y": 0, "width": -5, "height": 0})", "1"), {}, 2,
          "screens[0].frame.width: must be positive"},
@@ -207,6 +231,10 @@ TEST_F(HeadlessRun, EachBadInputIsNamedInOneLine) {
          {}, 2, "screens[0].visibleFrame.width: out of range (up to 16384)"},
         {"huge scale", screen(normalFrame, "1e9"), {}, 2, "screens[0].backingScaleFactor: out of range (1 to 4)"},
         {"small scale", screen(normalFrame, "0.5"), {}, 2, "screens[0].backingScaleFactor: out of range (1 to 4)"},
+        {"too many pixels", screen(R"({"x": 0, "y": 0, "width": 8192, "height": 300})", "4"), onePicture, 2,
+         "screens[0].frame.width: out of range (up to 16384 pixels at backingScaleFactor 4)"},
+        {"most pixels", screen(R"({"x": 0, "y": 0, "width": 4096, "height": 300})", "4"), onePicture, 0, "",
+         {16384, 1200}},
         {"huge pid", R"({"applications": [{"pid": 1e30}]})", {}, 2, "applications[0].pid: out of range"},
         {"fractional pid", R"({"applications": [{"pid": 2.5}]})", {}, 2, "applications[0].pid: expected an integer"},
         {"folder as scenario", "", {"--scenario", folder.string()}, 2, folder.string() + ": is a folder"},
@@ -218,6 +246,7 @@ TEST_F(HeadlessRun, EachBadInputIsNamedInOneLine) {
              std::to_string(sheets) + " sprite sheets ("},
     };
     for (const auto& c : cases) {
+        fs::remove_all(pictures);
         std::vector<std::string> arguments = {"--seconds", "0.25", "--virtual-time", "--snapshot-interval", "0",
                                               "--resources", (testpaths::binaryDir() / "resources").string()};
         if (!c.scenario.empty()) {
@@ -230,7 +259,11 @@ TEST_F(HeadlessRun, EachBadInputIsNamedInOneLine) {
         int status = 2;
         if (parsed.options) status = run(*parsed.options, output);
         EXPECT_EQ(status, c.status) << c.name << ": " << output;
-        EXPECT_EQ(occurrences(output, c.line), 1) << c.name << ": " << output;
+        if (!c.line.empty()) {
+            EXPECT_EQ(occurrences(output, c.line), 1) << c.name << ": " << output;
+        }
+        const auto picture = platform::Bitmap::loadPng(pictures / "screen-0001.png");
+        EXPECT_EQ(picture ? std::pair(picture->width(), picture->height()) : std::pair(0, 0), c.picture) << c.name;
         if (c.status == 2) {
             EXPECT_LE(occurrences(output, "\n"), 1) << c.name << ": " << output;
         }

@@ -42,8 +42,10 @@ protected:
         workspace->install(app);
     }
 
-    void showInWindow() {
-        window = platform::Window::make(server, {640, 760}, platform::WindowStyleMask::titled);
+    void showInWindow(unsigned moreStyle = 0) {
+        window = platform::Window::make(
+            server, {SettingsViewController::contentWidth, SettingsViewController::contentHeight},
+            platform::WindowStyleMask::titled | moreStyle);
         window->setContentView(controller->view());
         window->makeKeyAndOrderFront();
     }
@@ -153,6 +155,22 @@ TEST_F(SettingsViewControllerTest, WhileShownThePetListFollowsEveryChangeOfTheSt
     controller.reset();
     store->removeAssignment(store->assignments[0].id, "manual");
     EXPECT_EQ(store->assignments.size(), 27u);
+}
+
+// The window is taller than an 800 x 600 screen: its title bar stays below
+// the menu bar, and the close button at its left end can be clicked.
+TEST_F(SettingsViewControllerTest, OnASmallScreenTheTitleBarStaysWithinReach) {
+    server.setScreens({platform::Screen{{0, 0, 800, 600}, {0, 0, 800, 575}, 1}});
+    showInWindow(platform::WindowStyleMask::closable);
+    window->center();
+    const platform::Rect visible = server.screens()[0].visibleFrame;
+    const platform::Rect frame = window->frame();
+    EXPECT_LE(frame.maxY(), visible.maxY());
+    const double bar = platform::Window::titleBarHeight;
+    const platform::Point closeButton{frame.minX() + bar / 2, frame.maxY() - bar / 2};
+    server.pressLeft(closeButton);
+    server.releaseLeft(closeButton);
+    EXPECT_FALSE(window->isVisible());
 }
 
 // Thirty pets and thirty running applications: each list ends with a line

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "TestPaths.h"
 #include "platform/desktop/InMemoryDesktop.h"
 #include "platform/core/XdgPaths.h"
 
@@ -142,6 +143,20 @@ TEST(ScenarioTest, IconsAreReadRelativeToTheScenarioFile) {
               std::string::npos);
     EXPECT_NE(loadScenarioFile(folder / "absent.json").error.find("cannot be read"), std::string::npos);
     std::filesystem::remove_all(folder);
+}
+
+// The README's example, as a reader would copy it into a file anywhere.
+TEST(ScenarioTest, TheReadmeExampleLoadsFromAnyFolder) {
+    std::ifstream file(testpaths::sourceDir() / "README.md");
+    const std::string readme(std::istreambuf_iterator<char>(file), {});
+    const std::string opening = "```json\n";
+    const std::size_t start = readme.find(opening, readme.find("## Running without a display"));
+    ASSERT_NE(start, std::string::npos);
+    const std::size_t body = start + opening.size();
+    const std::size_t end = readme.find("```", body);
+    ASSERT_NE(end, std::string::npos);
+    const ScenarioLoad load = parseScenario(readme.substr(body, end - body), temporaryDirectory() / "anywhere");
+    EXPECT_TRUE(load.scenario) << load.error;
 }
 
 TEST(ScenarioTest, MalformedScenariosNameTheOffendingValue) {
