@@ -165,9 +165,17 @@ public:
             printErrorLine("cannot create the snapshot folder " + folder_.string() + ": " + error.message());
             return false;
         }
-        for (const auto& entry : fs::directory_iterator(folder_, error)) {
-            if (isSnapshotName(entry.path().filename().string())) fs::remove(entry.path(), error);
+        // Stepped without exceptions: a folder that cannot be read to its
+        // end, or a picture that cannot be removed, is said and the run goes on.
+        for (fs::directory_iterator entry(folder_, error), end; !error && entry != end; entry.increment(error)) {
+            if (!isSnapshotName(entry->path().filename().string())) continue;
+            std::error_code removal;
+            fs::remove(entry->path(), removal);
+            if (removal)
+                printErrorLine("cannot remove the earlier picture " + entry->path().string() + ": " +
+                               removal.message());
         }
+        if (error) printErrorLine("cannot read the snapshot folder " + folder_.string() + ": " + error.message());
         return true;
     }
 
