@@ -86,10 +86,10 @@ TEST(SingleInstance, OfTwoLaunchesTogetherOnOneHomeOneRunsAndTheOtherNamesItAndE
         ChildProcess* survivor = nullptr;
     };
     for (int batch = 0; batch < kPairs; batch += kPairsAtATime) {
-        std::vector<Pair> pairs(kPairsAtATime);
-        for (int i = 0; i < kPairsAtATime; ++i) {
+        std::vector<Pair> pairs(std::min(kPairsAtATime, kPairs - batch));
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
             Pair& pair = pairs[i];
-            pair.home = folder / std::to_string(batch + i);
+            pair.home = folder / std::to_string(batch + static_cast<int>(i));
             const auto environment = environmentUnder(pair.home);
             pair.started = std::chrono::steady_clock::now();
             pair.first = std::make_unique<ChildProcess>(kLongRun, environment, pair.home / "first.txt");
