@@ -1,15 +1,18 @@
 #pragma once
 // One running application per set of user folders: two processes on the same
-// defaults, data and caches would rebuild each other's files and upload the
-// same queued events twice. The first launch holds a lock in the data folder
-// ("instance.lock") for its whole life; a later one leaves every file as it was.
+// defaults, data or caches would rebuild each other's files and upload the
+// same queued events twice. The first launch holds a lock ("instance.lock")
+// in each of its data, configuration and cache folders for its whole life; a
+// later one that shares any of them leaves every file as it was.
 
 namespace Mossbridge {
 
-// Takes the lock before any file of the user is read or written. False, after
-// one line naming the running instance, when another process holds it: the
-// launch then ends with status 0. A lock that cannot be taken at all (a
-// folder that cannot be written) is reported in one line and the run goes on.
+// Takes the locks, in the order data, configuration, cache, before any file
+// of the user is read or written. False, after one line naming the running
+// instance and the lock it holds, when another process holds any of them: the
+// launch then ends with status 0, the locks it had taken given up unwritten.
+// A lock that cannot be taken at all (a folder that cannot be written) is
+// reported in one line and the run goes on without it.
 [[nodiscard]] bool claimUserFolders();
 
 }  // namespace Mossbridge

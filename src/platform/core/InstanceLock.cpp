@@ -14,9 +14,10 @@
 namespace platform {
 namespace {
 
-// The holder writes its ID right after taking the lock; a process that finds
-// the lock taken in between reads an empty file, or the ID of a holder that
-// was killed, and looks again for this long.
+// The holder writes its ID once it has taken all its locks, microseconds
+// after this one; a process that finds the lock taken in between reads an
+// empty file, or the ID of a holder that was killed, and looks again for this
+// long.
 constexpr auto kHolderWait = std::chrono::milliseconds(250);
 constexpr auto kHolderRetry = std::chrono::milliseconds(5);
 
@@ -60,6 +61,15 @@ std::optional<pid_t> awaitHolder(int fd) {
 
 }  // namespace
 
+InstanceLock::~InstanceLock() {
+    if (descriptor_ >= 0) close(descriptor_);
+}
+
+void InstanceLock::keepForLife() && {
+    writeHolder(descriptor_);
+    descriptor_ = -1;  // the descriptor stays open, and the lock held, until the process ends
+}
+
 InstanceLockAttempt lockInstance(const std::filesystem::path& file) {
     InstanceLockAttempt attempt;
     std::error_code folderError;
@@ -78,9 +88,9 @@ InstanceLockAttempt lockInstance(const std::filesystem::path& file) {
     do locked = flock(fd, LOCK_EX | LOCK_NB);
     while (locked != 0 && errno == EINTR);
     if (locked == 0) {
-        writeHolder(fd);
         attempt.outcome = InstanceLockAttempt::Outcome::Acquired;
-        return attempt;  // the descriptor stays open, and the lock held, until the process ends
+        attempt.lock.emplace(fd);
+        return attempt;
     }
     const int error = errno;
     if (error == EWOULDBLOCK) {

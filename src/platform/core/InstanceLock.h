@@ -6,8 +6,11 @@
 // belongs to the file's inode), so a process that finds the file locked can
 // name the one that holds it; that process leaves the file as it was.
 //
-// The descriptor is opened close-on-exec and never closed: children do not
-// inherit the lock, and nothing can give it up early.
+// A process that needs several locks takes them all before keeping any: the
+// ID is written only on keeping, so a process that finds a later lock taken
+// gives up the earlier ones with their files as they were. A kept lock's
+// descriptor is close-on-exec and never closed: children do not inherit the
+// lock, and nothing can give it up early.
 
 #include <sys/types.h>
 
@@ -17,13 +20,31 @@
 
 namespace platform {
 
+// A lock this process has taken: given up when the object goes, unless kept.
+class InstanceLock {
+public:
+    explicit InstanceLock(int descriptor) : descriptor_(descriptor) {}
+    InstanceLock(InstanceLock&& other) noexcept : descriptor_(other.descriptor_) { other.descriptor_ = -1; }
+    InstanceLock& operator=(InstanceLock&&) = delete;
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+    ~InstanceLock();
+
+    // Writes this process's ID into the file and holds the lock until the process ends.
+    void keepForLife() &&;
+
+private:
+    int descriptor_;
+};
+
 struct InstanceLockAttempt {
     enum class Outcome {
-        Acquired,       // this process holds the lock now
+        Acquired,       // this process holds the lock now, in `lock`
         HeldElsewhere,  // another process holds it
         Failed,         // the file could not be created, opened or locked
     };
     Outcome outcome = Outcome::Failed;
+    std::optional<InstanceLock> lock;  // Acquired
     // HeldElsewhere: the holder's process ID, when it had written it and it
     // names a living process.
     std::optional<pid_t> holder;

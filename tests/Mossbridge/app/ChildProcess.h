@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -27,22 +28,24 @@ namespace Mossbridge::testing {
 
 inline std::string mossbridgePath() { return (testpaths::binaryDir() / "bin" / "mossbridge").string(); }
 
-// This process's environment with the user's folders moved under `home`, and `extra` ("NAME=value") added.
+// This process's environment with the user's folders moved under `home`, and
+// `extra` ("NAME=value") added; an entry of `extra` replaces one of the same
+// name (a folder shared with another home, say).
 inline std::vector<std::string> environmentUnder(const std::filesystem::path& home,
                                                  const std::vector<std::string>& extra = {}) {
-    const std::pair<const char*, std::filesystem::path> folders[] = {
-        {"HOME", home}, {"XDG_DATA_HOME", home / "data"}, {"XDG_CONFIG_HOME", home / "config"},
-        {"XDG_CACHE_HOME", home / "cache"}, {"TMPDIR", home / "tmp"}};
     std::filesystem::create_directories(home / "tmp");
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        bool moved = false;
-        for (const auto& folder : folders) moved |= text.rfind(std::string(folder.first) + "=", 0) == 0;
-        if (!moved) environment.push_back(text);
+    std::map<std::string, std::string> entries;  // by name, the last one set
+    const auto set = [&](const std::string& entry) { entries[entry.substr(0, entry.find('='))] = entry; };
+    for (char** entry = environ; *entry; ++entry) set(*entry);
+    for (const std::string& entry :
+         {"HOME=" + home.string(), "XDG_DATA_HOME=" + (home / "data").string(),
+          "XDG_CONFIG_HOME=" + (home / "config").string(), "XDG_CACHE_HOME=" + (home / "cache").string(),
+          "TMPDIR=" + (home / "tmp").string()}) {
+        set(entry);
     }
-    for (const auto& folder : folders) environment.push_back(std::string(folder.first) + "=" + folder.second.string());
-    environment.insert(environment.end(), extra.begin(), extra.end());
+    for (const std::string& entry : extra) set(entry);
+    std::vector<std::string> environment;
+    for (const auto& entry : entries) environment.push_back(entry.second);
     return environment;
 }
 

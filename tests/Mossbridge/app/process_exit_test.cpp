@@ -81,8 +81,11 @@ TEST(ProcessExit, SigtermEndsTheRunWithStatusZeroAndTheLastPicture) {
 }
 
 // SIGINT and SIGTERM at any moment of a run take the orderly end. The moments
-// count from when the libraries' initializers start (StartNotice.c says when):
-// the dynamic loader's milliseconds before are beyond any program's reach.
+// count from the last of the libraries' initializers, StartNotice.c's, before
+// the executable's static objects and main: the executable's pre-initializer
+// has blocked the signals before the first library's initializer, and the
+// time those initializers take is not timed here. The dynamic loader's
+// milliseconds before the pre-initializer are beyond any program's reach.
 TEST(ProcessExit, SignalsInTheFirstMillisecondsEndTheRunWithStatusZero) {
     const fs::path folder = platform::temporaryDirectory() / "early-signals";
     const std::vector<std::string> arguments = {"--scenario", emptyScenario().string(), "--seconds", "30",

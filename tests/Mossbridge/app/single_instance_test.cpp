@@ -1,11 +1,13 @@
 // One running instance per set of user folders, with real processes: a
-// second launch on the same home names the first and ends with status 0,
-// leaving every file as it was; a lock left by a killed instance is no
-// obstacle. Each test waits on its processes for a few seconds at most.
+// second launch sharing any of the first's data, configuration and cache
+// folders names the first and ends with status 0, leaving every file as it
+// was; a lock left by a killed instance is no obstacle. Each test waits on its
+// processes for a few seconds at most.
 
 #include <sys/file.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -32,15 +34,18 @@ fs::path freshFolder(const std::string& name) {
     return folder;
 }
 
-fs::path lockFile(const fs::path& home) { return home / "data" / "Mossbridge" / "instance.lock"; }
+// `folder`: "data", "config" or "cache".
+fs::path lockFile(const fs::path& home, const std::string& folder) {
+    return home / folder / "Mossbridge" / "instance.lock";
+}
 
 std::string readFile(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-std::string runningLine(const fs::path& home, const std::string& holder) {
-    return "Mossbridge: already running " + holder + " on these user folders (" + lockFile(home).string() +
+std::string runningLine(const fs::path& lock, const std::string& holder) {
+    return "Mossbridge: already running " + holder + " on these user folders (" + lock.string() +
            " is locked); this launch ends and changes nothing\n";
 }
 
@@ -73,55 +78,95 @@ std::string changes(const HomeState& before, const HomeState& after) {
     return changed;
 }
 
-TEST(SingleInstance, OfTwoLaunchesTogetherOnOneHomeOneRunsAndTheOtherNamesItAndEnds) {
+// Two launches at once whose homes share some of the user's folders: when
+// they share any, one runs and the other names it and the shared folder's
+// lock, and ends; when they share none, both run.
+TEST(SingleInstance, OfTwoLaunchesTogetherSharingAUserFolderOneRunsAndTheOtherNamesItAndEnds) {
+    const struct {
+        const char* name;
+        std::vector<std::string> shared;  // the second launch's folders in the first's home
+        const char* lockedFolder;         // the folder whose lock the second of the two finds held, if any
+    } sharings[] = {
+        {"every folder", {"data", "config", "cache"}, "data"},
+        {"the configuration folder", {"config"}, "config"},
+        {"the cache folder", {"cache"}, "cache"},
+        {"no folder", {}, nullptr},
+    };
     const fs::path folder = freshFolder("launch-pairs");
     // Half as many pairs at a time as there are processors (at most four):
     // the bound of two seconds is for a launch that has a processor to run on.
     constexpr int kPairs = 20;
     const int kPairsAtATime = static_cast<int>(std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u));
     struct Pair {
+        int number = 0;
         fs::path home;
         std::unique_ptr<ChildProcess> first, second;
         std::chrono::steady_clock::time_point started;
-        ChildProcess* survivor = nullptr;
+        std::vector<ChildProcess*> survivors;
     };
     for (int batch = 0; batch < kPairs; batch += kPairsAtATime) {
-        std::vector<Pair> pairs(kPairsAtATime);
-        for (int i = 0; i < kPairsAtATime; ++i) {
+        std::vector<Pair> pairs(std::min(kPairsAtATime, kPairs - batch));
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
             Pair& pair = pairs[i];
-            pair.home = folder / std::to_string(batch + i);
-            const auto environment = environmentUnder(pair.home);
+            pair.number = batch + static_cast<int>(i);
+            pair.home = folder / std::to_string(pair.number);
+            const auto& sharing = sharings[pair.number % std::size(sharings)];
+            std::vector<std::string> shared;
+            for (const std::string& name : sharing.shared) {
+                std::string variable = "XDG_" + name + "_HOME";
+                std::transform(variable.begin(), variable.end(), variable.begin(), ::toupper);
+                shared.push_back(variable + "=" + (pair.home / "first" / name).string());
+            }
             pair.started = std::chrono::steady_clock::now();
-            pair.first = std::make_unique<ChildProcess>(kLongRun, environment, pair.home / "first.txt");
-            pair.second = std::make_unique<ChildProcess>(kLongRun, environment, pair.home / "second.txt");
+            pair.first = std::make_unique<ChildProcess>(kLongRun, environmentUnder(pair.home / "first"),
+                                                        pair.home / "first.txt");
+            pair.second = std::make_unique<ChildProcess>(kLongRun, environmentUnder(pair.home / "second", shared),
+                                                         pair.home / "second.txt");
             ASSERT_TRUE(pair.first->started() && pair.second->started());
         }
         for (Pair& pair : pairs) {
+            const auto& sharing = sharings[pair.number % std::size(sharings)];
+            // Past the guard: its ID in its data folder's lock.
+            const auto claimed = [&](ChildProcess& child, const char* which) {
+                return readFile(lockFile(pair.home / which, "data")) == std::to_string(child.pid()) + "\n";
+            };
             const auto deadline = pair.started + std::chrono::seconds(2);
-            while (!pair.first->waitFor(0) && !pair.second->waitFor(0) && std::chrono::steady_clock::now() < deadline) {
+            while (!pair.first->waitFor(0) && !pair.second->waitFor(0) &&
+                   !(claimed(*pair.first, "first") && claimed(*pair.second, "second")) &&
+                   std::chrono::steady_clock::now() < deadline) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
-            const bool firstEnded = pair.first->waitFor(0).has_value();
-            ChildProcess& ended = firstEnded ? *pair.first : *pair.second;
-            pair.survivor = firstEnded ? pair.second.get() : pair.first.get();
-            EXPECT_EQ(describeStatus(ended.waitFor(0)), "exit 0") << pair.home << "\n" << ended.errors();
-            EXPECT_EQ(ended.errors(), runningLine(pair.home, "as process " + std::to_string(pair.survivor->pid())));
-            ASSERT_TRUE(pair.survivor->running()) << pair.home << ": " << describeStatus(pair.survivor->waitFor(0))
-                                                  << "\n" << pair.survivor->errors();
+            std::vector<ChildProcess*> ended;
+            for (ChildProcess* child : {pair.first.get(), pair.second.get()}) {
+                (child->waitFor(0) ? ended : pair.survivors).push_back(child);
+            }
+            const std::string context = pair.home.string() + " sharing " + sharing.name + "\n" +
+                                        pair.first->errors() + pair.second->errors();
+            ASSERT_EQ(ended.size(), sharing.lockedFolder ? 1u : 0u) << context;
+            for (ChildProcess* child : ended) {
+                EXPECT_EQ(describeStatus(child->waitFor(0)), "exit 0") << context;
+                EXPECT_EQ(child->errors(), runningLine(lockFile(pair.home / "first", sharing.lockedFolder),
+                                                       "as process " + std::to_string(pair.survivors[0]->pid())))
+                    << context;
+            }
         }
-        for (const Pair& pair : pairs) kill(pair.survivor->pid(), SIGTERM);
         for (const Pair& pair : pairs) {
-            EXPECT_EQ(describeStatus(pair.survivor->waitFor(20)), "exit 0") << pair.home << "\n"
-                                                                            << pair.survivor->errors();
-            EXPECT_EQ(pair.survivor->errors().find("already running"), std::string::npos) << pair.home;
+            for (ChildProcess* survivor : pair.survivors) kill(survivor->pid(), SIGTERM);
+        }
+        for (const Pair& pair : pairs) {
+            for (ChildProcess* survivor : pair.survivors) {
+                EXPECT_EQ(describeStatus(survivor->waitFor(20)), "exit 0") << pair.home << "\n" << survivor->errors();
+                EXPECT_EQ(survivor->errors().find("already running"), std::string::npos) << pair.home;
+            }
         }
     }
 }
 
-// The lock is taken here by the test itself, with or without its ID written
-// (a holder between its lock and its write): the launch ends all the same,
-// after a bounded wait for the ID.
-TEST(SingleInstance, ALaunchOnAHomeWhoseLockIsHeldChangesNoFileAndEndsWithStatusZero) {
+// The lock of each folder in turn is taken here by the test itself, with or
+// without its ID written (a holder between its lock and its write): the
+// launch ends all the same, after a bounded wait for the ID, and gives up the
+// locks it took before unwritten.
+TEST(SingleInstance, ALaunchOnAHomeWithAnyLockHeldChangesNoFileAndEndsWithStatusZero) {
     const struct {
         const char* name;
         bool writesItsId;
@@ -130,26 +175,28 @@ TEST(SingleInstance, ALaunchOnAHomeWhoseLockIsHeldChangesNoFileAndEndsWithStatus
         {"holder with its ID", true, "as process " + std::to_string(getpid())},
         {"holder without its ID", false, "(its process ID is not known yet)"},
     };
-    for (const auto& holder : holders) {
-        const fs::path home = freshFolder("held-lock") / "home";
-        const auto environment = environmentUnder(home);
-        const fs::path output = home.parent_path() / "errors.txt";
-        ChildProcess first(kShortRun, environment, output);
-        ASSERT_EQ(describeStatus(first.waitFor(60)), "exit 0") << first.errors();
+    const fs::path home = freshFolder("held-lock") / "home";
+    const auto environment = environmentUnder(home);
+    const fs::path output = home.parent_path() / "errors.txt";
+    ChildProcess first(kShortRun, environment, output);
+    ASSERT_EQ(describeStatus(first.waitFor(60)), "exit 0") << first.errors();
+    for (const char* folder : {"data", "config", "cache"}) {
+        for (const auto& holder : holders) {
+            const std::string context = std::string(folder) + ", " + holder.name;
+            const int fd = open(lockFile(home, folder).c_str(), O_RDWR | O_CLOEXEC);
+            ASSERT_GE(fd, 0) << context;
+            ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0) << context;
+            const std::string id = holder.writesItsId ? std::to_string(getpid()) + "\n" : "";
+            ASSERT_EQ(pwrite(fd, id.data(), id.size(), 0), static_cast<ssize_t>(id.size())) << context;
+            ASSERT_EQ(ftruncate(fd, static_cast<off_t>(id.size())), 0) << context;
+            const HomeState before = stateOf(home);
 
-        const int fd = open(lockFile(home).c_str(), O_RDWR | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-        const std::string id = holder.writesItsId ? std::to_string(getpid()) + "\n" : "";
-        ASSERT_EQ(pwrite(fd, id.data(), id.size(), 0), static_cast<ssize_t>(id.size()));
-        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(id.size())), 0);
-        const HomeState before = stateOf(home);
-
-        ChildProcess second(kShortRun, environment, output);
-        EXPECT_EQ(describeStatus(second.waitFor(2)), "exit 0") << holder.name << "\n" << second.errors();
-        EXPECT_EQ(second.errors(), runningLine(home, holder.holder)) << holder.name;
-        EXPECT_EQ(changes(before, stateOf(home)), "") << holder.name;
-        close(fd);
+            ChildProcess second(kShortRun, environment, output);
+            EXPECT_EQ(describeStatus(second.waitFor(2)), "exit 0") << context << "\n" << second.errors();
+            EXPECT_EQ(second.errors(), runningLine(lockFile(home, folder), holder.holder)) << context;
+            EXPECT_EQ(changes(before, stateOf(home)), "") << context;
+            close(fd);
+        }
     }
 }
 
@@ -159,17 +206,29 @@ TEST(SingleInstance, ALaunchAfterTheRunningInstanceWasKilledStartsNormally) {
     ChildProcess killed(kLongRun, environment, home.parent_path() / "killed.txt");
     const std::string killedId = std::to_string(killed.pid()) + "\n";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (readFile(lockFile(home)) != killedId && std::chrono::steady_clock::now() < deadline) {
+    while (readFile(lockFile(home, "data")) != killedId && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    ASSERT_EQ(readFile(lockFile(home)), killedId) << killed.errors();
+    ASSERT_EQ(readFile(lockFile(home, "data")), killedId) << killed.errors();
     ASSERT_EQ(kill(killed.pid(), SIGKILL), 0);
     ASSERT_EQ(describeStatus(killed.waitFor(10)), "signal 9");
 
     ChildProcess next(kShortRun, environment, home.parent_path() / "next.txt");
     EXPECT_EQ(describeStatus(next.waitFor(60)), "exit 0") << next.errors();
     EXPECT_EQ(next.errors().find("already running"), std::string::npos) << next.errors();
-    EXPECT_EQ(readFile(lockFile(home)), std::to_string(next.pid()) + "\n");
+    for (const char* folder : {"data", "config", "cache"}) {
+        EXPECT_EQ(readFile(lockFile(home, folder)), std::to_string(next.pid()) + "\n") << folder;
+    }
+}
+
+// Folders that are one (the configuration kept with the data) are one lock,
+// which the launch takes once.
+TEST(SingleInstance, ALaunchWhoseConfigurationFolderIsItsDataFolderRuns) {
+    const fs::path home = freshFolder("one-folder") / "home";
+    ChildProcess launch(kShortRun, environmentUnder(home, {"XDG_CONFIG_HOME=" + (home / "data").string()}),
+                        home.parent_path() / "errors.txt");
+    EXPECT_EQ(describeStatus(launch.waitFor(60)), "exit 0") << launch.errors();
+    EXPECT_EQ(launch.errors().find("already running"), std::string::npos) << launch.errors();
 }
 
 }  // namespace
