@@ -34,23 +34,40 @@ std::vector<fs::path> lockFiles() {
     return files;
 }
 
+void sayRunning(const fs::path& file, const platform::InstanceLockAttempt& attempt) {
+    const std::string holder =
+        attempt.holder ? "as process " + std::to_string(*attempt.holder) : "(its process ID is not known yet)";
+    printErrorLine("already running " + holder + " on these user folders (" + file.string() +
+                   " is locked); this launch ends and changes nothing");
+}
+
 }  // namespace
 
 bool claimUserFolders() {
+    const std::vector<fs::path> files = lockFiles();
+    // A launch that ends leaves even its own folders as they were: the lock
+    // files that exist are looked at first, each given up at once, so a lock
+    // held in a shared folder is found before a missing file is created in a
+    // folder of this launch's own.
+    for (const fs::path& file : files) {
+        std::error_code error;
+        if (!fs::exists(file, error)) continue;
+        const platform::InstanceLockAttempt probe = platform::lockInstance(file);
+        if (probe.outcome == platform::InstanceLockAttempt::Outcome::HeldElsewhere) {
+            sayRunning(file, probe);
+            return false;
+        }
+    }
     std::vector<platform::InstanceLock> taken;
-    for (const fs::path& file : lockFiles()) {
+    for (const fs::path& file : files) {
         platform::InstanceLockAttempt attempt = platform::lockInstance(file);
         switch (attempt.outcome) {
         case platform::InstanceLockAttempt::Outcome::Acquired:
             taken.push_back(std::move(*attempt.lock));
             break;
-        case platform::InstanceLockAttempt::Outcome::HeldElsewhere: {
-            const std::string holder = attempt.holder ? "as process " + std::to_string(*attempt.holder)
-                                                      : "(its process ID is not known yet)";
-            printErrorLine("already running " + holder + " on these user folders (" + file.string() +
-                           " is locked); this launch ends and changes nothing");
+        case platform::InstanceLockAttempt::Outcome::HeldElsewhere:
+            sayRunning(file, attempt);
             return false;  // the locks taken so far go with `taken`, their files unwritten
-        }
         case platform::InstanceLockAttempt::Outcome::Failed:
             printErrorLine(attempt.error +
                            "; running without the guard against a second instance on these user folders");

@@ -39,6 +39,12 @@ fs::path lockFile(const fs::path& home, const std::string& folder) {
     return home / folder / "Mossbridge" / "instance.lock";
 }
 
+// `folder`'s variable: "config" -> "XDG_CONFIG_HOME".
+std::string xdgVariable(std::string folder) {
+    std::transform(folder.begin(), folder.end(), folder.begin(), ::toupper);
+    return "XDG_" + folder + "_HOME";
+}
+
 std::string readFile(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
@@ -113,9 +119,7 @@ TEST(SingleInstance, OfTwoLaunchesTogetherSharingAUserFolderOneRunsAndTheOtherNa
             const auto& sharing = sharings[pair.number % std::size(sharings)];
             std::vector<std::string> shared;
             for (const std::string& name : sharing.shared) {
-                std::string variable = "XDG_" + name + "_HOME";
-                std::transform(variable.begin(), variable.end(), variable.begin(), ::toupper);
-                shared.push_back(variable + "=" + (pair.home / "first" / name).string());
+                shared.push_back(xdgVariable(name) + "=" + (pair.home / "first" / name).string());
             }
             pair.started = std::chrono::steady_clock::now();
             pair.first = std::make_unique<ChildProcess>(kLongRun, environmentUnder(pair.home / "first"),
@@ -195,6 +199,14 @@ TEST(SingleInstance, ALaunchOnAHomeWithAnyLockHeldChangesNoFileAndEndsWithStatus
             EXPECT_EQ(describeStatus(second.waitFor(2)), "exit 0") << context << "\n" << second.errors();
             EXPECT_EQ(second.errors(), runningLine(lockFile(home, folder), holder.holder)) << context;
             EXPECT_EQ(changes(before, stateOf(home)), "") << context;
+
+            // One that shares only this folder leaves its own folders uncreated.
+            const fs::path own = freshFolder("held-lock-own");
+            ChildProcess sharing(kShortRun, environmentUnder(own, {xdgVariable(folder) + "=" + (home / folder).string()}),
+                                 own / "errors.txt");
+            EXPECT_EQ(describeStatus(sharing.waitFor(2)), "exit 0") << context << "\n" << sharing.errors();
+            EXPECT_EQ(sharing.errors(), runningLine(lockFile(home, folder), holder.holder)) << context;
+            for (const char* other : {"data", "config", "cache"}) EXPECT_FALSE(fs::exists(own / other)) << context;
             close(fd);
         }
     }
