@@ -75,9 +75,16 @@ void AssignmentStore::loadAssignments() {
 }
 
 void AssignmentStore::loadPreferences() {
-    auto loaded = readKey<MossbridgePreferences>(*defaults_, preferencesKey, unreadablePreferences_.original,
-                                                 decodePreferences);
-    preferences = loaded ? *loaded : MossbridgePreferences{};
+    auto loaded = readKey<DecodedPreferences>(*defaults_, preferencesKey, unreadablePreferences_.original,
+                                              decodePreferences);
+    preferences = loaded ? loaded->preferences : MossbridgePreferences{};
+    if (!loaded || loaded->problems.empty()) return;
+    for (const PreferenceProblem& member : loaded->problems) {
+        printErrorLine("stored " + member.member + ": " + member.problem);
+    }
+    // Loading writes nothing; the next write would put the defaults in place of what was stored, so the stored
+    // object goes aside first.
+    unreadablePreferences_.original = defaults_->object(preferencesKey);
 }
 
 // Both writes below ignore a failed file write: the defaults keep the value in

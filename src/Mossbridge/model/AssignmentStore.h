@@ -9,10 +9,12 @@
 // read record by record: a record that cannot be read is left out and a pet
 // whose frame no screen can show is placed as a new pet, each with a line on
 // standard error; the stored list is then copied aside in the same way. A
-// value that would not read back (a non-finite number, a frame no screen can
-// show) is never written: the stored value stays as it was. Operations taking
-// an id act on the first assignment with it and do nothing when there is none.
-// Main thread only.
+// stored pet size that no pet can have loads as the default, with a line, and
+// the stored preferences are copied aside in the same way. A value that would
+// not read back (a non-finite number, a frame no screen can show) is never
+// written: the stored value stays as it was. Operations taking an id act on
+// the first assignment with it and do nothing when there is none. Main thread
+// only.
 
 #include <cstddef>
 #include <functional>

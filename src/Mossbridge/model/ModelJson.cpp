@@ -2,6 +2,8 @@
 // the fields; every member is always written; on reading, members outside the
 // format are ignored and the defaults below fill in the optional ones.
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -14,6 +16,7 @@
 #include "Mossbridge/model/AppAssignment.h"
 #include "Mossbridge/model/JsonNumberOverflow.h"
 #include "Mossbridge/model/MossbridgePreferences.h"
+#include "Mossbridge/model/PetSize.h"
 
 namespace Mossbridge {
 
@@ -250,9 +253,27 @@ void readListRecord(const json& record, const std::string& path, DecodedAssignme
 
 // --- preferences ---
 
-// A scale of zero or less, or one that is not finite, would make every pet
-// degenerate and leave the size controls with nothing to scale from.
-double usableScale(double stored) { return std::isfinite(stored) && stored > 0 ? stored : 1.0; }
+// The shortest text that reads back as `value` ("1e+300", "3", "inf").
+std::string numberText(double value) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// Why no pet can have the size `scale`, if it cannot. A scale of zero or
+// less, or one that is not finite, would make every pet degenerate and leave
+// the size controls with nothing to scale from; at a scale too large, every
+// pet placed would get a frame that cannot be stored, so no later save of the
+// list could succeed. The icon size is held to the same rule. Small scales
+// are left alone.
+[[nodiscard]] std::optional<std::string> unusableScaleProblem(double scale) {
+    if (!std::isfinite(scale)) return "number is not finite";
+    if (!(scale > 0)) return "a size must be above 0";
+    const platform::Size pet = petSize(scale);
+    if (std::max(pet.width, pet.height) > kLargestFrameSide) {
+        return "a pet's side at this size would be over " + numberText(kLargestFrameSide) + " points";
+    }
+    return std::nullopt;
+}
 
 template <typename T, typename Body>
 CodingResult<T> capture(Body body) {
@@ -310,18 +331,29 @@ CodingResult<std::string> encodePreferences(const MossbridgePreferences& p) {
     });
 }
 
-CodingResult<MossbridgePreferences> decodePreferences(const std::string& text) {
-    return capture<MossbridgePreferences>([&] {
+CodingResult<DecodedPreferences> decodePreferences(const std::string& text) {
+    return capture<DecodedPreferences>([&] {
         const json stored = parse(text);
         const ObjectReader object(stored, "");
-        const auto readScale = [](const json& v, const std::string& path) { return usableScale(readNumber(v, path)); };
-        MossbridgePreferences p;
-        object.readIfStored("petSizeScale", p.petSizeScale, readScale);
-        object.readIfStored("appIconSizeScale", p.appIconSizeScale, readScale);
+        DecodedPreferences decoded;
+        MossbridgePreferences& p = decoded.preferences;
+        // `field` holds its default until a usable stored value replaces it.
+        const auto readScale = [&](const char* key, double& field) {
+            object.readIfStored(key, field, [&](const json& v, const std::string& path) {
+                const double scale = readNumber(v, path);
+                const auto problem = unusableScaleProblem(scale);
+                if (!problem) return scale;
+                decoded.problems.push_back(
+                    {path + " " + numberText(scale) + ", using the default " + numberText(field), *problem});
+                return field;
+            });
+        };
+        readScale("petSizeScale", p.petSizeScale);
+        readScale("appIconSizeScale", p.appIconSizeScale);
         object.readIfStored("displayBadges", p.displayBadges, readBool);
         object.readIfStored("autoAttachAllRunningApps", p.autoAttachAllRunningApps, readBool);
         object.readIfStored("partyModeWhenMusicPlays", p.partyModeWhenMusicPlays, readBool);
-        return p;
+        return decoded;
     });
 }
 

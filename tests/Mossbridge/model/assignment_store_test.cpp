@@ -109,6 +109,25 @@ TEST_F(AssignmentStoreTest, EachBadStoredRecordIsNamedAndLeftOutOrPlacedAnewWhil
     EXPECT_EQ(reloaded->assignments, store->assignments);
 }
 
+TEST_F(AssignmentStoreTest, AStoredPetSizeNoPetCanHaveIsNamedAndKeptWhilePetsTakeTheDefault) {
+    const std::string stored = R"({"petSizeScale":1e300,"displayBadges":false})";
+    storeText(AssignmentStore::preferencesKey, stored);
+    std::shared_ptr<AssignmentStore> store;
+    EXPECT_EQ(captured([&] { store = makeStore(); }),
+              "Mossbridge: stored petSizeScale 1e+300, using the default 1: a pet's side at this size would be over "
+              "16384 points\n");
+    EXPECT_EQ(store->preferences, (MossbridgePreferences{1.0, 1.0, false, false, false}));
+
+    // A pet added now is written; the stored text stays until a setting is changed, and then goes aside.
+    EXPECT_EQ(captured([&] { store->autoAttachRunningApps({{"com.example.one", "One", 0, nullptr}}); }), "");
+    EXPECT_TRUE(storedText(AssignmentStore::defaultsKey));
+    dispatcher.advance(5);
+    EXPECT_EQ(storedText(AssignmentStore::preferencesKey), stored);
+    store->preferences.displayBadges = true;
+    captured([&] { store->savePreferences(); });
+    EXPECT_EQ(storedText("Mossbridge.preferences.v1.unreadable"), stored);
+}
+
 TEST_F(AssignmentStoreTest, AFrameNoScreenCanShowNeverReachesTheStore) {
     const auto store = makeStore();
     store->assignments.push_back(makeAssignment("com.example.one", {160, 180, 92, 104}));
