@@ -9,6 +9,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -232,21 +233,36 @@ std::string describePet(const json& record) {
            quotedMember(record, "petKind");
 }
 
+using FrameProblem = std::pair<StoredPetRemedy, std::string>;
+
+// What is wrong with a frame that was read as four numbers, if anything.
+[[nodiscard]] std::optional<FrameProblem> frameProblem(const CodableRect& frame, const std::string& path,
+                                                       const FrameOnScreen& onScreen) {
+    try {
+        requireStorableFrame(frame, path);
+    } catch (const CodingFailure& failure) {
+        return FrameProblem{StoredPetRemedy::placedAnew, failure.message};
+    }
+    if (onScreen && !onScreen(frame)) return FrameProblem{StoredPetRemedy::movedOntoScreen, path + ": on no screen"};
+    return std::nullopt;
+}
+
 // One record of the list, read on its own: a record that cannot be read is
-// left out, and a pet whose frame no screen can show is kept without it.
-void readListRecord(const json& record, const std::string& path, DecodedAssignmentList& list) {
+// left out, a pet whose frame no screen can show is kept without it, and one
+// whose frame is on no screen is kept with it.
+void readListRecord(const json& record, const std::string& path, const FrameOnScreen& onScreen,
+                    DecodedAssignmentList& list) {
     AppAssignment a;
     try {
         a = readAssignmentMembers(record, path);
     } catch (const CodingFailure& failure) {
-        list.problems.push_back({describePet(record), failure.message, std::nullopt});
+        list.problems.push_back({describePet(record), failure.message});
         return;
     }
-    try {
-        requireStorableFrame(a.frame, memberPath(path, "frame"));
-    } catch (const CodingFailure& failure) {
-        list.problems.push_back({describePet(record), failure.message, list.assignments.size()});
-        a.frame = CodableRect{};
+    if (const auto problem = frameProblem(a.frame, memberPath(path, "frame"), onScreen)) {
+        const auto& [remedy, message] = *problem;
+        list.problems.push_back({describePet(record), message, remedy, list.assignments.size()});
+        if (remedy == StoredPetRemedy::placedAnew) a.frame = CodableRect{};
     }
     list.assignments.push_back(std::move(a));
 }
@@ -308,14 +324,14 @@ CodingResult<AppAssignment> decodeAssignment(const std::string& text) {
     });
 }
 
-CodingResult<DecodedAssignmentList> decodeAssignments(const std::string& text) {
+CodingResult<DecodedAssignmentList> decodeAssignments(const std::string& text, const FrameOnScreen& onScreen) {
     return capture<DecodedAssignmentList>([&] {
         const json records = parse(text);
         if (!records.is_array()) fail("top level", "expected an array");
         DecodedAssignmentList list;
         list.assignments.reserve(records.size());
         for (std::size_t i = 0; i < records.size(); ++i) {
-            readListRecord(records[i], "[" + std::to_string(i) + "]", list);
+            readListRecord(records[i], "[" + std::to_string(i) + "]", onScreen, list);
         }
         return list;
     });
