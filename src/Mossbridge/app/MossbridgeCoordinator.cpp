@@ -41,9 +41,11 @@ MossbridgeCoordinator::MossbridgeCoordinator(CoordinatorEnvironment environment)
     environment_.runScript = scriptRunner(std::move(environment_.runScript));
     platform::WindowServer* server = environment_.windowServer;
 
-    store_ = AssignmentStore::create(environment_.defaults, mainQueue_, [server]() -> std::optional<platform::Rect> {
-        if (const auto screen = server->mainScreen()) return screen->visibleFrame;
-        return std::nullopt;
+    // The main screen is the first.
+    store_ = AssignmentStore::create(environment_.defaults, mainQueue_, [server] {
+        std::vector<platform::Rect> frames;
+        for (const platform::Screen& screen : server->screens()) frames.push_back(screen.visibleFrame);
+        return frames;
     });
     runningApps_ = RunningAppService::create({environment_.workspace, environment_.accessibility,
                                               environment_.windowList, environment_.runScript, mainQueue_, &clock_});

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +65,15 @@ struct AppAssignment {
 CodingResult<std::string> encodeAssignment(const AppAssignment& assignment);
 CodingResult<std::string> encodeAssignments(const std::vector<AppAssignment>& assignments);
 
+// What becomes of a stored record that is not taken as it stands.
+enum class StoredPetRemedy {
+    leftOut,
+    // Kept without its frame, which is not storable.
+    placedAnew,
+    // Kept with a storable frame that no screen shows.
+    movedOntoScreen,
+};
+
 // A stored record that was not taken as it stood.
 struct AssignmentRecordProblem {
     // The pet as far as its record could be read: 'app "Chat" ("com.example.chat"), kind "Robot V1"',
@@ -72,18 +81,22 @@ struct AssignmentRecordProblem {
     std::string pet;
     // The path of the bad value and what was wrong with it ("[2].frame.width: ...").
     std::string problem;
-    // Where the pet is in the decoded list when it was kept without its stored frame; none when it was left out.
-    std::optional<std::size_t> unplacedIndex;
+    StoredPetRemedy remedy = StoredPetRemedy::leftOut;
+    // Where the pet is in the decoded list, unless it was left out.
+    std::size_t index = 0;
 };
 
 // The stored list, read record by record.
 struct DecodedAssignmentList {
     // The records that could be read, in stored order. A pet whose frame is not storable is kept with an empty
-    // frame, for the owner of the list to place.
+    // frame, and one whose frame no screen shows with that frame, for the owner of the list to place.
     std::vector<AppAssignment> assignments;
     // One per record not taken as it stood, in stored order.
     std::vector<AssignmentRecordProblem> problems;
 };
+
+// Whether some screen shows any part of a frame.
+using FrameOnScreen = std::function<bool(const CodableRect&)>;
 
 // Members that are not part of the format are ignored. A required member that
 // is absent or null, a member of the wrong type, an unknown pet kind or
@@ -92,7 +105,8 @@ struct DecodedAssignmentList {
 CodingResult<AppAssignment> decodeAssignment(const std::string& json);
 // Fails only when the text is not JSON or not an array. Otherwise each element
 // is read on its own: one that fails as above is left out, except for a frame
-// that is not storable, which costs the pet only its frame.
-CodingResult<DecodedAssignmentList> decodeAssignments(const std::string& json);
+// that is not storable, which costs the pet only its frame. A storable frame
+// that `onScreen` (when given) says no screen shows is a problem too.
+CodingResult<DecodedAssignmentList> decodeAssignments(const std::string& json, const FrameOnScreen& onScreen = {});
 
 }  // namespace Mossbridge

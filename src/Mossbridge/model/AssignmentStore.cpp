@@ -2,6 +2,8 @@
 
 #include "Mossbridge/model/AssignmentStore.h"
 
+#include <algorithm>
+
 #include "Mossbridge/model/DiagnosticLine.h"
 
 namespace Mossbridge {
@@ -39,45 +41,74 @@ std::optional<T> readKey(const platform::UserDefaults& defaults, const char* key
     return std::nullopt;
 }
 
+std::string_view remedyText(StoredPetRemedy remedy) {
+    switch (remedy) {
+        case StoredPetRemedy::leftOut: return "left out";
+        case StoredPetRemedy::placedAnew: return "placed as a new pet";
+        case StoredPetRemedy::movedOntoScreen: return "moved onto the main screen";
+    }
+    return {};
+}
+
 }  // namespace
 
 std::shared_ptr<AssignmentStore> AssignmentStore::create(std::shared_ptr<platform::UserDefaults> defaults,
                                                          platform::QueueRef mainQueue,
-                                                         MainScreenVisibleFrame mainScreenVisibleFrame) {
+                                                         ScreenVisibleFrames screenVisibleFrames) {
     std::shared_ptr<AssignmentStore> store(
-        new AssignmentStore(std::move(defaults), std::move(mainQueue), std::move(mainScreenVisibleFrame)));
+        new AssignmentStore(std::move(defaults), std::move(mainQueue), std::move(screenVisibleFrames)));
     store->loadPreferences();
     store->loadAssignments();
     return store;
 }
 
 AssignmentStore::AssignmentStore(std::shared_ptr<platform::UserDefaults> defaults, platform::QueueRef mainQueue,
-                                 MainScreenVisibleFrame mainScreenVisibleFrame)
+                                 ScreenVisibleFrames screenVisibleFrames)
     : defaults_(std::move(defaults)),
       mainQueue_(std::move(mainQueue)),
-      mainScreenVisibleFrame_(std::move(mainScreenVisibleFrame)) {}
+      screenVisibleFrames_(std::move(screenVisibleFrames)) {}
+
+std::vector<platform::Rect> AssignmentStore::visibleFrames() const {
+    return screenVisibleFrames_ ? screenVisibleFrames_() : std::vector<platform::Rect>{};
+}
 
 void AssignmentStore::loadAssignments() {
+    const std::vector<platform::Rect> screens = visibleFrames();
+    const FrameOnScreen onScreen = [&screens](const CodableRect& frame) {
+        return screens.empty() || std::any_of(screens.begin(), screens.end(), [&](const platform::Rect& screen) {
+                   return intersects(screen, frame.rect());
+               });
+    };
     auto loaded = readKey<DecodedAssignmentList>(*defaults_, defaultsKey, unreadableAssignments_.original,
-                                                 decodeAssignments);
+                                                 [&](const std::string& text) {
+                                                     return decodeAssignments(text, onScreen);
+                                                 });
     assignments = loaded ? std::move(loaded->assignments) : std::vector<AppAssignment>{};
     if (!loaded || loaded->problems.empty()) return;
     for (const AssignmentRecordProblem& record : loaded->problems) {
-        if (record.unplacedIndex) {
-            assignments[*record.unplacedIndex].frame = newPetFrame(*record.unplacedIndex);
-            printErrorLine("stored pet of " + record.pet + ", placed as a new pet: " + record.problem);
-        } else {
-            printErrorLine("stored pet of " + record.pet + ", left out: " + record.problem);
+        if (record.remedy == StoredPetRemedy::placedAnew) assignments[record.index].frame = newPetFrame(record.index);
+        if (record.remedy == StoredPetRemedy::movedOntoScreen) {
+            CodableRect& frame = assignments[record.index].frame;
+            frame = CodableRect(fittedInto(screens.front(), frame.rect()));
         }
+        printErrorLine("stored pet of " + record.pet + ", " + std::string(remedyText(record.remedy)) + ": " +
+                       record.problem);
     }
     // The next write would lose what was left out or refused: the stored list goes aside first.
     unreadableAssignments_.original = defaults_->object(defaultsKey);
 }
 
 void AssignmentStore::loadPreferences() {
-    auto loaded = readKey<MossbridgePreferences>(*defaults_, preferencesKey, unreadablePreferences_.original,
-                                                 decodePreferences);
-    preferences = loaded ? *loaded : MossbridgePreferences{};
+    auto loaded = readKey<DecodedPreferences>(*defaults_, preferencesKey, unreadablePreferences_.original,
+                                              decodePreferences);
+    preferences = loaded ? loaded->preferences : MossbridgePreferences{};
+    if (!loaded || loaded->problems.empty()) return;
+    for (const PreferenceProblem& member : loaded->problems) {
+        printErrorLine("stored " + member.member + ": " + member.problem);
+    }
+    // Loading writes nothing; the next write would put the defaults in place of what was stored, so the stored
+    // object goes aside first.
+    unreadablePreferences_.original = defaults_->object(preferencesKey);
 }
 
 // Both writes below ignore a failed file write: the defaults keep the value in

@@ -6,13 +6,16 @@
 // are written at once; size changes go through a 0.18 s debounce on the main
 // queue. Stored data that cannot be read loads as empty (or as defaults) and
 // is copied to "<key>.unreadable" before it is first written over. The list is
-// read record by record: a record that cannot be read is left out and a pet
-// whose frame no screen can show is placed as a new pet, each with a line on
+// read record by record: a record that cannot be read is left out, a pet
+// whose frame no screen can show is placed as a new pet, and one whose frame
+// is on no screen at load is moved onto the main screen, each with a line on
 // standard error; the stored list is then copied aside in the same way. A
-// value that would not read back (a non-finite number, a frame no screen can
-// show) is never written: the stored value stays as it was. Operations taking
-// an id act on the first assignment with it and do nothing when there is none.
-// Main thread only.
+// stored pet size that no pet can have loads as the default, with a line, and
+// the stored preferences are copied aside in the same way. A value that would
+// not read back (a non-finite number, a frame no screen can show) is never
+// written: the stored value stays as it was. Operations taking an id act on
+// the first assignment with it and do nothing when there is none. Main thread
+// only.
 
 #include <cstddef>
 #include <functional>
@@ -45,20 +48,24 @@ public:
     static constexpr const char* preferencesKey = "Mossbridge.preferences.v1";
     static constexpr double saveDebounceSeconds = 0.18;
 
-    // The visible frame of the main screen, none when there is no screen.
-    using MainScreenVisibleFrame = std::function<std::optional<platform::Rect>()>;
+    // The visible frame of every screen, the main screen's first; empty when
+    // there is no screen.
+    using ScreenVisibleFrames = std::function<std::vector<platform::Rect>()>;
 
     // Loads the preferences, then the assignments (a stored pet placed anew
     // takes the stored pet size).
     static std::shared_ptr<AssignmentStore> create(std::shared_ptr<platform::UserDefaults> defaults,
                                                    platform::QueueRef mainQueue,
-                                                   MainScreenVisibleFrame mainScreenVisibleFrame);
+                                                   ScreenVisibleFrames screenVisibleFrames);
 
     // In creation order. Owners may append (then saveAssignments()) or set a
     // preference (then savePreferences() or schedulePreferencesSave()).
     std::vector<AppAssignment> assignments;
     MossbridgePreferences preferences;
 
+    // A pet whose stored frame meets no screen's visible frame moves, at its
+    // size, into the main screen's (fittedInto); with no screen known, every
+    // frame stays.
     void loadAssignments();
     void loadPreferences();
     // Writes the list, then tells the observers (whether or not it could be
@@ -82,7 +89,8 @@ public:
     // when something changed. Both keys are written through the debounce.
     bool setPetSizeScale(double scale);
     // Lines every pet up along `edge` of `visibleFrame` (default: the main
-    // screen's visible frame, else (80, 80, 1200, 760)).
+    // screen's visible frame, else (80, 80, 1200, 760)); a pet that would
+    // fall outside it is fitted into it (fittedInto).
     void arrangePets(ArrangementEdge edge, std::optional<platform::Rect> visibleFrame = std::nullopt);
     void recordFocusClick(const platform::Uuid& id);
     // Counts a launch when the application changes from not running to
@@ -106,7 +114,12 @@ private:
     };
 
     AssignmentStore(std::shared_ptr<platform::UserDefaults> defaults, platform::QueueRef mainQueue,
-                    MainScreenVisibleFrame mainScreenVisibleFrame);
+                    ScreenVisibleFrames screenVisibleFrames);
+
+    std::vector<platform::Rect> visibleFrames() const;
+    // `frame` moved the least to lie inside `visibleFrame` with the arranging
+    // margin to spare; when it is larger, its top-left corner goes there.
+    static platform::Rect fittedInto(const platform::Rect& visibleFrame, const platform::Rect& frame);
 
     AppAssignment* find(const platform::Uuid& id);
     // Where a new pet goes when `n` pets come before it: side by side from (160, 180), one pet width apart, at
@@ -119,7 +132,7 @@ private:
 
     std::shared_ptr<platform::UserDefaults> defaults_;
     platform::QueueRef mainQueue_;
-    MainScreenVisibleFrame mainScreenVisibleFrame_;
+    ScreenVisibleFrames screenVisibleFrames_;
     platform::WorkItemRef pendingAssignmentsSaveTask_;
     platform::WorkItemRef pendingPreferencesSaveTask_;
     UnreadableValue unreadableAssignments_;

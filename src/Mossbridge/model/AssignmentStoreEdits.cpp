@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "Mossbridge/model/AssignmentStore.h"
+#include "Mossbridge/model/PetSize.h"
 #include "Mossbridge/model/UsageEvents.h"
 
 namespace Mossbridge {
@@ -12,8 +13,6 @@ namespace {
 
 constexpr double kAutoAttachOriginX = 160;
 constexpr double kAutoAttachOriginY = 180;
-constexpr double kBasePetWidth = 92;
-constexpr double kBasePetHeight = 104;
 
 // Counters loaded from storage may already sit at the top of their range.
 void increment(std::int64_t& counter) {
@@ -29,9 +28,9 @@ AppAssignment* AssignmentStore::find(const platform::Uuid& id) {
 }
 
 CodableRect AssignmentStore::newPetFrame(std::size_t n) const {
-    const double s = preferences.petSizeScale;
-    return CodableRect(kAutoAttachOriginX + static_cast<double>(n) * kBasePetWidth * s, kAutoAttachOriginY,
-                       kBasePetWidth * s, kBasePetHeight * s);
+    const platform::Size size = petSize(preferences.petSizeScale);
+    return CodableRect(kAutoAttachOriginX + static_cast<double>(n) * size.width, kAutoAttachOriginY, size.width,
+                       size.height);
 }
 
 PetKind AssignmentStore::nextAutoAttachPetKind() const {

@@ -80,19 +80,25 @@ bool AssignmentStore::setPetSizeScale(double scale) {
     return true;
 }
 
+platform::Rect AssignmentStore::fittedInto(const platform::Rect& v, const platform::Rect& frame) {
+    const double w = frame.width(), h = frame.height();
+    // The left edge wins over the right, and the top over the bottom.
+    const double x = std::max(std::min(frame.minX(), v.maxX() - kEdgeMargin - w), v.minX() + kEdgeMargin);
+    const double y = clamp(frame.minY(), v.minY() + kEdgeMargin, v.maxY() - kEdgeMargin - h);
+    return {x, y, w, h};
+}
+
 void AssignmentStore::arrangePets(ArrangementEdge edge, std::optional<platform::Rect> visibleFrame) {
-    if (!visibleFrame && mainScreenVisibleFrame_) visibleFrame = mainScreenVisibleFrame_();
+    if (!visibleFrame) {
+        if (const auto screens = visibleFrames(); !screens.empty()) visibleFrame = screens.front();
+    }
     const platform::Rect v = visibleFrame.value_or(kFallbackVisibleFrame);
     for (std::size_t i = 0; i < assignments.size(); ++i) {
         AppAssignment& assignment = assignments[i];
         const double w = assignment.frame.rect().width();
         const double h = assignment.frame.rect().height();
-        platform::Point position = edgePosition(edge, v, static_cast<double>(i), w, h);
-        if (!contains(v, {position.x, position.y, w, h})) {
-            position.x = clamp(position.x, v.minX() + kEdgeMargin, v.maxX() - kEdgeMargin - w);
-            position.y = clamp(position.y, v.minY() + kEdgeMargin, v.maxY() - kEdgeMargin - h);
-        }
-        assignment.frame = CodableRect(position.x, position.y, w, h);
+        const platform::Rect lined{edgePosition(edge, v, static_cast<double>(i), w, h), {w, h}};
+        assignment.frame = CodableRect(contains(v, lined) ? lined : fittedInto(v, lined));
     }
     saveAssignments();
 }

@@ -2,11 +2,14 @@
 // the fields; every member is always written; on reading, members outside the
 // format are ignored and the defaults below fill in the optional ones.
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -14,6 +17,7 @@
 #include "Mossbridge/model/AppAssignment.h"
 #include "Mossbridge/model/JsonNumberOverflow.h"
 #include "Mossbridge/model/MossbridgePreferences.h"
+#include "Mossbridge/model/PetSize.h"
 
 namespace Mossbridge {
 
@@ -229,30 +233,63 @@ std::string describePet(const json& record) {
            quotedMember(record, "petKind");
 }
 
+using FrameProblem = std::pair<StoredPetRemedy, std::string>;
+
+// What is wrong with a frame that was read as four numbers, if anything.
+[[nodiscard]] std::optional<FrameProblem> frameProblem(const CodableRect& frame, const std::string& path,
+                                                       const FrameOnScreen& onScreen) {
+    try {
+        requireStorableFrame(frame, path);
+    } catch (const CodingFailure& failure) {
+        return FrameProblem{StoredPetRemedy::placedAnew, failure.message};
+    }
+    if (onScreen && !onScreen(frame)) return FrameProblem{StoredPetRemedy::movedOntoScreen, path + ": on no screen"};
+    return std::nullopt;
+}
+
 // One record of the list, read on its own: a record that cannot be read is
-// left out, and a pet whose frame no screen can show is kept without it.
-void readListRecord(const json& record, const std::string& path, DecodedAssignmentList& list) {
+// left out, a pet whose frame no screen can show is kept without it, and one
+// whose frame is on no screen is kept with it.
+void readListRecord(const json& record, const std::string& path, const FrameOnScreen& onScreen,
+                    DecodedAssignmentList& list) {
     AppAssignment a;
     try {
         a = readAssignmentMembers(record, path);
     } catch (const CodingFailure& failure) {
-        list.problems.push_back({describePet(record), failure.message, std::nullopt});
+        list.problems.push_back({describePet(record), failure.message});
         return;
     }
-    try {
-        requireStorableFrame(a.frame, memberPath(path, "frame"));
-    } catch (const CodingFailure& failure) {
-        list.problems.push_back({describePet(record), failure.message, list.assignments.size()});
-        a.frame = CodableRect{};
+    if (const auto problem = frameProblem(a.frame, memberPath(path, "frame"), onScreen)) {
+        const auto& [remedy, message] = *problem;
+        list.problems.push_back({describePet(record), message, remedy, list.assignments.size()});
+        if (remedy == StoredPetRemedy::placedAnew) a.frame = CodableRect{};
     }
     list.assignments.push_back(std::move(a));
 }
 
 // --- preferences ---
 
-// A scale of zero or less, or one that is not finite, would make every pet
-// degenerate and leave the size controls with nothing to scale from.
-double usableScale(double stored) { return std::isfinite(stored) && stored > 0 ? stored : 1.0; }
+// The shortest text that reads back as `value` ("1e+300", "3", "inf").
+std::string numberText(double value) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// Why no pet can have the size `scale`, if it cannot. A scale of zero or
+// less, or one that is not finite, would make every pet degenerate and leave
+// the size controls with nothing to scale from; at a scale too large, every
+// pet placed would get a frame that cannot be stored, so no later save of the
+// list could succeed. The icon size is held to the same rule. Small scales
+// are left alone.
+[[nodiscard]] std::optional<std::string> unusableScaleProblem(double scale) {
+    if (!std::isfinite(scale)) return "number is not finite";
+    if (!(scale > 0)) return "a size must be above 0";
+    const platform::Size pet = petSize(scale);
+    if (std::max(pet.width, pet.height) > kLargestFrameSide) {
+        return "a pet's side at this size would be over " + numberText(kLargestFrameSide) + " points";
+    }
+    return std::nullopt;
+}
 
 template <typename T, typename Body>
 CodingResult<T> capture(Body body) {
@@ -287,14 +324,14 @@ CodingResult<AppAssignment> decodeAssignment(const std::string& text) {
     });
 }
 
-CodingResult<DecodedAssignmentList> decodeAssignments(const std::string& text) {
+CodingResult<DecodedAssignmentList> decodeAssignments(const std::string& text, const FrameOnScreen& onScreen) {
     return capture<DecodedAssignmentList>([&] {
         const json records = parse(text);
         if (!records.is_array()) fail("top level", "expected an array");
         DecodedAssignmentList list;
         list.assignments.reserve(records.size());
         for (std::size_t i = 0; i < records.size(); ++i) {
-            readListRecord(records[i], "[" + std::to_string(i) + "]", list);
+            readListRecord(records[i], "[" + std::to_string(i) + "]", onScreen, list);
         }
         return list;
     });
@@ -310,18 +347,29 @@ CodingResult<std::string> encodePreferences(const MossbridgePreferences& p) {
     });
 }
 
-CodingResult<MossbridgePreferences> decodePreferences(const std::string& text) {
-    return capture<MossbridgePreferences>([&] {
+CodingResult<DecodedPreferences> decodePreferences(const std::string& text) {
+    return capture<DecodedPreferences>([&] {
         const json stored = parse(text);
         const ObjectReader object(stored, "");
-        const auto readScale = [](const json& v, const std::string& path) { return usableScale(readNumber(v, path)); };
-        MossbridgePreferences p;
-        object.readIfStored("petSizeScale", p.petSizeScale, readScale);
-        object.readIfStored("appIconSizeScale", p.appIconSizeScale, readScale);
+        DecodedPreferences decoded;
+        MossbridgePreferences& p = decoded.preferences;
+        // `field` holds its default until a usable stored value replaces it.
+        const auto readScale = [&](const char* key, double& field) {
+            object.readIfStored(key, field, [&](const json& v, const std::string& path) {
+                const double scale = readNumber(v, path);
+                const auto problem = unusableScaleProblem(scale);
+                if (!problem) return scale;
+                decoded.problems.push_back(
+                    {path + " " + numberText(scale) + ", using the default " + numberText(field), *problem});
+                return field;
+            });
+        };
+        readScale("petSizeScale", p.petSizeScale);
+        readScale("appIconSizeScale", p.appIconSizeScale);
         object.readIfStored("displayBadges", p.displayBadges, readBool);
         object.readIfStored("autoAttachAllRunningApps", p.autoAttachAllRunningApps, readBool);
         object.readIfStored("partyModeWhenMusicPlays", p.partyModeWhenMusicPlays, readBool);
-        return p;
+        return decoded;
     });
 }
 

@@ -4,6 +4,7 @@
 // or null in stored JSON takes its default.
 
 #include <string>
+#include <vector>
 
 #include "Mossbridge/model/CodingResult.h"
 
@@ -19,12 +20,28 @@ struct MossbridgePreferences {
     bool operator==(const MossbridgePreferences&) const = default;
 };
 
+// A stored member that was read as its default.
+struct PreferenceProblem {
+    // The member, the value stored and the one used instead: "petSizeScale 1e+300, using the default 1".
+    std::string member;
+    // What was wrong with the stored value.
+    std::string problem;
+};
+
+struct DecodedPreferences {
+    MossbridgePreferences preferences;
+    // One per member read as its default, in the order of the format.
+    std::vector<PreferenceProblem> problems;
+};
+
 // Fails when a scale is not finite, which JSON cannot represent.
 CodingResult<std::string> encodePreferences(const MossbridgePreferences& preferences);
 
-// Stored values load unclamped, except that a scale which is zero, negative or
-// not finite (it would make every pet degenerate and the size controls inert)
-// is read as 1.0. A member of the wrong type fails the whole object.
-CodingResult<MossbridgePreferences> decodePreferences(const std::string& json);
+// Stored values load unclamped, except that a size no pet can have is read as
+// its default, with a problem: a scale that is zero, negative or not finite
+// (every pet would be degenerate and the size controls inert), or one at
+// which a pet's side would pass kLargestFrameSide (no pet placed at it could
+// be stored). A member of the wrong type fails the whole object.
+CodingResult<DecodedPreferences> decodePreferences(const std::string& json);
 
 }  // namespace Mossbridge

@@ -9,11 +9,6 @@ namespace {
 
 constexpr double fadeStep = 1.0 / 60;
 
-bool intersects(const platform::Rect& a, const platform::Rect& b) {
-    return std::max(a.minX(), b.minX()) < std::min(a.maxX(), b.maxX()) &&
-           std::max(a.minY(), b.minY()) < std::min(a.maxY(), b.maxY());
-}
-
 }  // namespace
 
 platform::Rect visibleFrameContaining(const platform::WindowServer& server, const platform::Rect& petFrame) {

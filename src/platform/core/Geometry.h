@@ -40,4 +40,11 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
+// Whether the two share some area; rectangles that only touch along an edge
+// do not.
+inline bool intersects(const Rect& a, const Rect& b) {
+    return std::max(a.minX(), b.minX()) < std::min(a.maxX(), b.maxX()) &&
+           std::max(a.minY(), b.minY()) < std::min(a.maxY(), b.maxY());
+}
+
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Mossbridge/model/AssignmentStore.h"
 #include "UsageEventRecorder.h"
@@ -28,7 +29,7 @@ protected:
     void TearDown() override { std::filesystem::remove_all(folder_); }
 
     std::shared_ptr<AssignmentStore> makeStore() {
-        return AssignmentStore::create(defaults, dispatcher.mainQueue(), [this] { return mainScreenVisibleFrame; });
+        return AssignmentStore::create(defaults, dispatcher.mainQueue(), [this] { return screenVisibleFrames; });
     }
 
     // The JSON text stored under `key`, or none.
@@ -44,7 +45,7 @@ protected:
 
     platform::DeterministicDispatcher dispatcher;
     std::shared_ptr<platform::UserDefaults> defaults;
-    std::optional<platform::Rect> mainScreenVisibleFrame;
+    std::vector<platform::Rect> screenVisibleFrames;  // the main screen's first
     UsageEventRecorder recorder;
 
 private:

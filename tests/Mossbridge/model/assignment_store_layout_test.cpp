@@ -88,9 +88,9 @@ TEST_F(ArrangeTest, PetsPastTheFarEndPileUpInTheFarCorner) {
 }
 
 TEST_F(ArrangeTest, WithoutAGivenFrameTheMainScreenOrTheFallbackIsUsed) {
-    mainScreenVisibleFrame = platform::Rect{0, 25, 1440, 850};
+    screenVisibleFrames = {{0, 25, 1440, 850}, {1440, 0, 1920, 1080}};
     EXPECT_EQ(arranged(ArrangementEdge::bottom, 1, std::nullopt)[0], CodableRect(18, 43, 92, 104));
-    mainScreenVisibleFrame.reset();
+    screenVisibleFrames.clear();
     EXPECT_EQ(arranged(ArrangementEdge::bottom, 1, std::nullopt)[0], CodableRect(98, 98, 92, 104));
 }
 

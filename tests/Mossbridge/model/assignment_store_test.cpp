@@ -109,6 +109,64 @@ TEST_F(AssignmentStoreTest, EachBadStoredRecordIsNamedAndLeftOutOrPlacedAnewWhil
     EXPECT_EQ(reloaded->assignments, store->assignments);
 }
 
+TEST_F(AssignmentStoreTest, AStoredPetOnNoScreenMovesOntoTheMainScreenAtItsSizeAndIsNamed) {
+    screenVisibleFrames = {{0, 25, 1440, 850}, {1440, 0, 1920, 1080}};
+    const struct {
+        const char* frame;
+        platform::Rect loaded;
+        bool moved;
+    } rows[] = {
+        {R"("x":5000,"y":5000,"width":92,"height":104)", {1330, 753, 92, 104}, true},
+        // Larger than the main screen: its top-left corner goes inside.
+        {R"("x":-2000,"y":-900,"width":2000,"height":1000)", {18, -143, 2000, 1000}, true},
+        {R"("x":-50,"y":10,"width":92,"height":104)", {-50, 10, 92, 104}, false},
+        {R"("x":2000,"y":300,"width":92,"height":104)", {2000, 300, 92, 104}, false},
+    };
+    std::string stored;
+    std::string expectedLines;
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const std::string app = "r" + std::to_string(i);
+        stored += (i ? "," : "[") + record(app, withFrame(rows[i].frame));
+        if (rows[i].moved) {
+            expectedLines += R"(Mossbridge: stored pet of app "App )" + app + R"(" (")" + app +
+                             R"("), kind "Robot V1", moved onto the main screen: [)" + std::to_string(i) +
+                             "].frame: on no screen\n";
+        }
+    }
+    storeText(AssignmentStore::defaultsKey, stored + "]");
+
+    std::shared_ptr<AssignmentStore> store;
+    EXPECT_EQ(captured([&] { store = makeStore(); }), expectedLines);
+    ASSERT_EQ(store->assignments.size(), std::size(rows));
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(store->assignments[i].frame.rect(), rows[i].loaded) << i;
+    }
+
+    // With no screen known, every frame stays as stored.
+    screenVisibleFrames.clear();
+    EXPECT_EQ(captured([&] { store = makeStore(); }), "");
+    EXPECT_EQ(store->assignments[0].frame, CodableRect(5000, 5000, 92, 104));
+}
+
+TEST_F(AssignmentStoreTest, AStoredPetSizeNoPetCanHaveIsNamedAndKeptWhilePetsTakeTheDefault) {
+    const std::string stored = R"({"petSizeScale":1e300,"displayBadges":false})";
+    storeText(AssignmentStore::preferencesKey, stored);
+    std::shared_ptr<AssignmentStore> store;
+    EXPECT_EQ(captured([&] { store = makeStore(); }),
+              "Mossbridge: stored petSizeScale 1e+300, using the default 1: a pet's side at this size would be over "
+              "16384 points\n");
+    EXPECT_EQ(store->preferences, (MossbridgePreferences{1.0, 1.0, false, false, false}));
+
+    // A pet added now is written; the stored text stays until a setting is changed, and then goes aside.
+    EXPECT_EQ(captured([&] { store->autoAttachRunningApps({{"com.example.one", "One", 0, nullptr}}); }), "");
+    EXPECT_TRUE(storedText(AssignmentStore::defaultsKey));
+    dispatcher.advance(5);
+    EXPECT_EQ(storedText(AssignmentStore::preferencesKey), stored);
+    store->preferences.displayBadges = true;
+    captured([&] { store->savePreferences(); });
+    EXPECT_EQ(storedText("Mossbridge.preferences.v1.unreadable"), stored);
+}
+
 TEST_F(AssignmentStoreTest, AFrameNoScreenCanShowNeverReachesTheStore) {
     const auto store = makeStore();
     store->assignments.push_back(makeAssignment("com.example.one", {160, 180, 92, 104}));

@@ -8,11 +8,13 @@
 namespace Mossbridge {
 namespace {
 
-MossbridgePreferences decoded(const std::string& text) {
+DecodedPreferences decodedWithProblems(const std::string& text) {
     const auto result = decodePreferences(text);
     EXPECT_TRUE(result.ok()) << text << ": " << result.error();
-    return result ? result.value() : MossbridgePreferences{};
+    return result ? result.value() : DecodedPreferences{};
 }
+
+MossbridgePreferences decoded(const std::string& text) { return decodedWithProblems(text).preferences; }
 
 TEST(PreferencesDecoding, AbsentOrNullMembersTakeDefaults) {
     const MossbridgePreferences defaults{1.0, 1.0, true, false, false};
@@ -29,13 +31,18 @@ TEST(PreferencesDecoding, StoredValuesLoadUnclamped) {
               (MossbridgePreferences{3.0, 0.01, false, true, false}));
     EXPECT_EQ(decoded(R"({"petSizeScale":2})").petSizeScale, 2.0);
     EXPECT_EQ(decoded(R"({"petSizeScale":1e-300})").petSizeScale, 1e-300);
+    EXPECT_EQ(decoded(R"({"petSizeScale":157})").petSizeScale, 157);
 }
 
 TEST(PreferencesDecoding, UnusableScalesReadAsDefaultAndTheRestStillLoads) {
-    for (const char* stored : {"0", "-0.0", "-1", "-1e-300", "1e400", "-1e400"}) {
+    // 170 is past the bound only for the taller side of a pet.
+    for (const char* stored : {"0", "-0.0", "-1", "-1e-300", "1e400", "-1e400", "1e300", "170"}) {
         for (const char* key : {"petSizeScale", "appIconSizeScale"}) {
             const std::string text = std::string(R"({"displayBadges":false,")") + key + "\":" + stored + "}";
-            EXPECT_EQ(decoded(text), (MossbridgePreferences{1.0, 1.0, false, false, false})) << text;
+            const DecodedPreferences result = decodedWithProblems(text);
+            EXPECT_EQ(result.preferences, (MossbridgePreferences{1.0, 1.0, false, false, false})) << text;
+            ASSERT_EQ(result.problems.size(), 1u) << text;
+            EXPECT_EQ(result.problems[0].member.rfind(std::string(key) + " ", 0), 0u) << result.problems[0].member;
         }
     }
 }

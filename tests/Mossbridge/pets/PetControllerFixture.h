@@ -60,7 +60,7 @@ protected:
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         folder_ = pattern;
         auto defaults = std::make_shared<platform::UserDefaults>("Mossbridge", folder_);
-        store = AssignmentStore::create(defaults, dispatcher.mainQueue(), [] { return std::optional(visibleFrame); });
+        store = AssignmentStore::create(defaults, dispatcher.mainQueue(), [] { return std::vector{visibleFrame}; });
         service = RunningAppService::create({desktop.workspace, desktop.accessibility, desktop.windowList,
                                              [](const std::string&) { return std::optional<std::string>(); },
                                              dispatcher.mainQueue(), &dispatcher.clock()});

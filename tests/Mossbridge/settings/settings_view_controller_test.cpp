@@ -54,7 +54,7 @@ protected:
     std::filesystem::path folder = platform::temporaryDirectory() / "settings";
     std::shared_ptr<platform::UserDefaults> defaults = std::make_shared<platform::UserDefaults>("Mossbridge", folder);
     std::shared_ptr<AssignmentStore> store =
-        AssignmentStore::create(defaults, dispatcher.mainQueue(), [] { return std::nullopt; });
+        AssignmentStore::create(defaults, dispatcher.mainQueue(), [] { return std::vector<platform::Rect>{}; });
     std::shared_ptr<platform::InMemoryWorkspace> workspace = std::make_shared<platform::InMemoryWorkspace>();
     std::shared_ptr<platform::InMemoryAccessibility> accessibility = std::make_shared<platform::InMemoryAccessibility>();
     std::shared_ptr<platform::InMemoryDesktopWindowList> windowList =
