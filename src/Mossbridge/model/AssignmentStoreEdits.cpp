@@ -28,7 +28,10 @@ AppAssignment* AssignmentStore::find(const platform::Uuid& id) {
 }
 
 CodableRect AssignmentStore::newPetFrame(std::size_t n) const {
-    const platform::Size size = petSize(preferences.petSizeScale);
+    // A tiny stored pet size loads as it stands, but a pet placed with it is
+    // never narrower than a frame can be stored with: the list stays savable.
+    const platform::Size scaled = petSize(preferences.petSizeScale);
+    const platform::Size size{std::max(scaled.width, kSmallestFrameSide), std::max(scaled.height, kSmallestFrameSide)};
     return CodableRect(kAutoAttachOriginX + static_cast<double>(n) * size.width, kAutoAttachOriginY, size.width,
                        size.height);
 }

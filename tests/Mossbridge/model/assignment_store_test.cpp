@@ -167,6 +167,18 @@ TEST_F(AssignmentStoreTest, AStoredPetSizeNoPetCanHaveIsNamedAndKeptWhilePetsTak
     EXPECT_EQ(storedText("Mossbridge.preferences.v1.unreadable"), stored);
 }
 
+// A tiny stored size loads as it stands, and a pet placed with it keeps a
+// side a frame can be stored with, so the list is still written.
+TEST_F(AssignmentStoreTest, APetPlacedAtATinyStoredSizeIsStillStored) {
+    storeText(AssignmentStore::preferencesKey, R"({"petSizeScale":0.005})");
+    const auto store = makeStore();
+    EXPECT_EQ(store->preferences.petSizeScale, 0.005);
+    EXPECT_EQ(captured([&] { store->autoAttachRunningApps({{"com.example.one", "One", 0, nullptr}}); }), "");
+    const auto stored = storedText(AssignmentStore::defaultsKey);
+    ASSERT_TRUE(stored);
+    EXPECT_NE(stored->find("com.example.one"), std::string::npos) << *stored;
+}
+
 TEST_F(AssignmentStoreTest, AFrameNoScreenCanShowNeverReachesTheStore) {
     const auto store = makeStore();
     store->assignments.push_back(makeAssignment("com.example.one", {160, 180, 92, 104}));
