@@ -24,8 +24,11 @@
 
 namespace platform {
 
-// What a delegate or an interceptor may be told. The defaults do nothing:
-// nothing is handled, and background events have nothing left to finish.
+// What a delegate or an interceptor may be told. The defaults handle
+// nothing, and finish a background session at once, as a delegate with no
+// work of its own for it does. An interceptor that hears of background
+// sessions overrides that: finishing the application's session is its
+// delegate's.
 class ApplicationDelegateCallbacks {
 public:
     virtual ~ApplicationDelegateCallbacks() = default;
