@@ -14,7 +14,7 @@ bool VULAppDelegateSwizzler::isAppDelegateProxyEnabled() {
 
 void VULAppDelegateSwizzler::proxyOriginalDelegate() { platform::ApplicationDelegateProxy::shared().install(); }
 
-platform::ApplicationDelegateProxy::Token VULAppDelegateSwizzler::registerAppDelegateInterceptor(
+void VULAppDelegateSwizzler::registerAppDelegateInterceptor(
     std::shared_ptr<platform::ApplicationDelegateCallbacks> interceptor) {
-    return platform::ApplicationDelegateProxy::shared().registerInterceptor(std::move(interceptor));
+    platform::ApplicationDelegateProxy::shared().registerInterceptor(std::move(interceptor));
 }

@@ -18,8 +18,6 @@ public:
     static bool isAppDelegateProxyEnabled();
     // Installs the proxy around the application delegate; again, nothing more.
     static void proxyOriginalDelegate();
-    // Adds an interceptor of the delegate's callbacks, kept for the process;
-    // answers its token.
-    static platform::ApplicationDelegateProxy::Token registerAppDelegateInterceptor(
-        std::shared_ptr<platform::ApplicationDelegateCallbacks> interceptor);
+    // Adds an interceptor of the delegate's callbacks, kept for the process.
+    static void registerAppDelegateInterceptor(std::shared_ptr<platform::ApplicationDelegateCallbacks> interceptor);
 };

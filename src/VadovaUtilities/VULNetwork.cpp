@@ -40,6 +40,29 @@ void deliver(const platform::QueueRef& queue, const VULNetworkCompletionHandler&
     }
 }
 
+// The test hook's observer; copied out under the lock, called outside it.
+class BackgroundSessionObserver {
+public:
+    using Observer = std::function<void(const std::string& sessionID)>;
+    Observer get() const {
+        std::lock_guard lock(mutex_);
+        return observer_;
+    }
+    void set(Observer observer) {
+        std::lock_guard lock(mutex_);
+        observer_ = std::move(observer);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    Observer observer_;  // guarded by mutex_
+};
+
+BackgroundSessionObserver& backgroundSessionObserver() {
+    static BackgroundSessionObserver observer;
+    return observer;
+}
+
 }  // namespace
 
 struct VULNetwork::State {
@@ -89,8 +112,14 @@ VULNetwork::~VULNetwork() {
 
 void VULNetwork::handleEventsForBackgroundURLSessionID(const std::string& sessionID,
                                                        const std::function<void()>& completionHandler) {
-    (void)sessionID;
-    if (completionHandler) completionHandler();
+    // No session is ours, so finishing one here would tell the system that the
+    // application's own session is done before its delegate has handled it.
+    (void)completionHandler;
+    if (const auto observer = backgroundSessionObserver().get()) observer(sessionID);
+}
+
+void VULNetwork::setBackgroundSessionObserverForTesting(std::function<void(const std::string& sessionID)> observer) {
+    backgroundSessionObserver().set(std::move(observer));
 }
 
 void VULNetwork::setLoggerDelegate(std::weak_ptr<VULNetworkLoggerDelegate> delegate) {

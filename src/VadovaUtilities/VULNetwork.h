@@ -87,10 +87,16 @@ public:
     VULNetwork(const VULNetwork&) = delete;
     VULNetwork& operator=(const VULNetwork&) = delete;
 
-    // There are no background sessions on this platform: the system's
-    // completion handler runs at once.
+    // The system's events of a background session: the networking layer
+    // would finish only a session it created, and it creates none (every
+    // request goes out in the foreground). So for any identifier it does
+    // nothing, and `completionHandler` is left to the session's owner, the
+    // application's delegate.
     static void handleEventsForBackgroundURLSessionID(const std::string& sessionID,
                                                       const std::function<void()>& completionHandler);
+    // Test hook: `observer` hears each identifier handed to
+    // handleEventsForBackgroundURLSessionID; an empty one stops it.
+    static void setBackgroundSessionObserverForTesting(std::function<void(const std::string& sessionID)> observer);
 
     // Delegates are held weakly; an empty pointer stops the calls.
     void setLoggerDelegate(std::weak_ptr<VULNetworkLoggerDelegate> delegate);

@@ -191,6 +191,8 @@ public:
     // referrer) to the engine. The open-URL listener is not told.
     static void handleUserActivity(const std::optional<platform::UserActivity>& activity,
                                    std::optional<std::string> metadata);
+    // To the networking layer, which finishes only background sessions it
+    // created and creates none: `completionHandler` is left to the caller.
     static void handleEventsForBackgroundURLSession(const std::string& identifier,
                                                     const std::function<void()>& completionHandler);
 

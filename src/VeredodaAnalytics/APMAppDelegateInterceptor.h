@@ -3,7 +3,9 @@
 // opened URL and a continued user activity become the facade's links (with
 // no metadata: nobody called the interface by hand), background URL-session
 // events go to the networking layer. It claims none of them: the delegate
-// still handles each one. Stateless; callable from any thread.
+// still handles each one, and finishes each background session itself (the
+// networking layer finishes only sessions of its own, and has none).
+// Stateless; callable from any thread.
 
 #include <memory>
 #include <string>

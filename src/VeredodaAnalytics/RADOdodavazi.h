@@ -67,6 +67,7 @@ public:
                                                 std::function<void(APMUserPropertyList)> callback);
     static void handleOpenURL(const std::string& url);
     static void handleUserActivity(const std::optional<platform::UserActivity>& activity);
+    // Never calls `completionHandler`: no background session is the analytics'.
     static void handleEventsForBackgroundURLSession(const std::string& identifier,
                                                     const std::function<void()>& completionHandler);
     static void dispatchAsyncOnSerialQueue(platform::Block block);

@@ -1,12 +1,14 @@
 // The application-delegate proxy the start creates: the analytics'
 // interceptor registered once, only when the proxy is enabled and collection
 // is not deactivated, and what the application is told passing through it to
-// the facade before the delegate hears it.
+// the facade before the delegate hears it. A background session's events go
+// on to the networking layer, and only the delegate finishes the session.
 
 #include <gmock/gmock.h>
 
 #include "AnalyticsTestSupport.h"
 #include "VadovaUtilities/VULAppDelegateSwizzler.h"
+#include "VadovaUtilities/VULNetwork.h"
 
 namespace analytics_test {
 namespace {
@@ -14,16 +16,25 @@ namespace {
 using testing::ElementsAre;
 using testing::HasSubstr;
 
+// Keeps each background session's completion, to finish it later.
 struct Delegate final : platform::ApplicationDelegateCallbacks {
     bool applicationOpenURL(const std::string& url) override {
         opened.push_back(url);
         return true;
     }
+    void applicationHandleEventsForBackgroundURLSession(const std::string& identifier,
+                                                        const std::function<void()>& completionHandler) override {
+        sessions.push_back(identifier);
+        finishSession = completionHandler;
+    }
     std::vector<std::string> opened;
+    std::vector<std::string> sessions;
+    std::function<void()> finishSession;
 };
 
 class AppDelegateProxyTest : public AnalyticsFixture {
 protected:
+    ~AppDelegateProxyTest() override { VULNetwork::setBackgroundSessionObserverForTesting({}); }
     platform::ApplicationDelegateProxy& proxy() { return platform::ApplicationDelegateProxy::shared(); }
     // The "campaign" of the last campaign event stored; empty for none.
     std::string lastCampaign() {
@@ -78,7 +89,7 @@ TEST_F(AppDelegateProxyTest, AnOpenedURLReachesTheAnalyticsAndTheDelegate) {
     EXPECT_EQ(lastCampaign(), "spring");
 }
 
-TEST_F(AppDelegateProxyTest, TheInterceptorPassesOnActivitiesAndBackgroundSessionEvents) {
+TEST_F(AppDelegateProxyTest, TheInterceptorPassesOnActivities) {
     startFacade();
     Delegate delegate;
     EXPECT_FALSE(proxy().deliverContinueUserActivity(
@@ -86,9 +97,27 @@ TEST_F(AppDelegateProxyTest, TheInterceptorPassesOnActivitiesAndBackgroundSessio
     dispatcher.drain();
     EXPECT_EQ(signalCount("handle_user_activity", ""), 1);
     EXPECT_EQ(lastCampaign(), "fall");
+}
 
+TEST_F(AppDelegateProxyTest, TheInterceptorPassesBackgroundSessionEventsToTheNetworkingLayer) {
+    startFacade();
+    std::vector<std::string> reachedNetwork;
+    VULNetwork::setBackgroundSessionObserverForTesting(
+        [&](const std::string& identifier) { reachedNetwork.push_back(identifier); });
+    Delegate delegate;
+    proxy().deliverHandleEventsForBackgroundURLSession(&delegate, "session", [] {});
+    EXPECT_THAT(reachedNetwork, ElementsAre("session"));
+}
+
+TEST_F(AppDelegateProxyTest, OnlyTheDelegateFinishesABackgroundSession) {
+    startFacade();
+    Delegate delegate;
     int completions = 0;
     proxy().deliverHandleEventsForBackgroundURLSession(&delegate, "session", [&] { ++completions; });
+    EXPECT_THAT(delegate.sessions, ElementsAre("session"));
+    EXPECT_EQ(completions, 0);
+
+    delegate.finishSession();
     EXPECT_EQ(completions, 1);
 }
 

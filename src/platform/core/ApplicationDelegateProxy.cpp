@@ -43,12 +43,10 @@ bool ApplicationDelegateProxy::isInstalled() const {
     return installed_;
 }
 
-ApplicationDelegateProxy::Token ApplicationDelegateProxy::registerInterceptor(
-    std::shared_ptr<ApplicationDelegateCallbacks> interceptor) {
-    if (!interceptor) return 0;
+void ApplicationDelegateProxy::registerInterceptor(std::shared_ptr<ApplicationDelegateCallbacks> interceptor) {
+    if (!interceptor) return;
     std::lock_guard lock(mutex_);
     interceptors_.push_back(std::move(interceptor));
-    return ++lastToken_;
 }
 
 std::size_t ApplicationDelegateProxy::interceptorCount() const {

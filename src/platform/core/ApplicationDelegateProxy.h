@@ -13,7 +13,7 @@
 // Thread-safe: the registry is guarded by its own lock, which is never held
 // while a callback runs.
 
-#include <cstdint>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,8 +24,11 @@
 
 namespace platform {
 
-// What a delegate or an interceptor may be told. The defaults do nothing:
-// nothing is handled, and background events have nothing left to finish.
+// What a delegate or an interceptor may be told. The defaults handle
+// nothing, and finish a background session at once, as a delegate with no
+// work of its own for it does. An interceptor that hears of background
+// sessions overrides that: finishing the application's session is its
+// delegate's.
 class ApplicationDelegateCallbacks {
 public:
     virtual ~ApplicationDelegateCallbacks() = default;
@@ -49,8 +52,6 @@ public:
 
 class ApplicationDelegateProxy {
 public:
-    using Token = std::uint64_t;
-
     static ApplicationDelegateProxy& shared();
     // Test hook: not installed, no interceptors.
     static void resetSharedForTesting();
@@ -59,9 +60,8 @@ public:
     // changes nothing.
     void install();
     bool isInstalled() const;
-    // Adds the interceptor (held for the process); answers its token, or 0
-    // for no interceptor, which is not added.
-    Token registerInterceptor(std::shared_ptr<ApplicationDelegateCallbacks> interceptor);
+    // Adds the interceptor, held for the process (no interceptor adds none).
+    void registerInterceptor(std::shared_ptr<ApplicationDelegateCallbacks> interceptor);
     std::size_t interceptorCount() const;
 
     // The callback to the interceptors (when installed), then to `delegate`
@@ -80,7 +80,6 @@ private:
 
     mutable std::mutex mutex_;
     bool installed_ = false;                                                   // guarded by mutex_
-    Token lastToken_ = 0;                                                      // guarded by mutex_
     std::vector<std::shared_ptr<ApplicationDelegateCallbacks>> interceptors_;  // guarded by mutex_
 };
 

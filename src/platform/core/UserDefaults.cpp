@@ -161,7 +161,7 @@ bool UserDefaults::set(const std::string& key, PropertyValue value) {
         }
         return false;
     }
-    return mayWrite() && !replaceFileAtomically(filePath(), *bytes);
+    return writeLocked(*bytes);
 }
 
 bool UserDefaults::remove(const std::string& key) {
@@ -171,8 +171,14 @@ bool UserDefaults::remove(const std::string& key) {
 }
 
 bool UserDefaults::persistLocked() const {
-    auto bytes = encodeDomain(values_);
-    return bytes && mayWrite() && !replaceFileAtomically(filePath(), *bytes);
+    const auto bytes = encodeDomain(values_);
+    return bytes && writeLocked(*bytes);
+}
+
+bool UserDefaults::writeLocked(const PropertyData& bytes) const {
+    if (!mayWrite()) return false;
+    const std::error_code error = replaceFileAtomically(filePath(), bytes);
+    return !error;
 }
 
 }  // namespace platform

@@ -64,7 +64,10 @@ public:
     [[nodiscard]] bool remove(const std::string& key);
 
 private:
+    // Write the values (or their encoding, `bytes`) over the domain's file,
+    // with mutex_ held; false when the file was not written.
     [[nodiscard]] bool persistLocked() const;
+    [[nodiscard]] bool writeLocked(const PropertyData& bytes) const;
 
     void load();
     // False while an unreadable file that could not be moved aside is where

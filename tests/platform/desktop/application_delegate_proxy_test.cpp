@@ -1,6 +1,7 @@
 // What the system tells the application reaching its delegate through the
 // process's proxy: interceptors first once the proxy is installed, the
-// delegate alone before, and the system's completion handler called once.
+// delegate alone before, and the system's completion handler called once,
+// when a receiver finishes the session, never by the proxy itself.
 
 #include "platform/desktop/Application.h"
 
@@ -12,10 +13,12 @@
 namespace platform {
 namespace {
 
-// Records each callback under its name; answers `handles`.
+// Records each callback under its name; answers `handles`; keeps each
+// background session's completion in `finishers`.
 struct Receiver : ApplicationDelegate {
-    Receiver(std::string name, std::vector<std::string>& heard, bool handles)
-        : name(std::move(name)), heard(heard), handles(handles) {}
+    Receiver(std::string name, std::vector<std::string>& heard, std::vector<std::function<void()>>& finishers,
+             bool handles)
+        : name(std::move(name)), heard(heard), finishers(finishers), handles(handles) {}
     void applicationDidFinishLaunching(Application&) override {}
     bool applicationShouldTerminateAfterLastWindowClosed(Application&) override { return false; }
     bool applicationOpenURL(const std::string& url) override {
@@ -29,10 +32,11 @@ struct Receiver : ApplicationDelegate {
     void applicationHandleEventsForBackgroundURLSession(const std::string& identifier,
                                                         const std::function<void()>& completionHandler) override {
         heard.push_back(name + " " + identifier);
-        completionHandler();
+        finishers.push_back(completionHandler);
     }
     std::string name;
     std::vector<std::string>& heard;
+    std::vector<std::function<void()>>& finishers;
     bool handles;
 };
 
@@ -40,7 +44,7 @@ class ApplicationDelegateProxyTest : public ::testing::Test {
 protected:
     ApplicationDelegateProxyTest() {
         ApplicationDelegateProxy::resetSharedForTesting();
-        application.setDelegate(std::make_shared<Receiver>("delegate", heard, false));
+        application.setDelegate(std::make_shared<Receiver>("delegate", heard, finishers, false));
     }
     ~ApplicationDelegateProxyTest() override { ApplicationDelegateProxy::resetSharedForTesting(); }
 
@@ -56,14 +60,16 @@ protected:
     MenuBar menuBar{server};
     Application application{menuBar, nullptr};
     std::vector<std::string> heard;
+    std::vector<std::function<void()>> finishers;
     int completions = 0;
 };
 
 TEST_F(ApplicationDelegateProxyTest, InterceptorsSeeEachCallbackBeforeTheDelegateOnceInstalled) {
     auto& proxy = ApplicationDelegateProxy::shared();
-    EXPECT_NE(proxy.registerInterceptor(std::make_shared<Receiver>("first", heard, false)), 0u);
-    EXPECT_NE(proxy.registerInterceptor(std::make_shared<Receiver>("second", heard, true)), 0u);
-    EXPECT_EQ(proxy.registerInterceptor(nullptr), 0u);
+    proxy.registerInterceptor(std::make_shared<Receiver>("first", heard, finishers, false));
+    proxy.registerInterceptor(std::make_shared<Receiver>("second", heard, finishers, true));
+    proxy.registerInterceptor(nullptr);
+    EXPECT_EQ(proxy.interceptorCount(), 2u);
 
     EXPECT_EQ(deliverAll(), std::make_pair(false, false));
     EXPECT_EQ(heard, (std::vector<std::string>{"delegate app://x", "delegate editing (null)", "delegate session"}));
@@ -75,6 +81,8 @@ TEST_F(ApplicationDelegateProxyTest, InterceptorsSeeEachCallbackBeforeTheDelegat
                                                "first editing (null)", "second editing (null)",
                                                "delegate editing (null)", "first session", "second session",
                                                "delegate session"}));
+    EXPECT_EQ(completions, 0);
+    for (const auto& finish : finishers) finish();
     EXPECT_EQ(completions, 2);  // once per delivery, though three receivers finished each
 }
 
