@@ -91,6 +91,40 @@ TEST_F(NetworkDelivery, ABodyOverTheCapFailsOnlyARequestThatUsesIt) {
     EXPECT_FALSE(unused.error.has_value());
 }
 
+// Once a final answer's status and headers are in, the status stands for a
+// request that leaves the body unused, however the body then breaks; a
+// request that uses the body fails. An answer that never got that far fails both.
+TEST_F(NetworkDelivery, ABrokenBodyFailsOnlyARequestThatUsesIt) {
+    const struct {
+        const char* label;
+        RawServer::Reply reply;
+        bool headersArrived;
+    } cases[] = {
+        {"cut short", {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc"}, true},
+        {"gzip that does not inflate",
+         {"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 12\r\n\r\n" +
+          std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\xff", 12)},
+         true},
+        {"headers cut short", {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n"}, false},
+        {"only an interim answer", {"HTTP/1.1 100 Continue\r\n\r\n"}, false},
+        {"reset before the status line", {"", RawServer::Then::Reset}, false},
+    };
+    for (const auto& test : cases) {
+        for (const auto responseBody : {VULResponseBody::Used, VULResponseBody::Unused}) {
+            SCOPED_TRACE(std::string(test.label) + (responseBody == VULResponseBody::Used ? ", used" : ", unused"));
+            RawServer server({test.reply});
+            const CompletionRecord record = send("POST", server.url("/a"), responseBody);
+            const bool stands = test.headersArrived && responseBody == VULResponseBody::Unused;
+            ASSERT_EQ(record.response.has_value(), stands);
+            if (stands) {
+                EXPECT_EQ(record.response->statusCode, 200);
+            }
+            EXPECT_EQ(record.error.has_value(), !stands);
+            EXPECT_FALSE(record.data.has_value());
+        }
+    }
+}
+
 // A kept connection that dies under a request makes libcurl send it again.
 TEST_F(NetworkDelivery, APostGoesOutOncePerAttemptWhenTheServerResetsAfterReadingIt) {
     RawServer server({{"HTTP/1.1 204 No Content\r\n\r\n", RawServer::Then::KeepOpen}, {"", RawServer::Then::Reset}});
