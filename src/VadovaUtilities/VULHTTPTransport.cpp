@@ -11,8 +11,6 @@
 #include <system_error>
 #include <thread>
 
-#include "VadovaUtilities/VULServiceURL.h"
-
 namespace {
 
 constexpr int kPollMilliseconds = 1000;
@@ -151,12 +149,13 @@ std::optional<Redirect> redirectOf(const Transfer& transfer) {
 // Why the redirect is not followed, or nothing when it is. A POST changed
 // into a GET (what 301, 302 and 303 ask of it) would leave its body behind
 // and still be answered as if it had arrived.
-std::optional<VULError> refusalOf(const Transfer& transfer, const Redirect& redirect) {
+std::optional<VULError> refusalOf(const Transfer& transfer, const Redirect& redirect,
+                                  const VULHTTPTransport::RedirectRule& rule) {
     if (transfer.redirects >= kMaxRedirects) {
         return urlError(VULURLErrorHTTPTooManyRedirects, "more than " + std::to_string(kMaxRedirects) + " redirects");
     }
     // The target is not quoted: it may carry credentials.
-    if (!VULIsAcceptableRedirect(transfer.URL, redirect.target)) {
+    if (!rule(transfer.URL, redirect.target)) {
         return urlError(VULURLErrorRedirectRefused, "a redirect to a URL the service-URL rule refuses");
     }
     if (transfer.method == "POST" && redirect.status != 307 && redirect.status != 308) {
@@ -236,6 +235,9 @@ VULHTTPResponse responseOf(Transfer& transfer) {
 }  // namespace
 
 struct VULHTTPTransport::Impl {
+    explicit Impl(RedirectRule rule) : redirectRule(rule ? std::move(rule) : RedirectRule(VULIsAcceptableRedirect)) {}
+
+    const RedirectRule redirectRule;
     std::mutex mutex;
     std::vector<std::unique_ptr<Transfer>> incoming;
     bool stopping = false;
@@ -288,7 +290,7 @@ struct VULHTTPTransport::Impl {
             if (!isAnswered(*transfer, result)) {
                 outcome.error = errorForCurlResult(result, transfer->errorBuffer);
             } else if (const auto redirect = redirectOf(*transfer)) {
-                outcome.error = refusalOf(*transfer, *redirect);
+                outcome.error = refusalOf(*transfer, *redirect, redirectRule);
                 if (!outcome.error) {
                     follow(std::move(transfer), redirect->target);
                     continue;
@@ -353,7 +355,8 @@ struct VULHTTPTransport::Impl {
     }
 };
 
-VULHTTPTransport::VULHTTPTransport() : impl_(std::make_shared<Impl>()) {
+VULHTTPTransport::VULHTTPTransport(RedirectRule redirectRule)
+    : impl_(std::make_shared<Impl>(std::move(redirectRule))) {
     initialiseCurlOnce();
     impl_->multi = curl_multi_init();
 }

@@ -26,6 +26,7 @@
 
 #include "VadovaUtilities/VULError.h"
 #include "VadovaUtilities/VULHTTPResponse.h"
+#include "VadovaUtilities/VULServiceURL.h"
 
 struct VULHTTPRequest {
     std::string method;  // "GET" or "POST"
@@ -45,8 +46,13 @@ struct VULHTTPOutcome {
 class VULHTTPTransport {
 public:
     using Completion = std::function<void(VULHTTPOutcome)>;
+    // Whether a request at `fromURL`, the URL of the answer that redirects,
+    // may go on to `toURL`.
+    using RedirectRule = std::function<bool(const std::string& fromURL, const std::string& toURL)>;
 
-    VULHTTPTransport();
+    // The rule is VULIsAcceptableRedirect, unless a test needs to see what
+    // the transport asks it.
+    explicit VULHTTPTransport(RedirectRule redirectRule = VULIsAcceptableRedirect);
     ~VULHTTPTransport();
     VULHTTPTransport(const VULHTTPTransport&) = delete;
     VULHTTPTransport& operator=(const VULHTTPTransport&) = delete;

@@ -1,11 +1,16 @@
-// Where a request goes and how often: redirects held to the service-URL rule,
-// answers' bodies over the cap, and one copy of a POST per attempt.
+// Where a request goes and how often: redirects held to the service-URL rule
+// and to their bounds, answers' bodies over the cap or broken, and one copy
+// of a POST per attempt.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
 
 #include "CompletionRecorder.h"
 #include "LoopbackServer.h"
 #include "RawServer.h"
 #include "VadovaUtilities/VULGzip.h"
+#include "VadovaUtilities/VULHTTPTransport.h"
 #include "VadovaUtilities/VULNetwork.h"
 
 namespace {
@@ -151,6 +156,67 @@ TEST_F(NetworkDelivery, APostGoesOutOncePerAttemptWhenTheServerResetsAfterReadin
         ASSERT_TRUE(record.error.has_value());
         EXPECT_EQ(record.error->code, VULURLErrorNetworkConnectionLost);
         EXPECT_EQ(posts(), attempt);
+    }
+}
+
+// Chains of redirects through the transport itself, its rule watched: each
+// redirect is put to the rule from the URL of the answer that gave it, ten
+// are followed and no more, and the request's one time-out covers every leg.
+TEST(HTTPTransportRedirects, AChainEndsWhereItsBoundsSay) {
+    using namespace std::chrono_literals;
+    const struct {
+        const char* label;
+        int redirects;  // before an answer of 200
+        std::chrono::milliseconds legDelay;
+        double timeoutSeconds;
+        std::optional<long> error;  // none: the 200 arrives
+        std::optional<std::size_t> requests;  // none: as many as the time allows
+    } cases[] = {
+        {"ten followed", 10, 0ms, 10, std::nullopt, 11},
+        {"the eleventh refused", 11, 0ms, 10, VULURLErrorHTTPTooManyRedirects, 11},
+        // Each leg well inside the time-out, the three together past it.
+        {"slow legs share one time-out", 2, 200ms, 0.5, VULURLErrorTimedOut, std::nullopt},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.label);
+        std::vector<RawServer::Reply> replies;
+        for (int leg = 1; leg <= test.redirects; ++leg) {
+            replies.push_back({"HTTP/1.1 302 Found\r\nLocation: /" + std::to_string(leg) +
+                                   "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
+                               RawServer::Then::Close, test.legDelay});
+        }
+        replies.push_back({"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
+                           RawServer::Then::Close, test.legDelay});
+        RawServer server(replies);
+        std::vector<std::pair<std::string, std::string>> asked;
+        std::promise<VULHTTPOutcome> finished;
+        std::future<VULHTTPOutcome> outcomeArrives = finished.get_future();
+        {
+            VULHTTPTransport transport([&asked](const std::string& fromURL, const std::string& toURL) {
+                asked.emplace_back(fromURL, toURL);
+                return VULIsAcceptableRedirect(fromURL, toURL);
+            });
+            VULHTTPRequest request{"GET", server.url("/0"), {}, {}, test.timeoutSeconds};
+            ASSERT_TRUE(transport.start(request, [&finished](VULHTTPOutcome outcome) {
+                finished.set_value(std::move(outcome));
+            }));
+            ASSERT_EQ(outcomeArrives.wait_for(10s), std::future_status::ready);
+        }
+        const VULHTTPOutcome outcome = outcomeArrives.get();
+        ASSERT_EQ(outcome.error.has_value(), test.error.has_value());
+        if (test.error) {
+            EXPECT_EQ(outcome.error->code, *test.error);
+        } else {
+            EXPECT_EQ(outcome.response.value_or(VULHTTPResponse{}).statusCode, 200);
+        }
+        if (test.requests) {
+            EXPECT_EQ(server.requests().size(), *test.requests);
+            EXPECT_EQ(asked.size(), *test.requests - 1);
+        }
+        for (std::size_t leg = 0; leg < asked.size(); ++leg) {
+            EXPECT_EQ(asked[leg].first, server.url("/" + std::to_string(leg)));
+            EXPECT_EQ(asked[leg].second, server.url("/" + std::to_string(leg + 1)));
+        }
     }
 }
 
