@@ -26,7 +26,8 @@ struct VULHTTPResponse {
 };
 
 // Whether the caller reads the answer's body. An unused body is not kept:
-// reading stops at the size cap and the status alone decides.
+// reading stops at the size cap, and the status alone decides, even when
+// the body breaks off.
 enum class VULResponseBody { Used, Unused };
 
 inline constexpr const char* kVULURLErrorDomain = "NSURLErrorDomain";

@@ -5,12 +5,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
-
-#include "VadovaUtilities/VULServiceURL.h"
 
 namespace {
 
@@ -38,8 +37,9 @@ struct Transfer {
     std::chrono::steady_clock::time_point deadline;  // of the whole request, redirects included
     VULData requestBody;
     bool keepsBody = true;
+    long headedStatus = 0;     // of the answer whose header lines are arriving
+    bool headersEnded = false;  // of a final (not 1xx) answer: its status stands
     std::size_t bodyBytes = 0;  // of the current answer, kept or not
-    bool stoppedAtCap = false;
     VULData responseBody;
     std::vector<std::pair<std::string, std::string>> responseHeaders;
     char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -59,6 +59,13 @@ std::string trimmed(std::string text) {
     return text.substr(start);
 }
 
+// "HTTP/1.1 200 OK" -> 200; 0 when the line has no status.
+long statusOfLine(const std::string& line) {
+    const auto space = line.find(' ');
+    if (space == std::string::npos) return 0;
+    return std::strtol(line.c_str() + space + 1, nullptr, 10);
+}
+
 std::size_t onHeaderLine(char* buffer, std::size_t size, std::size_t count, void* context) {
     auto* transfer = static_cast<Transfer*>(context);
     const std::size_t length = size * count;
@@ -66,6 +73,11 @@ std::size_t onHeaderLine(char* buffer, std::size_t size, std::size_t count, void
     if (line.rfind("HTTP/", 0) == 0) {
         // A new status line: an interim or redirected response came before.
         transfer->responseHeaders.clear();
+        transfer->headedStatus = statusOfLine(line);
+        transfer->headersEnded = false;
+    } else if (trimmed(line).empty()) {
+        // An interim answer's headers end too; the final answer follows it.
+        transfer->headersEnded = transfer->headedStatus >= 200;
     } else if (const auto colon = line.find(':'); colon != std::string::npos) {
         transfer->responseHeaders.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
     }
@@ -75,10 +87,7 @@ std::size_t onHeaderLine(char* buffer, std::size_t size, std::size_t count, void
 std::size_t onBodyBytes(char* buffer, std::size_t size, std::size_t count, void* context) {
     auto* transfer = static_cast<Transfer*>(context);
     const std::size_t length = size * count;
-    if (transfer->bodyBytes + length > kMaxResponseBodyBytes) {
-        transfer->stoppedAtCap = true;
-        return 0;  // curl ends the transfer
-    }
+    if (transfer->bodyBytes + length > kMaxResponseBodyBytes) return 0;  // curl ends the transfer
     transfer->bodyBytes += length;
     if (transfer->keepsBody) transfer->responseBody.insert(transfer->responseBody.end(), buffer, buffer + length);
     return length;
@@ -111,10 +120,12 @@ VULError errorForCurlResult(CURLcode result, const char* detail) {
     }
 }
 
-// Whether the transfer ended with an answer the caller gets: complete, or
-// cut at the cap when its body is not used.
+// Whether the transfer ended with an answer the caller gets: complete, or,
+// when its body is not used, with its status and headers all in. Whatever
+// then happens to an unused body (it breaks off, does not inflate, passes
+// the cap) changes nothing the caller reads: the status has been said.
 bool isAnswered(const Transfer& transfer, CURLcode result) {
-    return result == CURLE_OK || (result == CURLE_WRITE_ERROR && transfer.stoppedAtCap && !transfer.keepsBody);
+    return result == CURLE_OK || (!transfer.keepsBody && transfer.headersEnded);
 }
 
 struct Redirect {
@@ -138,12 +149,13 @@ std::optional<Redirect> redirectOf(const Transfer& transfer) {
 // Why the redirect is not followed, or nothing when it is. A POST changed
 // into a GET (what 301, 302 and 303 ask of it) would leave its body behind
 // and still be answered as if it had arrived.
-std::optional<VULError> refusalOf(const Transfer& transfer, const Redirect& redirect) {
+std::optional<VULError> refusalOf(const Transfer& transfer, const Redirect& redirect,
+                                  const VULHTTPTransport::RedirectRule& rule) {
     if (transfer.redirects >= kMaxRedirects) {
         return urlError(VULURLErrorHTTPTooManyRedirects, "more than " + std::to_string(kMaxRedirects) + " redirects");
     }
     // The target is not quoted: it may carry credentials.
-    if (!VULIsAcceptableRedirect(transfer.URL, redirect.target)) {
+    if (!rule(transfer.URL, redirect.target)) {
         return urlError(VULURLErrorRedirectRefused, "a redirect to a URL the service-URL rule refuses");
     }
     if (transfer.method == "POST" && redirect.status != 307 && redirect.status != 308) {
@@ -184,6 +196,9 @@ VULHTTPResponse responseOf(Transfer& transfer) {
     transfer.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
     ok = ok && curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMilliseconds) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.errorBuffer) == CURLE_OK;
+    // A proxy's answer to CONNECT is not the server's: its status must not
+    // stand for one the server never gave.
+    ok = ok && curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeaderLine) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBodyBytes) == CURLE_OK;
@@ -220,6 +235,9 @@ VULHTTPResponse responseOf(Transfer& transfer) {
 }  // namespace
 
 struct VULHTTPTransport::Impl {
+    explicit Impl(RedirectRule rule) : redirectRule(rule ? std::move(rule) : RedirectRule(VULIsAcceptableRedirect)) {}
+
+    const RedirectRule redirectRule;
     std::mutex mutex;
     std::vector<std::unique_ptr<Transfer>> incoming;
     bool stopping = false;
@@ -272,7 +290,7 @@ struct VULHTTPTransport::Impl {
             if (!isAnswered(*transfer, result)) {
                 outcome.error = errorForCurlResult(result, transfer->errorBuffer);
             } else if (const auto redirect = redirectOf(*transfer)) {
-                outcome.error = refusalOf(*transfer, *redirect);
+                outcome.error = refusalOf(*transfer, *redirect, redirectRule);
                 if (!outcome.error) {
                     follow(std::move(transfer), redirect->target);
                     continue;
@@ -291,8 +309,9 @@ struct VULHTTPTransport::Impl {
         transfer->URL = target;
         transfer->responseHeaders.clear();
         transfer->responseBody.clear();
+        transfer->headedStatus = 0;
+        transfer->headersEnded = false;
         transfer->bodyBytes = 0;
-        transfer->stoppedAtCap = false;
         transfer->errorBuffer[0] = '\0';
         // The request's time-out covers all its legs.
         const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -336,7 +355,8 @@ struct VULHTTPTransport::Impl {
     }
 };
 
-VULHTTPTransport::VULHTTPTransport() : impl_(std::make_shared<Impl>()) {
+VULHTTPTransport::VULHTTPTransport(RedirectRule redirectRule)
+    : impl_(std::make_shared<Impl>(std::move(redirectRule))) {
     initialiseCurlOnce();
     impl_->multi = curl_multi_init();
 }

@@ -7,6 +7,9 @@
 //
 // - Size: a body the request uses ends the request with an error once it
 //   passes 4 MiB; reading an unused body stops there and the response stands.
+// - Unused bodies: once the status line and headers of a final answer are
+//   in, the response stands, even when its unused body then breaks off or
+//   cannot be inflated. A used body that breaks fails the request.
 // - Redirects: at most 10 are followed, each only to a URL that
 //   VULIsAcceptableRedirect allows, and a POST only where its body goes along
 //   (307, 308). Any other redirect ends the request with
@@ -23,6 +26,7 @@
 
 #include "VadovaUtilities/VULError.h"
 #include "VadovaUtilities/VULHTTPResponse.h"
+#include "VadovaUtilities/VULServiceURL.h"
 
 struct VULHTTPRequest {
     std::string method;  // "GET" or "POST"
@@ -42,8 +46,13 @@ struct VULHTTPOutcome {
 class VULHTTPTransport {
 public:
     using Completion = std::function<void(VULHTTPOutcome)>;
+    // Whether a request at `fromURL`, the URL of the answer that redirects,
+    // may go on to `toURL`.
+    using RedirectRule = std::function<bool(const std::string& fromURL, const std::string& toURL)>;
 
-    VULHTTPTransport();
+    // The rule is VULIsAcceptableRedirect, unless a test needs to see what
+    // the transport asks it.
+    explicit VULHTTPTransport(RedirectRule redirectRule = VULIsAcceptableRedirect);
     ~VULHTTPTransport();
     VULHTTPTransport(const VULHTTPTransport&) = delete;
     VULHTTPTransport& operator=(const VULHTTPTransport&) = delete;

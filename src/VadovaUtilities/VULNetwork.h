@@ -114,7 +114,8 @@ public:
 
     // `usingBackgroundSession` is accepted and ignored (foreground only). A
     // caller that leaves the answer's body unused says so: the completion then
-    // gets no body, and a body over the cap does not fail the request.
+    // gets no body, and a body over the cap, cut short or that does not
+    // inflate does not fail the request once its status and headers arrived.
     std::optional<std::string> postURL(const std::string& URL, const VULHTTPHeaders& headers, const VULData& payload,
                                        platform::QueueRef queue, bool usingBackgroundSession,
                                        VULNetworkCompletionHandler completionHandler,

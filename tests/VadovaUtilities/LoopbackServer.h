@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -70,6 +71,9 @@ public:
         std::lock_guard lock(mutex_);
         streamedBytes_ = bytes;
     }
+    // How much of such bodies went out: a client that stops reading and
+    // closes the connection makes the writing fail.
+    std::size_t streamedBytesWritten() const { return streamedBytesWritten_; }
 
     // Handlers wait until release() (or 10 s) before answering.
     void holdAnswers() {
@@ -103,9 +107,12 @@ private:
             return;
         }
         response.set_content_provider(streamedBytes_, "application/octet-stream",
-                                      [](std::size_t, std::size_t length, httplib::DataSink& sink) {
+                                      [this](std::size_t, std::size_t length, httplib::DataSink& sink) {
                                           static const std::string piece(64 * 1024, 'x');
-                                          return sink.write(piece.data(), std::min(length, piece.size()));
+                                          const std::size_t size = std::min(length, piece.size());
+                                          if (!sink.write(piece.data(), size)) return false;
+                                          streamedBytesWritten_ += size;
+                                          return true;
                                       });
     }
 
@@ -118,6 +125,7 @@ private:
     int status_ = 200;
     std::string body_;
     std::size_t streamedBytes_ = 0;
+    std::atomic<std::size_t> streamedBytesWritten_{0};
     std::map<std::string, std::string> headers_;
     std::vector<ReceivedRequest> received_;
 };

@@ -2,10 +2,11 @@
 // A server that misbehaves at the byte level, listening on 127.0.0.1 (or on
 // every address of this machine) at a port the system picks. It reads each
 // request whole, keeps it, and takes the next of its replies (the last one
-// repeats): writes the bytes as given (a cut-off or malformed answer, or
-// nothing), then closes the connection, resets it, or keeps it for the next
-// request. Made with `accepting` false it listens without ever accepting, so
-// a request waits until the client's time-out. Each connection has a thread.
+// repeats): after the reply's delay (a slow server), writes the bytes as
+// given (a cut-off or malformed answer, or nothing), then closes the
+// connection, resets it, or keeps it for the next request. Made with
+// `accepting` false it listens without ever accepting, so a request waits
+// until the client's time-out. Each connection has a thread.
 // Also: an address of this machine that is not loopback, to redirect to.
 
 #include <arpa/inet.h>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <string>
@@ -28,6 +30,7 @@ public:
     struct Reply {
         std::string bytes;
         Then then = Then::Close;
+        std::chrono::milliseconds delay{0};
     };
 
     explicit RawServer(std::string reply, bool accepting = true)
@@ -95,6 +98,7 @@ private:
                 reply = replies_.at(std::min(requests_.size(), replies_.size() - 1));
                 requests_.push_back(std::move(request));
             }
+            std::this_thread::sleep_for(reply.delay);
             (void)::send(connection, reply.bytes.data(), reply.bytes.size(), MSG_NOSIGNAL);
             then = reply.then;
         }

@@ -51,20 +51,22 @@ protected:
     void advanceTo(double time, std::size_t posts) {
         dispatcher.advance(time - now());
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
-        while ((uploadServer.received().size() < posts || engine->isNetworkRequestPending()) &&
+        while ((postsReceived() < posts || engine->isNetworkRequestPending()) &&
                std::chrono::steady_clock::now() < deadline) {
             dispatcher.drain();
             std::this_thread::yield();
         }
         dispatcher.drain();
-        ASSERT_EQ(uploadServer.received().size(), posts);
+        ASSERT_EQ(postsReceived(), posts);
         ASSERT_FALSE(engine->isNetworkRequestPending());
     }
+    std::size_t postsReceived() const { return raw ? raw->requests().size() : uploadServer.received().size(); }
     std::vector<std::int32_t> retryCounts() { return queuedRetryCounts(*engine->database()); }
     std::optional<double> timer() { return engine->alarm()->scheduledTimestamp(); }
 
     LoopbackServer configServer;
     LoopbackServer uploadServer;
+    std::unique_ptr<RawServer> raw;  // the upload's server instead, when set
 };
 
 class UploadEndToEndSuccess : public UploadEndToEnd, public ::testing::WithParamInterface<int> {};
@@ -147,18 +149,6 @@ TEST_F(UploadEndToEnd, AutomaticEventsTravelWithTheLoggedOnes) {
 INSTANTIATE_TEST_SUITE_P(OkAndNoContent, UploadEndToEndSuccess, ::testing::Values(200, 204),
                          [](const auto& info) { return std::to_string(info.param); });
 
-// The answer's body is not the upload's: a success with a body far over the
-// cap deletes the batch, and it is never sent again.
-TEST_F(UploadEndToEnd, ASuccessWithAHugeBodyDeletesTheBatchOnce) {
-    uploadServer.answerWithBodyOfSize(200, 50u << 20);
-    startAgainst(uploadServer.url(""));
-    advanceTo(kFirstUpload, 1);
-    EXPECT_TRUE(retryCounts().empty());
-    EXPECT_EQ(persisted->lastSuccessfulUploadTimestamp(), kFirstUpload);
-    EXPECT_EQ(timer(), std::nullopt);
-    advanceTo(kFirstUpload + kBackoffPeriod, 1);
-}
-
 // Delivery is at least once: a batch whose answer was lost goes again, with
 // the fields that let the server drop the copy (checked by protoc's names).
 TEST_F(UploadEndToEnd, ABatchSentAgainCarriesTheSameInstanceIDAndSequenceIndex) {
@@ -184,42 +174,58 @@ TEST_F(UploadEndToEnd, ABatchSentAgainCarriesTheSameInstanceIDAndSequenceIndex) 
     EXPECT_EQ(copies[0], copies[1]);
 }
 
-enum class Fault { TimesOut, ClosedMidResponse, GarbageGzipBody, RefusedRedirect, ServerDown };
-
-class UploadWireFault : public UploadEndToEnd, public ::testing::WithParamInterface<Fault> {};
+enum class Fault {
+    TimesOut,
+    ClosedMidResponse,
+    GarbageGzipBody,
+    HugeBody,
+    ResetBeforeStatusLine,
+    RefusedRedirect,
+    ServerDown
+};
 
 std::string faultName(const ::testing::TestParamInfo<Fault>& info) {
-    static const char* const names[] = {"TimesOut", "ClosedMidResponse", "GarbageGzipBody", "RefusedRedirect",
-                                        "ServerDown"};
+    static const char* const names[] = {"TimesOut",  "ClosedMidResponse",     "GarbageGzipBody", "HugeBody",
+                                        "ResetBeforeStatusLine", "RefusedRedirect", "ServerDown"};
     return names[static_cast<int>(info.param)];
 }
 
+class UploadFault : public UploadEndToEnd, public ::testing::WithParamInterface<Fault> {
+protected:
+    // Sets the upload's server up to show `fault`; answers the base URL to upload to.
+    std::string serve(Fault fault) {
+        switch (fault) {
+        case Fault::TimesOut: raw = std::make_unique<RawServer>("", false); break;
+        case Fault::ClosedMidResponse:
+            raw = std::make_unique<RawServer>("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc");
+            break;
+        case Fault::GarbageGzipBody:  // a gzip header, then a block of the reserved type
+            raw = std::make_unique<RawServer>(
+                "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 12\r\n\r\n" +
+                std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\xff", 12));
+            break;
+        case Fault::HugeBody: uploadServer.answerWithBodyOfSize(200, 50u << 20); break;
+        case Fault::ResetBeforeStatusLine:
+            raw = std::make_unique<RawServer>(std::vector<RawServer::Reply>{{"", RawServer::Then::Reset}});
+            break;
+        case Fault::RefusedRedirect:
+            uploadServer.answer(307, "", {{"Location", "http://" + nonLoopbackAddress() + ":" +
+                                                           std::to_string(elsewhere.port()) + "/elsewhere"}});
+            break;
+        case Fault::ServerDown: return "http://127.0.0.1:" + std::to_string(closedLoopbackPort());
+        }
+        return raw ? raw->url("") : uploadServer.url("");
+    }
+
+    // Where a refused redirect points: this machine, but not its loopback.
+    RawServer elsewhere{std::vector<RawServer::Reply>{{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}}, INADDR_ANY};
+};
+
+class UploadWireFault : public UploadFault {};
+
 // Every fault leaves the batch queued, counted once, with the retry planned.
 TEST_P(UploadWireFault, LosesNothing) {
-    // Where a refused redirect points: this machine, but not its loopback.
-    RawServer elsewhere({{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}}, INADDR_ANY);
-    std::unique_ptr<RawServer> raw;
-    std::string base = uploadServer.url("");
-    switch (GetParam()) {
-    case Fault::TimesOut:
-        raw = std::make_unique<RawServer>("", false);
-        break;
-    case Fault::ClosedMidResponse:
-        raw = std::make_unique<RawServer>("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc");
-        break;
-    case Fault::GarbageGzipBody:  // a gzip header, then a block of the reserved type
-        raw = std::make_unique<RawServer>(
-            "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 12\r\n\r\n" +
-            std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\xff", 12));
-        break;
-    case Fault::RefusedRedirect:
-        uploadServer.answer(307, "", {{"Location", "http://" + nonLoopbackAddress() + ":" +
-                                                       std::to_string(elsewhere.port()) + "/elsewhere"}});
-        break;
-    case Fault::ServerDown: base = "http://127.0.0.1:" + std::to_string(closedLoopbackPort()); break;
-    }
-    if (raw) base = raw->url("");
-    startAgainst(base);
+    startAgainst(serve(GetParam()));
     if (GetParam() == Fault::TimesOut) {
         // The shortest time-out the configuration allows, so the test waits 30 s, not 60 s.
         configServer.answer(200, encoded(*makeConfig(kAppID, {{"measurement.network.network_timeout", "30000"}})));
@@ -242,8 +248,27 @@ TEST_P(UploadWireFault, LosesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, UploadWireFault,
-                         ::testing::Values(Fault::TimesOut, Fault::ClosedMidResponse, Fault::GarbageGzipBody,
-                                           Fault::RefusedRedirect, Fault::ServerDown),
+                         ::testing::Values(Fault::TimesOut, Fault::ResetBeforeStatusLine, Fault::RefusedRedirect,
+                                           Fault::ServerDown),
+                         faultName);
+
+class UploadBrokenAnswer : public UploadFault {};
+
+// The answer's body is not the upload's: once a success's status and headers
+// are in, the batch has arrived, whatever the body then does (breaks off,
+// does not inflate, runs far past the cap). Its rows are deleted, once, and
+// it is never sent again.
+TEST_P(UploadBrokenAnswer, DeletesTheBatchOnce) {
+    startAgainst(serve(GetParam()));
+    advanceTo(kFirstUpload, 1);
+    EXPECT_TRUE(retryCounts().empty());
+    EXPECT_EQ(persisted->lastSuccessfulUploadTimestamp(), kFirstUpload);
+    EXPECT_EQ(timer(), std::nullopt);
+    advanceTo(kFirstUpload + kBackoffPeriod, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(SuccessWithABrokenBody, UploadBrokenAnswer,
+                         ::testing::Values(Fault::ClosedMidResponse, Fault::GarbageGzipBody, Fault::HugeBody),
                          faultName);
 
 }  // namespace
