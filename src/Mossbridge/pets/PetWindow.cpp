@@ -152,8 +152,15 @@ void PetWindow::update(Contents contents) {
     if (!unchanged) view.refreshAppearance();
 
     if (status_.newNotification) {
-        view.showBubbleMessage();
-        speechWindow_->showNotificationSpeech(*status_.newNotification, frame());
+        // The coordinator syncs its cached statuses again before the next
+        // refresh replaces them, so one notification can arrive here more
+        // than once: only its first arrival is read out.
+        const AnnouncedNotification arrived{assignment_.bundleIdentifier, status_.newNotification->recordID};
+        if (announcedNotification_ != arrived) {
+            announcedNotification_ = arrived;
+            view.showBubbleMessage();
+            speechWindow_->showNotificationSpeech(*status_.newNotification, frame());
+        }
         return;
     }
     const auto& activity = status_.activityText;

@@ -175,6 +175,14 @@ private:
     std::shared_ptr<WindowPreviewPanel> previewWindow_;
     AppAssignment assignment_;
     AppStatus status_;
+    // The last notification read out, by app and record, so that a status
+    // synced again does not read it out a second time.
+    struct AnnouncedNotification {
+        std::string bundleIdentifier;
+        std::int64_t recordID = 0;
+        bool operator==(const AnnouncedNotification&) const = default;
+    };
+    std::optional<AnnouncedNotification> announcedNotification_;
 
     bool isPetHovering_ = false;
     bool isSpeechHovering_ = false;

@@ -184,6 +184,22 @@ TEST_F(PetWindowTest, ActivityTextSpeaksOnceAndANotificationWins) {
     EXPECT_EQ(pet.speechWindow().mode().kind(), Case::notificationSpeech);
 }
 
+TEST_F(PetWindowTest, ANotificationSyncedAgainIsReadOutOnce) {
+    PetWindow& pet = showPet();
+    AppStatus arrived;
+    arrived.newNotification = AppNotificationItem{3, "Chat", {}, "Lunch?", 0};
+    sync({{"com.example.a", arrived}});
+    const double shownFor = SpeechBubbleWindow::notificationSpeechDuration;
+    dispatcher.advance(shownFor - 1);
+    sync({{"com.example.a", arrived}});  // the cached status, before the next refresh
+    dispatcher.advance(1.1);
+    EXPECT_EQ(pet.speechWindow().mode().kind(), Case::hidden);
+
+    arrived.newNotification->recordID = 4;
+    sync({{"com.example.a", arrived}});
+    EXPECT_EQ(pet.speechWindow().mode().kind(), Case::notificationSpeech);
+}
+
 TEST_F(PetWindowTest, ClearingNoNotificationsStillHidesAPlayerBubble) {
     AppStatus paused;
     paused.mediaPlayback = MediaPlaybackInfo{"com.example.a", "A", MediaPlaybackState::paused, "Song", {}, {}};
