@@ -6,6 +6,7 @@
 
 #include "platform/desktop/ScenarioSections.h"
 #include "platform/drawing/CairoCanvas.h"
+#include "platform/drawing/MenuBar.h"
 
 namespace platform::scenario {
 
@@ -41,6 +42,14 @@ Rect readArea(const Json& value, const std::string& path) {
     return rect;
 }
 
+// What a desktop reports when the scenario does not say: the main screen
+// loses the menu bar drawn along its top, so that windows kept inside the
+// visible frame keep their title bars clear of it.
+Rect defaultVisibleFrame(const Rect& frame, bool isMain) {
+    if (!isMain || frame.size.height <= MenuBar::defaultHeight) return frame;
+    return Rect(frame.origin.x, frame.origin.y, frame.size.width, frame.size.height - MenuBar::defaultHeight);
+}
+
 }  // namespace
 
 void readScreens(const Json& section, const std::string& path, Scenario& scenario, const ReadContext&) {
@@ -55,7 +64,7 @@ void readScreens(const Json& section, const std::string& path, Scenario& scenari
         screen.frame = readArea(entry.at("frame"), childPath(at, "frame"));
         screen.visibleFrame = entry.contains("visibleFrame")
                                   ? readArea(entry.at("visibleFrame"), childPath(at, "visibleFrame"))
-                                  : screen.frame;
+                                  : defaultVisibleFrame(screen.frame, i == 0);
         if (entry.contains("backingScaleFactor")) {
             const std::string scalePath = childPath(at, "backingScaleFactor");
             screen.backingScaleFactor = readNumber(entry.at("backingScaleFactor"), scalePath);

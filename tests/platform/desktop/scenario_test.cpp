@@ -62,6 +62,28 @@ TEST(ScenarioTest, EverySectionIsRead) {
     EXPECT_FALSE(windows[2].windowServerName);
 }
 
+// Without a visibleFrame, the main screen loses the menu bar along its top,
+// as a desktop reports it; other screens keep their whole frame.
+TEST(ScenarioTest, ScreensVisibleFramesDefaultAsADesktopReportsThem) {
+    struct Row {
+        const char* screens;
+        std::size_t index;
+        Rect visibleFrame;
+    };
+    const Row rows[] = {
+        {R"([{"frame": {"x": 0, "y": 0, "width": 800, "height": 600}}])", 0, {0, 0, 800, 576}},
+        {R"([{"frame": {"x": 0, "y": 0, "width": 800, "height": 600},
+              "visibleFrame": {"x": 0, "y": 0, "width": 800, "height": 600}}])", 0, {0, 0, 800, 600}},
+        {R"([{"frame": {"x": 0, "y": 0, "width": 800, "height": 600}},
+             {"frame": {"x": 800, "y": 0, "width": 640, "height": 480}}])", 1, {800, 0, 640, 480}},
+    };
+    for (const Row& row : rows) {
+        const ScenarioLoad load = parseScenario(std::string("{\"screens\": ") + row.screens + "}", "/");
+        ASSERT_TRUE(load.scenario) << load.error;
+        EXPECT_EQ(load.scenario->screens.at(row.index).visibleFrame, row.visibleFrame) << row.screens;
+    }
+}
+
 TEST(ScenarioTest, TheDesktopKeepsWorkspaceAccessibilityAndWindowListConsistent) {
     const InMemoryDesktop desktop = InMemoryDesktop::fromScenario(*parseScenario(kScenario, "/").scenario);
     EXPECT_EQ(desktop.workspace->runningApplications().size(), 2u);
