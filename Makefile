@@ -49,8 +49,10 @@ test: build
 
 # The application on the in-memory desktop of the shipped scenario; pictures
 # of the screen go to $(BUILD)/screens/ (ARGS may override any option, e.g.
-# ARGS="--seconds 10").
-run: build
+# ARGS="--seconds 10"). It builds only the program and its resources (the
+# target depends on both); the tests are left to `make test`.
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target mossbridge
 	$(BUILD)/bin/mossbridge --snapshots $(BUILD)/screens $(ARGS)
 
 clean:
