@@ -76,6 +76,13 @@ TEST_F(Coordinator, SettingsIsBroughtForwardWhileOpenAndBuiltAnewAfterClosing) {
     EXPECT_EQ(coordinator->settingsWindow(), second);
 }
 
+TEST_F(Coordinator, AStoredPetOnTheSecondScreenStaysPut) {
+    server.setScreens({server.screens().front(), platform::Screen{{1440, 0, 1920, 1080}, {1440, 0, 1920, 1080}, 1}});
+    const platform::Rect onSecond{2000, 300, 92, 104};
+    EXPECT_EQ(capturedErrors([&] { make({assignment("com.example.editor", AppCategory::work, onSecond)}); }), "");
+    EXPECT_EQ(coordinator->store()->assignments.at(0).frame.rect(), onSecond);
+}
+
 TEST_F(Coordinator, RefreshAppsReloadsTheSettingsListOnlyWhileItIsOpen) {
     make().start();
     dispatcher.drain();

@@ -146,6 +146,12 @@ TEST_F(AssignmentStoreTest, AStoredPetOnNoScreenMovesOntoTheMainScreenAtItsSizeA
     screenVisibleFrames.clear();
     EXPECT_EQ(captured([&] { store = makeStore(); }), "");
     EXPECT_EQ(store->assignments[0].frame, CodableRect(5000, 5000, 92, 104));
+
+    // Moved pets alone are reason enough to keep the original aside.
+    screenVisibleFrames = {{0, 25, 1440, 850}};
+    captured([&] { store = makeStore(); });
+    captured([&] { store->saveAssignments(); });
+    EXPECT_EQ(storedText("Mossbridge.assignments.v1.unreadable"), stored + "]");
 }
 
 TEST_F(AssignmentStoreTest, AStoredPetSizeNoPetCanHaveIsNamedAndKeptWhilePetsTakeTheDefault) {

@@ -148,6 +148,25 @@ TEST_F(Desktop, FrameChangesResizeTheContentAndNotify) {
     EXPECT_TRUE(view->needsDisplay());
 }
 
+// The screen's visible top is 90, below the menu bar; its frame's top is 100.
+TEST_F(Desktop, APanelThatKeepsItsTopOnScreenStaysBelowTheVisibleTop) {
+    const struct {
+        Rect asked;
+        Rect kept;
+    } rows[] = {
+        {{10, 20, 40, 75}, {10, 15, 40, 75}},   // top between the visible top and the screen's top
+        {{10, 70, 40, 50}, {10, 40, 40, 50}},   // top above the screen
+        {{10, 10, 40, 80}, {10, 10, 40, 80}},   // top exactly at the visible top
+        {{10, -60, 40, 80}, {10, -60, 40, 80}},  // the bottom may run off
+    };
+    auto panel = makePanel({0, 0, 10, 10}, {1, 0, 0, 1});
+    panel->setKeepsTopOnScreen(true);
+    for (const auto& row : rows) {
+        panel->setFrame(row.asked, true);
+        EXPECT_EQ(panel->frame(), row.kept) << row.asked.maxY();
+    }
+}
+
 TEST_F(Desktop, ServerForgetsPanelsThatAreGone) {
     auto kept = makePanel({0, 0, 10, 10}, {1, 0, 0, 1});
     { auto dropped = makePanel({0, 0, 10, 10}, {1, 0, 0, 1}); }
