@@ -130,19 +130,42 @@ bool isAnswered(const Transfer& transfer, CURLcode result) {
 
 struct Redirect {
     long status = 0;
-    std::string target;  // absolute, as curl resolved the Location field
+    std::string target;  // absolute, unless the Location field does not parse
 };
 
+// `location` read against `base` as curl reads a Location field. One that
+// does not parse is kept as given, for the redirect rule to refuse.
+std::string resolved(const std::string& base, const std::string& location) {
+    const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
+    char* text = nullptr;
+    if (url == nullptr || curl_url_set(url.get(), CURLUPART_URL, base.c_str(), 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK ||
+        curl_url_get(url.get(), CURLUPART_URL, &text, 0) != CURLUE_OK) {
+        return location;
+    }
+    std::string target(text);
+    curl_free(text);
+    return target;
+}
+
+// The target is read from the answer's own headers, not from curl: curl
+// names it only after a whole transfer, and a redirect whose unused body
+// broke off has still been said.
 std::optional<Redirect> redirectOf(const Transfer& transfer) {
     Redirect redirect;
-    char* target = nullptr;
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &redirect.status);
     const long status = redirect.status;
     if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return std::nullopt;
-    if (curl_easy_getinfo(transfer.easy, CURLINFO_REDIRECT_URL, &target) != CURLE_OK || target == nullptr) {
-        return std::nullopt;
-    }
-    redirect.target = target;
+    const std::string name = "Location";
+    const VULCaseInsensitiveLess less;
+    const auto location =
+        std::find_if(transfer.responseHeaders.begin(), transfer.responseHeaders.end(),
+                     [&](const auto& field) { return !less(field.first, name) && !less(name, field.first); });
+    if (location == transfer.responseHeaders.end() || location->second.empty()) return std::nullopt;
+    char* effectiveURL = nullptr;
+    const bool known = curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effectiveURL) == CURLE_OK &&
+                       effectiveURL != nullptr;
+    redirect.target = resolved(known ? effectiveURL : transfer.URL, location->second);
     return redirect;
 }
 

@@ -9,7 +9,8 @@
 //   passes 4 MiB; reading an unused body stops there and the response stands.
 // - Unused bodies: once the status line and headers of a final answer are
 //   in, the response stands, even when its unused body then breaks off or
-//   cannot be inflated. A used body that breaks fails the request.
+//   cannot be inflated; such an answer that redirects is followed or refused
+//   as a whole one is. A used body that breaks fails the request.
 // - Redirects: at most 10 are followed, each only to a URL that
 //   VULIsAcceptableRedirect allows, and a POST only where its body goes along
 //   (307, 308). Any other redirect ends the request with

@@ -108,35 +108,52 @@ TEST_F(NetworkDelivery, ABodyOverTheCapFailsOnlyARequestThatUsesIt) {
 }
 
 // Once a final answer's status and headers are in, the status stands for a
-// request that leaves the body unused, however the body then breaks; a
+// request that leaves the body unused, however the body then breaks, and a
+// redirect among such answers is followed or refused as a whole one is; a
 // request that uses the body fails. An answer that never got that far fails both.
 TEST_F(NetworkDelivery, ABrokenBodyFailsOnlyARequestThatUsesIt) {
+    const RawServer::Reply ok{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"};
     const struct {
         const char* label;
-        RawServer::Reply reply;
+        std::vector<RawServer::Reply> replies;
         bool headersArrived;
+        const char* redirectsTo = nullptr;  // where a followed redirect leads
+        bool refused = false;               // a redirect that a POST may not follow
     } cases[] = {
-        {"cut short", {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc"}, true},
+        {"cut short", {{"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc"}}, true},
         {"gzip that does not inflate",
-         {"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 12\r\n\r\n" +
-          std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\xff", 12)},
+         {{"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 12\r\n\r\n" +
+           std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\xff", 12)}},
          true},
-        {"headers cut short", {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n"}, false},
-        {"only an interim answer", {"HTTP/1.1 100 Continue\r\n\r\n"}, false},
-        {"reset before the status line", {"", RawServer::Then::Reset}, false},
+        {"headers cut short", {{"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n"}}, false},
+        {"only an interim answer", {{"HTTP/1.1 100 Continue\r\n\r\n"}}, false},
+        {"reset before the status line", {{"", RawServer::Then::Reset}}, false},
+        {"307 cut short", {{"HTTP/1.1 307 Temporary Redirect\r\nLocation: /b\r\nContent-Length: 10\r\n\r\nab"}, ok},
+         true, "/b"},
+        {"302 cut short", {{"HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 10\r\n\r\nab"}, ok},
+         true, nullptr, true},
     };
     for (const auto& test : cases) {
         for (const auto responseBody : {VULResponseBody::Used, VULResponseBody::Unused}) {
             SCOPED_TRACE(std::string(test.label) + (responseBody == VULResponseBody::Used ? ", used" : ", unused"));
-            RawServer server({test.reply});
+            RawServer server(test.replies);
             const CompletionRecord record = send("POST", server.url("/a"), responseBody);
-            const bool stands = test.headersArrived && responseBody == VULResponseBody::Unused;
+            const bool decided = test.headersArrived && responseBody == VULResponseBody::Unused;
+            const bool stands = decided && !test.refused;
+            const bool followed = stands && test.redirectsTo != nullptr;
             ASSERT_EQ(record.response.has_value(), stands);
             if (stands) {
                 EXPECT_EQ(record.response->statusCode, 200);
             }
             EXPECT_EQ(record.error.has_value(), !stands);
+            if (decided && test.refused) {
+                EXPECT_EQ(record.error.value_or(VULError{}).code, VULURLErrorRedirectRefused);
+            }
             EXPECT_FALSE(record.data.has_value());
+            const std::vector<std::string> requests = server.requests();
+            ASSERT_EQ(requests.size(), followed ? 2u : 1u);
+            EXPECT_TRUE(requests.back().starts_with(std::string("POST ") + (followed ? test.redirectsTo : "/a") + " "));
+            EXPECT_TRUE(requests.back().ends_with(sentBody()));
         }
     }
 }
