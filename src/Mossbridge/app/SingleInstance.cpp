@@ -1,9 +1,15 @@
 #include "Mossbridge/app/SingleInstance.h"
 
+#include <sys/types.h>
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <optional>
+#include <random>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "Mossbridge/model/DiagnosticLine.h"
@@ -14,6 +20,16 @@ namespace Mossbridge {
 namespace {
 
 namespace fs = std::filesystem;
+using Outcome = platform::InstanceLockAttempt::Outcome;
+
+// A lock held without its holder's ID is held by a launch between taking its
+// locks and writing its ID, or by one looking at it, for microseconds. The
+// claim then starts again, holding nothing meanwhile, after a pause drawn at
+// random so that two launches that met do not meet again; a holder still
+// without an ID after this long is named as such.
+constexpr auto kHolderWait = std::chrono::milliseconds(250);
+constexpr int kShortestPauseMicroseconds = 100;
+constexpr int kLongestPauseMicroseconds = 1000;
 
 // The lock files in the order they are taken, one per folder. The order is
 // the same for every launch: two launches that share folders never each hold
@@ -34,17 +50,23 @@ std::vector<fs::path> lockFiles() {
     return files;
 }
 
-void sayRunning(const fs::path& file, const platform::InstanceLockAttempt& attempt) {
-    const std::string holder =
-        attempt.holder ? "as process " + std::to_string(*attempt.holder) : "(its process ID is not known yet)";
-    printErrorLine("already running " + holder + " on these user folders (" + file.string() +
-                   " is locked); this launch ends and changes nothing");
-}
+// A lock another process holds, and its holder's ID when known.
+struct HeldLock {
+    fs::path file;
+    std::optional<pid_t> holder;
+};
 
-}  // namespace
+// One try at every lock: either one found held, with nothing of this try
+// held any more, or every lock that could be taken, with why the others could
+// not.
+struct Claim {
+    std::optional<HeldLock> held;
+    std::vector<platform::InstanceLock> taken;
+    std::vector<std::string> failures;
+};
 
-bool claimUserFolders() {
-    const std::vector<fs::path> files = lockFiles();
+Claim claimOnce(const std::vector<fs::path>& files) {
+    Claim claim;
     // A launch that ends leaves even its own folders as they were: the lock
     // files that exist are looked at first, each given up at once, so a lock
     // held in a shared folder is found before a missing file is created in a
@@ -53,29 +75,58 @@ bool claimUserFolders() {
         std::error_code error;
         if (!fs::exists(file, error)) continue;
         const platform::InstanceLockAttempt probe = platform::lockInstance(file);
-        if (probe.outcome == platform::InstanceLockAttempt::Outcome::HeldElsewhere) {
-            sayRunning(file, probe);
-            return false;
+        if (probe.outcome == Outcome::HeldElsewhere) {
+            claim.held = HeldLock{file, probe.holder};
+            return claim;
         }
     }
-    std::vector<platform::InstanceLock> taken;
     for (const fs::path& file : files) {
         platform::InstanceLockAttempt attempt = platform::lockInstance(file);
         switch (attempt.outcome) {
-        case platform::InstanceLockAttempt::Outcome::Acquired:
-            taken.push_back(std::move(*attempt.lock));
+        case Outcome::Acquired:
+            claim.taken.push_back(std::move(*attempt.lock));
             break;
-        case platform::InstanceLockAttempt::Outcome::HeldElsewhere:
-            sayRunning(file, attempt);
-            return false;  // the locks taken so far go with `taken`, their files unwritten
-        case platform::InstanceLockAttempt::Outcome::Failed:
-            printErrorLine(attempt.error +
-                           "; running without the guard against a second instance on these user folders");
+        case Outcome::HeldElsewhere:
+            claim.taken.clear();  // given up unwritten
+            claim.held = HeldLock{file, attempt.holder};
+            return claim;
+        case Outcome::Failed:
+            claim.failures.push_back(std::move(attempt.error));
             break;
         }
     }
-    for (platform::InstanceLock& lock : taken) std::move(lock).keepForLife();
-    return true;
+    return claim;
+}
+
+void sayRunning(const HeldLock& held) {
+    const std::string holder =
+        held.holder ? "as process " + std::to_string(*held.holder) : "(its process ID is not known yet)";
+    printErrorLine("already running " + holder + " on these user folders (" + held.file.string() +
+                   " is locked); this launch ends and changes nothing");
+}
+
+}  // namespace
+
+bool claimUserFolders() {
+    const std::vector<fs::path> files = lockFiles();
+    const auto deadline = std::chrono::steady_clock::now() + kHolderWait;
+    std::minstd_rand random(std::random_device{}());
+    std::uniform_int_distribution<int> pause(kShortestPauseMicroseconds, kLongestPauseMicroseconds);
+    for (;;) {
+        Claim claim = claimOnce(files);
+        if (!claim.held) {
+            for (const std::string& failure : claim.failures) {
+                printErrorLine(failure + "; running without the guard against a second instance on these user folders");
+            }
+            for (platform::InstanceLock& lock : claim.taken) std::move(lock).keepForLife();
+            return true;
+        }
+        if (claim.held->holder || std::chrono::steady_clock::now() >= deadline) {
+            sayRunning(*claim.held);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
+    }
 }
 
 }  // namespace Mossbridge

@@ -6,20 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <system_error>
-#include <thread>
 
 namespace platform {
 namespace {
-
-// The holder writes its ID once it has taken all its locks, microseconds
-// after this one; a process that finds the lock taken in between reads an
-// empty file, or the ID of a holder that was killed, and looks again for this
-// long.
-constexpr auto kHolderWait = std::chrono::milliseconds(250);
-constexpr auto kHolderRetry = std::chrono::milliseconds(5);
 
 std::string systemError(const std::string& what, int error) { return what + ": " + std::strerror(error); }
 
@@ -48,15 +39,6 @@ std::optional<pid_t> readHolder(int fd) {
         pid = pid * 10 + (text[i] - '0');
     }
     return std::nullopt;
-}
-
-std::optional<pid_t> awaitHolder(int fd) {
-    const auto deadline = std::chrono::steady_clock::now() + kHolderWait;
-    for (;;) {
-        if (const auto pid = readHolder(fd)) return pid;
-        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(kHolderRetry);
-    }
 }
 
 }  // namespace
@@ -95,7 +77,7 @@ InstanceLockAttempt lockInstance(const std::filesystem::path& file) {
     const int error = errno;
     if (error == EWOULDBLOCK) {
         attempt.outcome = InstanceLockAttempt::Outcome::HeldElsewhere;
-        attempt.holder = awaitHolder(fd);
+        attempt.holder = readHolder(fd);
     } else {
         attempt.error = systemError("cannot lock " + file.string(), error);
     }

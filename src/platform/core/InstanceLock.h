@@ -8,7 +8,11 @@
 //
 // A process that needs several locks takes them all before keeping any: the
 // ID is written only on keeping, so a process that finds a later lock taken
-// gives up the earlier ones with their files as they were. A kept lock's
+// gives up the earlier ones with their files as they were. A lock found held
+// without an ID is as a rule held for a moment (by a process between its
+// taking and its keeping, or by one that takes it only to look and gives it
+// up at once): the finder gives up its own locks, which that holder may be
+// about to take, before it looks again. A kept lock's
 // descriptor is close-on-exec and never closed: children do not inherit the
 // lock, and nothing can give it up early.
 
@@ -45,8 +49,8 @@ struct InstanceLockAttempt {
     };
     Outcome outcome = Outcome::Failed;
     std::optional<InstanceLock> lock;  // Acquired
-    // HeldElsewhere: the holder's process ID, when it had written it and it
-    // names a living process.
+    // HeldElsewhere: the holder's process ID, when it has written it and it
+    // names a living process; read once, without waiting for it.
     std::optional<pid_t> holder;
     std::string error;  // Failed: what went wrong
 };

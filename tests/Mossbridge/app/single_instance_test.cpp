@@ -2,21 +2,25 @@
 // second launch sharing any of the first's data, configuration and cache
 // folders names the first and ends with status 0, leaving every file as it
 // was; a lock left by a killed instance is no obstacle. Each test waits on its
-// processes for a few seconds at most.
+// processes for a few seconds at most. Launches that start together are also
+// played in this process, many times over, as claims on two threads.
 
 #include <sys/file.h>
 
 #include <algorithm>
+#include <barrier>
 #include <cctype>
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "Mossbridge/app/SingleInstance.h"
 #include "platform/core/XdgPaths.h"
 
 namespace Mossbridge::testing {
@@ -166,18 +170,81 @@ TEST(SingleInstance, OfTwoLaunchesTogetherSharingAUserFolderOneRunsAndTheOtherNa
     }
 }
 
+// Gives up the locks this process keeps on `file`, as the end of the process
+// would: a claim keeps its locks on descriptors it never closes.
+void endKeptLocks(const fs::path& file) {
+    const fs::path target = fs::weakly_canonical(file);
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (fs::read_symlink(entry.path(), error) == target) close(std::stoi(entry.path().filename()));
+    }
+}
+
+// Two claims in this process released together, as two launches that start
+// at once, on folders whose lock files an earlier run left: each may find a
+// lock the other holds for a moment without its ID, taking it or looking at
+// it. Every time, exactly one claims the folders and the other names it.
+TEST(SingleInstance, OfTwoClaimsReleasedTogetherExactlyOneClaimsTheFolders) {
+    const char* const kFolders[] = {"data", "config", "cache"};
+    constexpr int kRounds = 2000;
+    const fs::path home = freshFolder("claim-pairs");
+    std::map<std::string, std::optional<std::string>> saved;
+    for (const char* name : kFolders) {
+        const std::string variable = xdgVariable(name);
+        const char* value = std::getenv(variable.c_str());
+        saved[variable] = value ? std::optional<std::string>(value) : std::nullopt;
+        setenv(variable.c_str(), (home / name).c_str(), 1);
+        fs::create_directories(lockFile(home, name).parent_path());
+    }
+    const std::string holder = "as process " + std::to_string(getpid());
+    int withoutOneClaim = 0;
+    std::string firstFault;
+    for (int round = 0; round < kRounds; ++round) {
+        // Free and empty lock files: a round's winner writes this process's
+        // ID, which would name a living holder to the next round.
+        for (const char* name : kFolders) {
+            endKeptLocks(lockFile(home, name));
+            std::ofstream(lockFile(home, name)).flush();
+        }
+        std::barrier start(2);
+        bool claimed[2] = {};
+        ::testing::internal::CaptureStderr();
+        std::thread other([&] {
+            start.arrive_and_wait();
+            claimed[1] = claimUserFolders();
+        });
+        start.arrive_and_wait();
+        claimed[0] = claimUserFolders();
+        other.join();
+        const std::string lines = ::testing::internal::GetCapturedStderr();
+        const bool namesTheClaim = std::any_of(std::begin(kFolders), std::end(kFolders), [&](const char* name) {
+            return lines == runningLine(lockFile(home, name), holder);
+        });
+        if (claimed[0] + claimed[1] != 1 || !namesTheClaim) {
+            if (withoutOneClaim++ == 0) firstFault = "round " + std::to_string(round) + ":\n" + lines;
+        }
+    }
+    for (const auto& [name, value] : saved) {
+        if (value) setenv(name.c_str(), value->c_str(), 1); else unsetenv(name.c_str());
+    }
+    EXPECT_EQ(withoutOneClaim, 0) << "of " << kRounds << " rounds; the first:\n" << firstFault;
+}
+
 // The lock of each folder in turn is taken here by the test itself, with or
-// without its ID written (a holder between its lock and its write): the
-// launch ends all the same, after a bounded wait for the ID, and gives up the
-// locks it took before unwritten.
-TEST(SingleInstance, ALaunchOnAHomeWithAnyLockHeldChangesNoFileAndEndsWithStatusZero) {
+// without its ID written (a holder between its lock and its write). Held
+// throughout, the launch ends all the same, after a bounded wait for the ID,
+// and gives up the locks it took before unwritten; let go within that wait,
+// the launch runs.
+TEST(SingleInstance, ALaunchOnAHomeWithAnyLockHeldEndsChangingNoFileUnlessTheHolderSoonLetsGo) {
     const struct {
         const char* name;
         bool writesItsId;
-        std::string holder;
+        std::optional<std::chrono::milliseconds> heldFor;  // else until the launch has ended
+        std::string holder;                               // whom the launch names; empty: it runs
     } holders[] = {
-        {"holder with its ID", true, "as process " + std::to_string(getpid())},
-        {"holder without its ID", false, "(its process ID is not known yet)"},
+        {"holder with its ID", true, std::nullopt, "as process " + std::to_string(getpid())},
+        {"holder without its ID", false, std::nullopt, "(its process ID is not known yet)"},
+        {"holder without its ID for a moment", false, std::chrono::milliseconds(150), ""},
     };
     const fs::path home = freshFolder("held-lock") / "home";
     const auto environment = environmentUnder(home);
@@ -196,6 +263,14 @@ TEST(SingleInstance, ALaunchOnAHomeWithAnyLockHeldChangesNoFileAndEndsWithStatus
             const HomeState before = stateOf(home);
 
             ChildProcess second(kShortRun, environment, output);
+            if (holder.heldFor) {
+                std::this_thread::sleep_for(*holder.heldFor);
+                close(fd);
+                EXPECT_EQ(describeStatus(second.waitFor(60)), "exit 0") << context << "\n" << second.errors();
+                EXPECT_EQ(second.errors().find("already running"), std::string::npos) << context << "\n"
+                                                                                        << second.errors();
+                continue;
+            }
             EXPECT_EQ(describeStatus(second.waitFor(2)), "exit 0") << context << "\n" << second.errors();
             EXPECT_EQ(second.errors(), runningLine(lockFile(home, folder), holder.holder)) << context;
             EXPECT_EQ(changes(before, stateOf(home)), "") << context;
