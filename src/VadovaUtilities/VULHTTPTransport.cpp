@@ -1,6 +1,7 @@
 #include "VadovaUtilities/VULHTTPTransport.h"
 
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <chrono>
@@ -133,6 +134,13 @@ struct Redirect {
     std::string target;  // absolute, unless the Location field does not parse
 };
 
+// The URL the transfer ended at, as curl knows it.
+std::optional<std::string> effectiveURLOf(const Transfer& transfer) {
+    char* URL = nullptr;
+    const bool known = curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &URL) == CURLE_OK && URL != nullptr;
+    return known ? std::optional<std::string>(URL) : std::nullopt;
+}
+
 // `location` read against `base` as curl reads a Location field. One that
 // does not parse is kept as given, for the redirect rule to refuse.
 std::string resolved(const std::string& base, const std::string& location) {
@@ -156,16 +164,10 @@ std::optional<Redirect> redirectOf(const Transfer& transfer) {
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &redirect.status);
     const long status = redirect.status;
     if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return std::nullopt;
-    const std::string name = "Location";
-    const VULCaseInsensitiveLess less;
-    const auto location =
-        std::find_if(transfer.responseHeaders.begin(), transfer.responseHeaders.end(),
-                     [&](const auto& field) { return !less(field.first, name) && !less(name, field.first); });
+    const auto isLocation = [](const auto& field) { return strcasecmp(field.first.c_str(), "Location") == 0; };
+    const auto location = std::find_if(transfer.responseHeaders.begin(), transfer.responseHeaders.end(), isLocation);
     if (location == transfer.responseHeaders.end() || location->second.empty()) return std::nullopt;
-    char* effectiveURL = nullptr;
-    const bool known = curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effectiveURL) == CURLE_OK &&
-                       effectiveURL != nullptr;
-    redirect.target = resolved(known ? effectiveURL : transfer.URL, location->second);
+    redirect.target = resolved(effectiveURLOf(transfer).value_or(transfer.URL), location->second);
     return redirect;
 }
 
@@ -190,10 +192,7 @@ std::optional<VULError> refusalOf(const Transfer& transfer, const Redirect& redi
 VULHTTPResponse responseOf(Transfer& transfer) {
     VULHTTPResponse response;
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &response.statusCode);
-    char* effectiveURL = nullptr;
-    if (curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effectiveURL) == CURLE_OK && effectiveURL != nullptr) {
-        response.URL = effectiveURL;
-    }
+    if (auto URL = effectiveURLOf(transfer)) response.URL = std::move(*URL);
     curl_off_t contentLength = -1;
     if (curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &contentLength) == CURLE_OK) {
         response.expectedContentLength = contentLength;
